@@ -1,0 +1,38 @@
+# Every missing dependency stops the configure step with one line naming the Debian package.
+function(pyrn_require found package what)
+    if(NOT ${found})
+        message(FATAL_ERROR "pyrn: ${what} not found: install the Debian package ${package} (or run scripts/install-deps)")
+    endif()
+endfunction()
+
+find_package(fmt 9 QUIET)
+pyrn_require(fmt_FOUND libfmt-dev "fmt")
+if(fmt_VERSION VERSION_GREATER_EQUAL 13)
+    message(FATAL_ERROR "pyrn: fmt ${fmt_VERSION} is newer than the supported 9 to 12: install libfmt-dev")
+endif()
+
+find_package(argparse 3 CONFIG QUIET)
+pyrn_require(argparse_FOUND libargparse-dev "argparse 3")
+
+find_path(PYRN_CLANG_INCLUDE_DIR clang-c/Index.h
+    PATHS "${PYRN_LLVM_PREFIX}/include" NO_DEFAULT_PATH)
+find_library(PYRN_CLANG_LIBRARY NAMES clang clang-19
+    PATHS "${PYRN_LLVM_PREFIX}/lib" NO_DEFAULT_PATH)
+if(NOT PYRN_CLANG_INCLUDE_DIR OR NOT PYRN_CLANG_LIBRARY)
+    message(FATAL_ERROR "pyrn: libclang not found under ${PYRN_LLVM_PREFIX}: install the Debian package libclang-19-dev (or set PYRN_LLVM_PREFIX)")
+endif()
+add_library(pyrn::libclang UNKNOWN IMPORTED)
+set_target_properties(pyrn::libclang PROPERTIES
+    IMPORTED_LOCATION "${PYRN_CLANG_LIBRARY}"
+    INTERFACE_INCLUDE_DIRECTORIES "${PYRN_CLANG_INCLUDE_DIR}")
+
+find_package(Threads REQUIRED)
+
+if(PYRN_TESTS)
+    find_package(GTest QUIET)
+    pyrn_require(GTest_FOUND libgtest-dev "GoogleTest")
+endif()
+if(PYRN_BENCHMARKS)
+    find_package(benchmark QUIET)
+    pyrn_require(benchmark_FOUND libbenchmark-dev "Google Benchmark")
+endif()

@@ -1,0 +1,104 @@
+#include "command_line.hpp"
+#include "searcher.hpp"
+#include "worker_pool.hpp"
+
+#include <fmt/format.h>
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace pyrn {
+
+using search::searcher;
+
+namespace {
+
+// Help was asked for and only the final checks (the positional arguments) failed.
+bool help_after_complete_parse(const argparse::ArgumentParser& parser) {
+    try {
+        return parser.get<bool>("--help");
+    } catch (const std::logic_error&) {
+        return false; // the error came before all arguments were read
+    }
+}
+
+int search_run(int jobs, const std::string& path) {
+    if (jobs < 0) {
+        fmt::print(stderr, "pyrn: the number of threads must not be negative, got {}\n", jobs);
+        return 2;
+    }
+    try {
+        searcher::pool = std::make_unique<search::worker_pool>(static_cast<std::uint32_t>(jobs));
+    } catch (const std::exception& error) {
+        fmt::print(stderr, "pyrn: cannot start {} worker threads: {}\n", jobs, error.what());
+        return 2;
+    }
+    searcher::directory_search(path.c_str());
+    fmt::print(stdout, "\n");
+    return 0;
+}
+
+} // namespace
+
+int run(int argc, char** argv) {
+    const bool stdout_is_terminal = isatty(1) == 1;
+    std::ios_base::sync_with_stdio(false);
+    std::cin.tie(nullptr);
+
+    argparse::ArgumentParser parser("pyrn", version, argparse::default_arguments::all, true,
+                                    std::cout);
+    configure_parser(parser);
+    try {
+        parser.parse_args(argc, argv);
+    } catch (const std::exception& error) {
+        if (help_after_complete_parse(parser)) {
+            std::cout << parser << std::endl;
+            return 0;
+        }
+        std::cerr << error.what() << '\n' << parser;
+        std::exit(1);
+    }
+
+    const auto query = parser.get<std::string>("query");
+    const auto path = parser.get<std::string>("path");
+    const auto filter = parser.get<std::string>("--filter");
+    const auto language = parser.get<std::string>("--language");
+    const auto standard = parser.get<std::string>("--std");
+    const int jobs = parser.get<int>("-j");
+
+    std::vector<std::string> include_arguments;
+    for (const std::string& dir : parser.get<std::vector<std::string>>("--include-dir")) {
+        include_arguments.push_back("-I" + dir);
+    }
+    try {
+        for (std::string& dir : discover_include_dirs(path)) {
+            include_arguments.push_back(std::move(dir));
+        }
+    } catch (const std::filesystem::filesystem_error& error) {
+        fmt::print(stderr, "pyrn: {}: {}\n", error.path1().native(), error.code().message());
+        return 2;
+    }
+
+    apply_kind_options(parser);
+    const std::string std_argument = "-std=" + standard;
+    searcher::query = query;
+    searcher::filter = filter;
+    searcher::use_color = stdout_is_terminal && !parser.get<bool>("--no-color");
+    searcher::verbose = parser.get<bool>("--verbose");
+    searcher::clang_options = build_clang_options(language, std_argument, include_arguments);
+    searcher::exact_match = parser.get<bool>("--exact-match");
+    searcher::ignore_single_line_results = parser.get<bool>("--ignore-single-line-results");
+
+    return search_run(jobs, path);
+}
+
+} // namespace pyrn

@@ -1,0 +1,154 @@
+#include "process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+#include <system_error>
+
+namespace testing_support {
+
+namespace {
+
+[[noreturn]] void fail(const char* what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+struct pipe_pair {
+    int read_end = -1;
+    int write_end = -1;
+};
+
+pipe_pair make_pipe() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        fail("pipe2");
+    }
+    return {fds[0], fds[1]};
+}
+
+// Child side: wire the descriptors and exec; never returns.
+[[noreturn]] void exec_child(const std::vector<std::string>& argv, const process_options& options,
+                             int out_fd, int err_fd) {
+    int null_fd = open("/dev/null", O_RDONLY);
+    dup2(null_fd, 0);
+    dup2(out_fd, 1);
+    dup2(err_fd, 2);
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) {
+        _exit(126);
+    }
+    signal(SIGPIPE, SIG_DFL);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
+bool drain(int fd, std::string& into) {
+    char buffer[65536];
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got > 0) {
+        into.append(buffer, static_cast<std::size_t>(got));
+        return true;
+    }
+    // EIO is how a pseudo-terminal reports that its slave side was closed.
+    return got < 0 && errno == EINTR;
+}
+
+} // namespace
+
+process_result run_process(const std::vector<std::string>& argv, const process_options& options) {
+    pipe_pair err = make_pipe();
+    int out_read = -1;
+    int out_write = -1;
+    if (options.stdout_is_terminal) {
+        termios raw{};
+        cfmakeraw(&raw);
+        if (openpty(&out_read, &out_write, nullptr, &raw, nullptr) != 0) {
+            fail("openpty");
+        }
+        fcntl(out_read, F_SETFD, FD_CLOEXEC);
+        fcntl(out_write, F_SETFD, FD_CLOEXEC);
+    } else {
+        pipe_pair out = make_pipe();
+        out_read = out.read_end;
+        out_write = out.write_end;
+    }
+    pid_t pid = fork();
+    if (pid < 0) {
+        fail("fork");
+    }
+    if (pid == 0) {
+        exec_child(argv, options, out_write, err.write_end);
+    }
+    close(out_write);
+    close(err.write_end);
+
+    process_result result;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+    pollfd fds[2] = {{out_read, POLLIN, 0}, {err.read_end, POLLIN, 0}};
+    int open_streams = 2;
+    while (open_streams > 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            result.timed_out = true;
+            kill(pid, SIGKILL);
+            break;
+        }
+        if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) {
+            fail("poll");
+        }
+        for (pollfd& p : fds) {
+            if (p.fd >= 0 && (p.revents & (POLLIN | POLLHUP | POLLERR))) {
+                std::string& into = (&p == &fds[0]) ? result.out : result.err;
+                if (!drain(p.fd, into) || (&p == &fds[0] && options.close_stdout_early)) {
+                    close(p.fd);
+                    p.fd = -1;
+                    --open_streams;
+                }
+            }
+        }
+    }
+    for (pollfd& p : fds) {
+        if (p.fd >= 0) {
+            close(p.fd);
+        }
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            fail("waitpid");
+        }
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+std::string pyrn_binary() {
+    return PYRN_BINARY;
+}
+
+std::string test_dir() {
+    return PYRN_TEST_DIR;
+}
+
+process_result run_pyrn(const std::vector<std::string>& arguments, const process_options& options) {
+    std::vector<std::string> argv{pyrn_binary()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return run_process(argv, options);
+}
+
+} // namespace testing_support

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct process_result {
+    std::string out;
+    std::string err;
+    int status = -1; // exit status, or 128 + signal number
+    bool timed_out = false;
+};
+
+struct process_options {
+    std::string cwd;                 // empty: the test's own working directory
+    bool stdout_is_terminal = false; // standard output is a pseudo-terminal
+    bool close_stdout_early = false; // the reader goes away after the first byte
+    int timeout_seconds = 120;
+};
+
+// Runs argv[0] (searched in PATH) with the arguments and collects both output streams.
+process_result run_process(const std::vector<std::string>& argv,
+                           const process_options& options = {});
+
+// Runs the built pyrn binary with the arguments.
+process_result run_pyrn(const std::vector<std::string>& arguments,
+                        const process_options& options = {});
+
+// The path of the built pyrn binary, and of tests/ in the source tree.
+std::string pyrn_binary();
+std::string test_dir();
+
+} // namespace testing_support

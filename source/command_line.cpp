@@ -59,7 +59,8 @@ const kind_option kind_options[] = {
 };
 
 bool is_include_dir_name(const fs::path& path) {
-    std::string_view name = path.filename().native();
+    const fs::path file_name = path.filename();
+    std::string_view name = file_name.native();
     std::string_view suffix = "include";
     return name.size() >= suffix.size() &&
            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;

@@ -1,0 +1,123 @@
+#include "process.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testing_support::run_pyrn;
+
+std::string read_file(const std::string& path) {
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream text;
+    text << stream.rdbuf();
+    return text.str();
+}
+
+std::string help_text() {
+    return read_file(testing_support::test_dir() + "/golden/help.txt");
+}
+
+// The help listing without its final newline, as it follows an error message.
+std::string help_listing() {
+    std::string help = help_text();
+    return help.substr(0, help.size() - 1);
+}
+
+std::string fixture() {
+    return testing_support::test_dir() + "/fixtures/cli";
+}
+
+struct cli_case {
+    const char* name;
+    std::vector<std::string> arguments;
+    int status;
+    std::string out;
+    std::string err;
+};
+
+TEST(command_line, help_version_and_errors) {
+    const std::string tree = fixture();
+    const cli_case cases[] = {
+        {"no arguments", {}, 1, "", "path: 1 argument(s) expected. 0 provided.\n" + help_listing()},
+        {"help alone", {"-h"}, 0, help_text(), ""},
+        {"long help alone", {"--help"}, 0, help_text(), ""},
+        {"help with query only", {"-h", "q"}, 0, help_text(), ""},
+        {"version alone", {"-v"}, 0, "0.6.0\n", ""},
+        {"long version alone", {"--version"}, 0, "0.6.0\n", ""},
+        {"version after valid arguments", {"--enum", "q", tree, "--version"}, 0, "0.6.0\n", ""},
+        {"unknown option",
+         {"--frobnicate", "q", tree},
+         1,
+         "",
+         "Unknown argument: --frobnicate\n" + help_listing()},
+        {"j not a number",
+         {"-j", "abc", "q", tree},
+         1,
+         "",
+         "pattern 'abc' not found\n" + help_listing()},
+        {"j with trailing text",
+         {"-j", "4x", "q", tree},
+         1,
+         "",
+         "pattern '4x' does not match to the end\n" + help_listing()},
+        {"j out of int range",
+         {"-j", "99999999999", "q", tree},
+         1,
+         "",
+         "'99999999999' not representable\n" + help_listing()},
+        {"flag given twice",
+         {"--enum", "--enum", "q", tree},
+         1,
+         "",
+         "Duplicate argument --enum\n" + help_listing()},
+        {"third positional",
+         {"q", tree, "extra"},
+         1,
+         "",
+         "Maximum number of positional arguments exceeded, failed to parse 'extra'\n" +
+             help_listing()},
+        {"missing path",
+         {"q", tree + "/missing"},
+         2,
+         "",
+         "pyrn: " + tree + "/missing: No such file or directory\n"},
+        {"path is a file",
+         {"q", tree + "/a.cpp"},
+         2,
+         "",
+         "pyrn: " + tree + "/a.cpp: Not a directory\n"},
+        {"negative thread count",
+         {"-j", "-1", "q", tree},
+         2,
+         "",
+         "pyrn: the number of threads must not be negative, got -1\n"},
+    };
+    for (const cli_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto result = run_pyrn(c.arguments);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(result.err, c.err);
+    }
+}
+
+TEST(command_line, help_with_query_and_path_searches) {
+    auto result = run_pyrn({"-h", "--nc", "absent_query_text", fixture()});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "\n");
+    EXPECT_EQ(result.err, "");
+}
+
+TEST(command_line, include_dir_may_be_repeated) {
+    auto result = run_pyrn({"-I", "a", "-I", "b", "--nc", "absent_query_text", fixture()});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "\n");
+    EXPECT_EQ(result.err, "");
+}
+
+} // namespace

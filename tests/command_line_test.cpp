@@ -1,0 +1,190 @@
+#include "command_line.hpp"
+#include "searcher.hpp"
+#include "temp_tree.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using search::searcher;
+
+const std::pair<const char*, bool*> kind_fields[] = {
+    {"enum", &searcher::search_for_enum},
+    {"struct", &searcher::search_for_struct},
+    {"union", &searcher::search_for_union},
+    {"member_function", &searcher::search_for_member_function},
+    {"function", &searcher::search_for_function},
+    {"function_template", &searcher::search_for_function_template},
+    {"class", &searcher::search_for_class},
+    {"class_template", &searcher::search_for_class_template},
+    {"class_constructor", &searcher::search_for_class_constructor},
+    {"class_destructor", &searcher::search_for_class_destructor},
+    {"typedef", &searcher::search_for_typedef},
+    {"using_declaration", &searcher::search_for_using_declaration},
+    {"namespace_alias", &searcher::search_for_namespace_alias},
+    {"variable_declaration", &searcher::search_for_variable_declaration},
+    {"parameter_declaration", &searcher::search_for_parameter_declaration},
+    {"static_cast", &searcher::search_for_static_cast},
+    {"dynamic_cast", &searcher::search_for_dynamic_cast},
+    {"reinterpret_cast", &searcher::search_for_reinterpret_cast},
+    {"const_cast", &searcher::search_for_const_cast},
+    {"throw_expression", &searcher::search_for_throw_expression},
+    {"for_statement", &searcher::search_for_for_statement},
+};
+
+std::set<std::string> all_kinds() {
+    std::set<std::string> names;
+    for (const auto& field : kind_fields) {
+        names.insert(field.first);
+    }
+    return names;
+}
+
+// Parses the options (query and path added) and returns the names of the kind fields set.
+std::set<std::string> kinds_after(std::vector<std::string> options) {
+    argparse::ArgumentParser parser("pyrn", pyrn::version);
+    pyrn::configure_parser(parser);
+    options.insert(options.begin(), "pyrn");
+    options.push_back("query");
+    options.push_back(".");
+    parser.parse_args(options);
+    for (const auto& field : kind_fields) {
+        *field.second = !*field.second; // so that a field left unwritten shows
+    }
+    pyrn::apply_kind_options(parser);
+    std::set<std::string> names;
+    for (const auto& field : kind_fields) {
+        if (*field.second) {
+            names.insert(field.first);
+        }
+    }
+    return names;
+}
+
+struct kind_case {
+    std::vector<std::string> options;
+    std::set<std::string> kinds;
+    bool include_expressions;
+};
+
+TEST(kind_options, select_the_kind_fields) {
+    const kind_case cases[] = {
+        {{}, all_kinds(), false},
+        {{"--ie"}, all_kinds(), true},
+        {{"--verbose", "-E", "--isl", "--nc"}, all_kinds(), false},
+        {{"-F"}, {"function", "member_function", "function_template"}, false},
+        {{"-C", "--enum"}, {"struct", "class", "class_template", "enum"}, false},
+        {{"-c", "--const-cast"},
+         {"static_cast", "dynamic_cast", "reinterpret_cast", "const_cast"},
+         false},
+        {{"--function", "--include-expressions"}, {"function"}, true},
+        {{"--for-statement", "--throw-expression"}, {"for_statement", "throw_expression"}, false},
+        {{"--using-declaration", "--namespace-alias", "--typedef"},
+         {"using_declaration", "namespace_alias", "typedef"},
+         false},
+        {{"--variable-declaration", "--parameter-declaration", "--union", "--struct"},
+         {"variable_declaration", "parameter_declaration", "union", "struct"},
+         false},
+        {{"--class-constructor", "--class-destructor", "--class", "--class-template"},
+         {"class_constructor", "class_destructor", "class", "class_template"},
+         false},
+        {{"--member-function", "--function-template", "--static-cast", "--dynamic-cast",
+          "--reinterpret-cast"},
+         {"member_function", "function_template", "static_cast", "dynamic_cast",
+          "reinterpret_cast"},
+         false},
+    };
+    for (const kind_case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.options));
+        searcher::include_expressions = !c.include_expressions;
+        EXPECT_EQ(kinds_after(c.options), c.kinds);
+        EXPECT_EQ(searcher::include_expressions, c.include_expressions);
+    }
+}
+
+std::vector<std::string> clang_options_for(std::vector<std::string> options) {
+    argparse::ArgumentParser parser("pyrn", pyrn::version);
+    pyrn::configure_parser(parser);
+    options.insert(options.begin(), "pyrn");
+    options.push_back("query");
+    options.push_back(".");
+    parser.parse_args(options);
+    std::string language = parser.get<std::string>("--language");
+    std::string std_argument = "-std=" + parser.get<std::string>("--std");
+    std::vector<std::string> includes;
+    for (const std::string& dir : parser.get<std::vector<std::string>>("--include-dir")) {
+        includes.push_back("-I" + dir);
+    }
+    includes.push_back("-I./found/include");
+    std::vector<std::string> result;
+    for (const char* option : pyrn::build_clang_options(language, std_argument, includes)) {
+        result.emplace_back(option);
+    }
+    return result;
+}
+
+TEST(clang_options, follow_language_standard_and_include_dirs) {
+    using list = std::vector<std::string>;
+    EXPECT_EQ(clang_options_for({}), (list{"-x", "c++", "-std=c++17", "-I./found/include"}));
+    EXPECT_EQ(clang_options_for({"-l", "c"}), (list{"-x", "c", "-I./found/include"}));
+    EXPECT_EQ(clang_options_for({"-l", "C++", "--std", "c++20"}),
+              (list{"-x", "C++", "-I./found/include"}));
+    EXPECT_EQ(clang_options_for({"--std", "c++20"}),
+              (list{"-x", "c++", "-std=c++20", "-I./found/include"}));
+    EXPECT_EQ(clang_options_for({"-I", "a", "--include-dir", "b"}),
+              (list{"-x", "c++", "-std=c++17", "-Ia", "-Ib", "-I./found/include"}));
+}
+
+TEST(include_discovery, finds_directories_named_include_below_the_root) {
+    testing_support::temp_tree tree;
+    tree.make_dir("include");
+    tree.make_dir("src/include");
+    tree.make_dir("lib/myinclude");
+    tree.make_dir("lib/third_party_include/deeper/include");
+    tree.make_dir("lib/includes");
+    tree.make_dir("lib/Include");
+    tree.write("docs/include", "a file, not a directory\n");
+    tree.symlink("../src/include", "links/linked_include");
+    tree.symlink("missing", "links/dangling_include");
+    tree.symlink("loop_include", "links/loop_include");
+
+    std::string root = tree.path("lib/..");
+    std::vector<std::string> found = pyrn::discover_include_dirs(root);
+    std::set<std::string> found_set(found.begin(), found.end());
+    EXPECT_EQ(found.size(), found_set.size());
+    EXPECT_EQ(found_set, (std::set<std::string>{
+                             "-I" + root + "/include",
+                             "-I" + root + "/src/include",
+                             "-I" + root + "/lib/myinclude",
+                             "-I" + root + "/lib/third_party_include",
+                             "-I" + root + "/lib/third_party_include/deeper/include",
+                             "-I" + root + "/links/linked_include",
+                         }));
+}
+
+TEST(include_discovery, never_adds_the_root_and_keeps_walk_order) {
+    testing_support::temp_tree tree;
+    tree.make_dir("include/sub/include");
+    std::string root = tree.path("include");
+    EXPECT_EQ(pyrn::discover_include_dirs(root),
+              std::vector<std::string>{"-I" + root + "/sub/include"});
+    EXPECT_EQ(pyrn::discover_include_dirs(root + "/"),
+              std::vector<std::string>{"-I" + root + "/sub/include"});
+}
+
+TEST(include_discovery, reports_a_root_that_is_missing_or_not_a_directory) {
+    testing_support::temp_tree tree;
+    tree.write("file.cpp", "int x;\n");
+    EXPECT_THROW(pyrn::discover_include_dirs(tree.path("missing")),
+                 std::filesystem::filesystem_error);
+    EXPECT_THROW(pyrn::discover_include_dirs(tree.path("file.cpp")),
+                 std::filesystem::filesystem_error);
+}
+
+} // namespace

@@ -1,0 +1,125 @@
+#include "worker_pool.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <numeric>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using search::worker_pool;
+
+TEST(worker_pool, one_worker_runs_tasks_in_posting_order) {
+    std::vector<int> order;
+    {
+        worker_pool pool(1);
+        for (int i = 0; i < 200; ++i) {
+            pool.post([&order, i] { order.push_back(i); });
+        }
+        pool.wait_all();
+        std::vector<int> expected(200);
+        std::iota(expected.begin(), expected.end(), 0);
+        EXPECT_EQ(order, expected);
+    }
+}
+
+TEST(worker_pool, several_workers_run_every_task_exactly_once) {
+    constexpr int task_count = 2000;
+    std::unique_ptr<std::atomic<int>[]> runs(new std::atomic<int>[task_count]);
+    for (int i = 0; i < task_count; ++i) {
+        runs[i] = 0;
+    }
+    worker_pool pool(4);
+    EXPECT_EQ(pool.size(), 4u);
+    for (int i = 0; i < task_count; ++i) {
+        pool.post([&runs, i] { ++runs[i]; });
+    }
+    pool.wait_all();
+    for (int i = 0; i < task_count; ++i) {
+        ASSERT_EQ(runs[i].load(), 1) << "task " << i;
+    }
+}
+
+TEST(worker_pool, tasks_posted_after_a_wait_run_too) {
+    std::atomic<int> count{0};
+    worker_pool pool(2);
+    pool.wait_all(); // nothing outstanding: returns at once
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 10; ++i) {
+            pool.post([&count] { ++count; });
+        }
+        pool.wait_all();
+        EXPECT_EQ(count.load(), 10 * (round + 1));
+    }
+}
+
+TEST(worker_pool, a_running_task_keeps_wait_all_waiting) {
+    std::atomic<bool> release{false};
+    std::atomic<bool> started{false};
+    std::atomic<bool> waited{false};
+    worker_pool pool(2);
+    pool.post([&] {
+        started = true;
+        while (!release) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    while (!started) {
+        std::this_thread::yield();
+    }
+    // The queue is empty now, but the task has not returned.
+    std::thread waiter([&] {
+        pool.wait_all();
+        waited = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_FALSE(waited.load());
+    release = true;
+    waiter.join();
+    EXPECT_TRUE(waited.load());
+}
+
+TEST(worker_pool, destruction_waits_for_outstanding_tasks) {
+    std::atomic<int> count{0};
+    {
+        worker_pool pool(3);
+        for (int i = 0; i < 50; ++i) {
+            pool.post([&count] {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                ++count;
+            });
+        }
+    }
+    EXPECT_EQ(count.load(), 50);
+}
+
+TEST(worker_pool, unused_pool_is_destroyed) {
+    for (std::uint32_t workers : {1u, 2u, 8u}) {
+        worker_pool pool(workers);
+        EXPECT_EQ(pool.size(), workers);
+    }
+}
+
+TEST(worker_pool, zero_means_hardware_concurrency) {
+    worker_pool pool(0);
+    EXPECT_EQ(pool.size(), std::max(1u, std::thread::hardware_concurrency()));
+}
+
+TEST(worker_pool, a_throwing_task_neither_kills_its_worker_nor_blocks_the_wait) {
+    std::atomic<int> count{0};
+    worker_pool pool(1);
+    testing::internal::CaptureStderr();
+    pool.post([] { throw std::runtime_error("boom"); });
+    pool.post([&count] { ++count; });
+    pool.wait_all();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "pyrn: task failed: boom\n");
+    EXPECT_EQ(count.load(), 1);
+}
+
+} // namespace

@@ -6,8 +6,11 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -44,6 +47,11 @@ int search_run(int jobs, const std::string& path) {
     }
     searcher::directory_search(path.c_str());
     fmt::print(stdout, "\n");
+    // A full disk or a closed output must not pass for a successful search.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        fmt::print(stderr, "pyrn: cannot write the output: {}\n", std::strerror(errno));
+        return 2;
+    }
     return 0;
 }
 
@@ -98,7 +106,12 @@ int run(int argc, char** argv) {
     searcher::exact_match = parser.get<bool>("--exact-match");
     searcher::ignore_single_line_results = parser.get<bool>("--ignore-single-line-results");
 
-    return search_run(jobs, path);
+    try {
+        return search_run(jobs, path);
+    } catch (const std::exception& error) {
+        fmt::print(stderr, "pyrn: {}\n", error.what());
+        return 2;
+    }
 }
 
 } // namespace pyrn

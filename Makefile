@@ -8,7 +8,7 @@ ARGS ?= --nc -F open examples
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test test-release test-asan test-tsan fuzz bench bench-tree format install clean
+.PHONY: all deps build run test test-release test-asan test-tsan fuzz bench bench-tree format install package clean
 
 all: build
 
@@ -50,6 +50,10 @@ format:
 
 install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+# The Debian package, written to $(BUILD)/pyrn_<version>_amd64.deb.
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

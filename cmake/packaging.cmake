@@ -1,0 +1,40 @@
+# Installs the manual page and the bash completion next to the binary, and configures CPack
+# to build the Debian package pyrn_<version>_amd64.deb (`make package`).
+include(GNUInstallDirs)
+
+install(FILES ${PROJECT_SOURCE_DIR}/docs/pyrn.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The name of the file is the command it completes: bash-completion loads it on demand.
+install(FILES ${PROJECT_SOURCE_DIR}/completions/pyrn.bash
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+    RENAME pyrn)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME pyrn)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "pyrn maintainers")
+set(CPACK_PACKAGE_CONTACT "Seed 5da10e27 maintainers <maintainers@users.noreply.c-seed-5da10e27.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "find declarations, statements and expressions in C, C++ and CUDA trees")
+# One string: several arguments to set() would make a list joined by semicolons.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "pyrn walks a directory tree, parses every C, C++ and CUDA source file that\n"
+    "contains the query with libclang, and prints each matching function, class,\n"
+    "struct, enum, typedef, variable, cast, throw expression or for statement with\n"
+    "its file, its line range and its complete source text, coloured on a terminal.\n"
+    "Files are searched in parallel.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+# Debian compresses manual pages; `cmake --install` leaves them as they are.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/compress_man_pages.cmake)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Named explicitly rather than found by dpkg-shlibdeps: libclang is loaded through the
+# llvm-19 tree, which shlibdeps does not map to its package. The lower bounds are the newest
+# symbol versions the binary needs (glibc 2.34, GLIBCXX_3.4.29 of GCC 11, GCC_3.0).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libc6 (>= 2.34), libstdc++6 (>= 11), libgcc-s1 (>= 3.0), libclang1-19, libfmt${fmt_VERSION_MAJOR}")
+
+include(CPack)

@@ -1,0 +1,243 @@
+#include "process.hpp"
+#include "temp_tree.hpp"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::process_result;
+using testing_support::run_process;
+using testing_support::run_pyrn;
+using testing_support::temp_tree;
+
+std::string read_file(const fs::path& path) {
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream text;
+    text << stream.rdbuf();
+    return text.str();
+}
+
+// The binary is <build>/source/pyrn.
+fs::path build_dir() {
+    return fs::path(testing_support::pyrn_binary()).parent_path().parent_path();
+}
+
+fs::path source_dir() {
+    return fs::path(testing_support::test_dir()).parent_path();
+}
+
+bool in_path(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path != nullptr ? path : "");
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        if (!dir.empty() && access((fs::path(dir) / program).c_str(), X_OK) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Renders a manual page as plain text with all warnings on, one output line per paragraph,
+// so that texts can be searched without regard to line breaks; nothing without a renderer.
+std::optional<process_result> render_man_page(const fs::path& page) {
+    if (in_path("groff")) {
+        return run_process(
+            {"groff", "-man", "-Tutf8", "-ww", "-rLL=1000n", "-P-cbou", page.native()});
+    }
+    if (in_path("man")) {
+        return run_process({"env", "MANWIDTH=1000", "man", "--warnings", "-l", page.native()});
+    }
+    return std::nullopt;
+}
+
+// Runs of blanks and line feeds become one space, as in filled text.
+std::string squeeze_blanks(std::string_view text) {
+    std::string result;
+    for (char c : text) {
+        const bool blank = c == ' ' || c == '\n' || c == '\t';
+        if (!blank) {
+            result += c;
+        } else if (!result.empty() && result.back() != ' ') {
+            result += ' ';
+        }
+    }
+    return result;
+}
+
+bool is_name_char(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '_';
+}
+
+// The part occurs on its own, not inside a longer word or name: --class not as the start of
+// --class-template, "Search for throw expression" not as the start of "... expressions".
+bool contains_whole(std::string_view text, std::string_view part) {
+    for (std::size_t at = text.find(part); at != std::string_view::npos;
+         at = text.find(part, at + 1)) {
+        const std::size_t end = at + part.size();
+        if ((at == 0 || !is_name_char(text[at - 1])) &&
+            (end == text.size() || !is_name_char(text[end]))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Option name to help text, from the help listing of the built binary. A name listed twice
+// (the parser's own -h entry) keeps its last, effective text.
+std::map<std::string, std::string> options_of_help_listing() {
+    const process_result help = run_pyrn({"-h"});
+    std::map<std::string, std::string> options;
+    std::istringstream lines(help.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("  -", 0) != 0) {
+            continue;
+        }
+        const std::size_t names_end = line.find("  ", 2);
+        std::string text = line.substr(line.find_first_not_of(' ', names_end));
+        text = text.substr(0, std::min(text.find(" [nargs"), text.find_last_not_of(' ') + 1));
+        std::istringstream names(line.substr(2, names_end - 2));
+        std::string name;
+        while (std::getline(names >> std::ws, name, ',')) {
+            options[name] = text;
+        }
+    }
+    return options;
+}
+
+TEST(install, puts_binary_man_page_and_completion_under_the_prefix) {
+    temp_tree prefix;
+    const process_result install =
+        run_process({"cmake", "--install", build_dir().native(), "--prefix", prefix.path()});
+    ASSERT_EQ(install.status, 0) << install.out << install.err;
+
+    const fs::path page = prefix.root() / "share/man/man1/pyrn.1";
+    const fs::path completion = prefix.root() / "share/bash-completion/completions/pyrn";
+    ASSERT_TRUE(fs::is_regular_file(page));
+    ASSERT_TRUE(fs::is_regular_file(completion));
+    EXPECT_EQ(read_file(page), read_file(source_dir() / "docs/pyrn.1"));
+    EXPECT_EQ(read_file(completion), read_file(source_dir() / "completions/pyrn.bash"));
+
+    const std::string installed = (prefix.root() / "bin/pyrn").native();
+    const process_result version = run_process({installed, "--version"});
+    EXPECT_EQ(version.status, 0) << version.err;
+    EXPECT_EQ(version.out, "0.6.0\n");
+
+    const std::string fixture = testing_support::test_dir() + "/fixtures/cli";
+    const process_result search = run_process({installed, "--nc", "-F", "answer", fixture});
+    EXPECT_EQ(search.status, 0) << search.err;
+    EXPECT_EQ(search.err, "");
+    ASSERT_FALSE(search.out.empty());
+    EXPECT_EQ(search.out.back(), '\n');
+
+    const std::optional<process_result> rendered = render_man_page(page);
+    if (!rendered) {
+        std::cout << "neither groff nor man found: the manual page was not rendered\n";
+        return;
+    }
+    EXPECT_EQ(rendered->status, 0);
+    EXPECT_EQ(rendered->err, "") << "warnings while rendering the manual page";
+    EXPECT_NE(rendered->out.find("EXIT STATUS"), std::string::npos);
+}
+
+TEST(man_page, documents_every_option_with_its_help_text_and_the_version) {
+    const std::optional<process_result> rendered = render_man_page(source_dir() / "docs/pyrn.1");
+    if (!rendered) {
+        GTEST_SKIP() << "neither groff nor man found";
+    }
+    const std::string page = squeeze_blanks(rendered->out);
+    const auto options = options_of_help_listing();
+    ASSERT_GE(options.size(), 40u);
+    for (const auto& [name, help] : options) {
+        EXPECT_TRUE(contains_whole(page, name)) << name;
+        EXPECT_TRUE(contains_whole(page, help)) << name << ": " << help;
+    }
+    std::string version = run_pyrn({"--version"}).out;
+    version.pop_back();
+    EXPECT_NE(page.find("pyrn " + version), std::string::npos) << "version " << version;
+}
+
+// What the completion offers for the words of a command line, the last being completed.
+std::string complete(const std::vector<std::string>& words, const std::string& cwd) {
+    std::vector<std::string> argv{
+        "bash", "-c",
+        "source \"$1\"; shift; COMP_WORDS=(\"$@\"); "
+        "COMP_CWORD=$(($# - 1)); _pyrn; "
+        "[ ${#COMPREPLY[@]} -eq 0 ] || printf '%s\\n' \"${COMPREPLY[@]}\"",
+        "bash", (source_dir() / "completions/pyrn.bash").native()};
+    argv.insert(argv.end(), words.begin(), words.end());
+    testing_support::process_options options;
+    options.cwd = cwd;
+    const process_result result = run_process(argv, options);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    return result.out;
+}
+
+struct completion_case {
+    std::vector<std::string> words;
+    std::string offered;
+};
+
+TEST(bash_completion, offers_options_values_and_directories_where_they_belong) {
+    temp_tree tree;
+    tree.make_dir("src");
+    tree.make_dir("srv/deep");
+    tree.write("src.cpp", "int x;\n");
+    const completion_case cases[] = {
+        {{"pyrn", "--exa"}, "--exact-match\n"},
+        {{"pyrn", "-F", "--no"}, "--no-color\n"},
+        {{"pyrn", "sr"}, ""},                             // the query is free text
+        {{"pyrn", "-F", "q", "sr"}, "src\nsrv\n"},        // the path: directories only
+        {{"pyrn", "-I", "inc", "q", "sr"}, "src\nsrv\n"}, // "inc" is the value of -I
+        {{"pyrn", "-j", "4", "--enum", "q", "sr"}, "src\nsrv\n"},
+        {{"pyrn", "q", "src", "sr"}, ""}, // no third argument
+        {{"pyrn", "-I", "sr"}, "src\nsrv\n"},
+        {{"pyrn", "--include-dir", "srv/"}, "srv/deep\n"},
+        {{"pyrn", "-j", ""}, ""},
+        {{"pyrn", "-f", ""}, ""},
+        {{"pyrn", "-l", "cu"}, "cuda\n"},
+        {{"pyrn", "--std", "c++2"}, "c++20\nc++23\nc++2c\n"},
+    };
+    for (const completion_case& c : cases) {
+        std::string line;
+        for (const std::string& word : c.words) {
+            line += " '" + word + "'";
+        }
+        EXPECT_EQ(complete(c.words, tree.path()), c.offered) << line;
+    }
+}
+
+TEST(bash_completion, offers_exactly_the_options_of_the_help_listing) {
+    std::set<std::string> listed;
+    for (const auto& entry : options_of_help_listing()) {
+        listed.insert(entry.first);
+    }
+    std::set<std::string> offered;
+    std::istringstream lines(complete({"pyrn", "-"}, ""));
+    std::string line;
+    while (std::getline(lines, line)) {
+        offered.insert(line);
+    }
+    EXPECT_EQ(offered, listed);
+}
+
+} // namespace

@@ -30,9 +30,10 @@ set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/compress_man_pages.cmake)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Named explicitly rather than found by dpkg-shlibdeps: libclang is loaded through the
-# llvm-19 tree, which shlibdeps does not map to its package. The lower bounds are the newest
-# symbol versions the binary needs (glibc 2.34, GLIBCXX_3.4.29 of GCC 11, GCC_3.0).
+# Named explicitly rather than found by dpkg-shlibdeps, so that the list does not depend on
+# the build machine's tools. The lower bounds are the newest symbol versions the binary needs
+# (GLIBC_2.34, GLIBCXX_3.4.29 and CXXABI_1.3.13 of GCC 11, GCC_3.0); fmt is named by the
+# major version that the build found.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libc6 (>= 2.34), libstdc++6 (>= 11), libgcc-s1 (>= 3.0), libclang1-19, libfmt${fmt_VERSION_MAJOR}")

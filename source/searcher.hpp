@@ -3,6 +3,7 @@
 #include <clang-c/Index.h>
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,17 +13,38 @@ namespace search {
 
 class worker_pool;
 
-// The visitor's client data: the searched file's path (NUL-terminated) and its bytes.
+// The visitor's client data: the searched file's path (NUL-terminated) and its bytes, and
+// an exception the visitor caught, which must not unwind through libclang.
 struct file_context {
     std::string_view path;
     std::string_view content;
+    std::exception_ptr failure;
 };
 
-// Reads a file whole; an empty string when it cannot be opened or its size cannot be had.
+// The libclang arguments for one file: the settings' list, -I for the file's parent and
+// grandparent directories, the two system include directories and -ferror-limit=0. The list
+// points into the object's own strings, so the object is neither copied nor moved.
+struct file_arguments {
+    file_arguments(std::string_view path, const std::vector<const char*>& options);
+    file_arguments(const file_arguments&) = delete;
+    file_arguments& operator=(const file_arguments&) = delete;
+
+    std::string parent;
+    std::string grandparent;
+    std::vector<const char*> list;
+};
+
+// Reads a file whole; an empty string when it cannot be opened, is not a regular file or its
+// size cannot be had or held.
 std::string read_whole_file(const char* path);
 
-// The body of one file task: reads the file and searches it. Never throws.
-void search_file_task(const std::string& path);
+// The body of one file task: reads the file and searches it. Failures are reported on
+// standard error and end only this file's search.
+void search_file_task(const std::string& path) noexcept;
+
+// The entity's source text for a cursor extent: a view into content, or nothing when the
+// extent does not lie in the searched file outside macro expansions.
+bool cut_snippet(const CXSourceRange& extent, std::string_view content, std::string_view& snippet);
 
 // True when the path ends in one of the ten C, C++ and CUDA source extensions.
 bool has_source_extension(std::string_view path);
@@ -71,7 +93,8 @@ public:
     static void file_search(std::string_view path, std::string_view content);
 
     // libclang visitor: decides for one cursor whether it is a match and prints it.
-    static CXChildVisitResult visit_cursor(CXCursor cursor, CXCursor parent, CXClientData data);
+    static CXChildVisitResult visit_cursor(CXCursor cursor, CXCursor parent,
+                                           CXClientData data) noexcept;
 
     // Prints one match as one block with a single write.
     static void print_match(std::string_view path, std::uint32_t start_line, std::uint32_t end_line,

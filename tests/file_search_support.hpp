@@ -1,0 +1,129 @@
+#pragma once
+
+// Helpers for the tests that call the file search in-process: the search settings, set and
+// restored per test, and standard output captured around a call.
+
+#include "process.hpp"
+#include "searcher.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace file_search_testing {
+
+using search::searcher;
+
+inline std::string fixture(const std::string& name) {
+    return testing_support::test_dir() + "/fixtures/file_search/" + name;
+}
+
+inline std::string read_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+inline void set_all_kinds(bool on) {
+    for (bool* kind : {&searcher::search_for_enum,
+                       &searcher::search_for_struct,
+                       &searcher::search_for_union,
+                       &searcher::search_for_member_function,
+                       &searcher::search_for_function,
+                       &searcher::search_for_function_template,
+                       &searcher::search_for_class,
+                       &searcher::search_for_class_template,
+                       &searcher::search_for_class_constructor,
+                       &searcher::search_for_class_destructor,
+                       &searcher::search_for_typedef,
+                       &searcher::search_for_using_declaration,
+                       &searcher::search_for_namespace_alias,
+                       &searcher::search_for_variable_declaration,
+                       &searcher::search_for_parameter_declaration,
+                       &searcher::search_for_static_cast,
+                       &searcher::search_for_dynamic_cast,
+                       &searcher::search_for_reinterpret_cast,
+                       &searcher::search_for_const_cast,
+                       &searcher::search_for_throw_expression,
+                       &searcher::search_for_for_statement}) {
+        *kind = on;
+    }
+}
+
+// The settings a plain "pyrn query path" run has, with the query and language given.
+class settings {
+public:
+    explicit settings(std::string query_text,
+                      std::vector<const char*> options = {"-x", "c++", "-std=c++17"})
+        : query(std::move(query_text)) {
+        searcher::query = query;
+        searcher::clang_options = std::move(options);
+        searcher::verbose = false;
+        searcher::exact_match = false;
+        searcher::ignore_single_line_results = false;
+        searcher::use_color = false;
+        searcher::include_expressions = false;
+        set_all_kinds(true);
+    }
+    ~settings() {
+        searcher::query = {};
+        searcher::clang_options.clear();
+    }
+    settings(const settings&) = delete;
+    settings& operator=(const settings&) = delete;
+
+private:
+    std::string query;
+};
+
+// Runs the callable with descriptor 1 on a temporary file and returns what it wrote.
+template <typename Callable> std::string capture_stdout(Callable&& run) {
+    std::fflush(stdout);
+    char name[] = "/tmp/pyrn_file_search_XXXXXX";
+    const int file = mkstemp(name);
+    if (file < 0) {
+        throw std::runtime_error("mkstemp failed");
+    }
+    unlink(name);
+    const int saved = dup(1);
+    dup2(file, 1);
+    auto restore = [&] {
+        std::fflush(stdout);
+        dup2(saved, 1);
+        close(saved);
+    };
+    try {
+        run();
+    } catch (...) {
+        restore();
+        close(file);
+        throw;
+    }
+    restore();
+    std::string out;
+    char buffer[4096];
+    lseek(file, 0, SEEK_SET);
+    for (ssize_t got; (got = read(file, buffer, sizeof buffer)) > 0;) {
+        out.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(file);
+    return out;
+}
+
+// Searches one file in-process, as a task would, and returns its standard output.
+inline std::string search_file(const std::string& path) {
+    return capture_stdout([&] { search::search_file_task(path); });
+}
+
+} // namespace file_search_testing

@@ -1,0 +1,178 @@
+#include "process.hpp"
+#include "temp_tree.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::process_options;
+using testing_support::run_process;
+using testing_support::run_pyrn;
+using testing_support::temp_tree;
+
+// Every file holds the marker in a comment, so that it passes the pre-filter and is announced
+// by --verbose; --enum finds nothing in it, so the announcements are the whole output.
+constexpr const char* marker_text = "// walkmarker\n";
+
+std::vector<std::string> announced(const std::string& out) {
+    std::vector<std::string> files;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("Checking ", 0) == 0) {
+            files.push_back(line.substr(9));
+        }
+    }
+    return files;
+}
+
+struct walk_run {
+    std::vector<std::string> files; // in announcement order
+    std::string err;
+    int status;
+};
+
+walk_run search(const std::string& cwd, const std::string& root, std::vector<std::string> options) {
+    std::vector<std::string> arguments{"--nc", "--verbose", "--enum", "-j", "1"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    arguments.push_back("walkmarker");
+    arguments.push_back(root);
+    process_options run_options;
+    run_options.cwd = cwd;
+    auto result = run_pyrn(arguments, run_options);
+    return {announced(result.out), result.err, result.status};
+}
+
+std::set<std::string> as_set(const std::vector<std::string>& files) {
+    return {files.begin(), files.end()};
+}
+
+void write_files(const temp_tree& tree, std::initializer_list<const char*> files) {
+    for (const char* file : files) {
+        tree.write(file, marker_text);
+    }
+}
+
+class walk : public testing::Test {
+protected:
+    void SetUp() override {
+        write_files(
+            tree,
+            {"a.cpp",        "a.CPP",         "a.cpp.orig",   "README.md",     "CMakeLists.txt",
+             "inc/b.hpp",    "k/kernel.cu",   "k/kernel.cuh", "x.cpp/inner.c", ".git/hook.h",
+             "build/gen.cc", "noext",         "b.h",          "c.cc",          "d.cxx",
+             "e.hh",         "f.hxx",         "main.cpp",     "src/main.cpp",  "src/domain.cpp",
+             "src/a.cpp",    "src/deep/b.cpp"});
+    }
+    temp_tree tree;
+};
+
+TEST_F(walk, default_filter_selects_the_ten_source_extensions) {
+    const std::set<std::string> sources{
+        "./a.cpp",       "./inc/b.hpp",     "./k/kernel.cu", "./k/kernel.cuh", "./x.cpp/inner.c",
+        "./.git/hook.h", "./build/gen.cc",  "./b.h",         "./c.cc",         "./d.cxx",
+        "./e.hh",        "./f.hxx",         "./main.cpp",    "./src/main.cpp", "./src/domain.cpp",
+        "./src/a.cpp",   "./src/deep/b.cpp"};
+    auto plain = search(tree.path(), ".", {});
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_EQ(plain.err, "");
+    EXPECT_EQ(as_set(plain.files), sources);
+    EXPECT_EQ(plain.files.size(), sources.size()) << "a file was searched twice";
+    auto explicit_default = search(tree.path(), ".", {"-f", "*.*"});
+    EXPECT_EQ(as_set(explicit_default.files), sources);
+}
+
+TEST_F(walk, one_worker_searches_in_walk_order) {
+    std::vector<std::string> expected;
+    for (const auto& entry : fs::recursive_directory_iterator(tree.path())) {
+        std::string path = entry.path().native();
+        bool source = entry.is_regular_file() && path.size() > 4 &&
+                      path.compare(path.size() - 4, 4, ".cpp") == 0;
+        if (source) {
+            expected.push_back(path);
+        }
+    }
+    EXPECT_EQ(search(tree.path(), tree.path(), {"-f", "*.cpp"}).files, expected);
+}
+
+struct filter_case {
+    const char* filter;
+    const char* root;
+    std::set<std::string> files;
+};
+
+TEST_F(walk, filter_patterns_match_the_whole_path) {
+    const filter_case cases[] = {
+        {"main.cpp", ".", {}},
+        {"*main.cpp", ".", {"./main.cpp", "./src/main.cpp", "./src/domain.cpp"}},
+        {"src/*.cpp", ".", {}},
+        {"src/*.cpp", "src", {"src/main.cpp", "src/domain.cpp", "src/a.cpp", "src/deep/b.cpp"}},
+        {"*.[ch]", ".", {"./x.cpp/inner.c", "./.git/hook.h", "./b.h"}},
+        {"", ".", {}},
+        {"*/README.md", ".", {"./README.md"}},
+    };
+    for (const filter_case& c : cases) {
+        SCOPED_TRACE(std::string("filter '") + c.filter + "' root " + c.root);
+        auto result = search(tree.path(), c.root, {"-f", c.filter});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(as_set(result.files), c.files);
+    }
+}
+
+TEST_F(walk, a_lone_asterisk_selects_every_regular_file) {
+    auto result = search(tree.path(), "src/", {"-f", "*"});
+    EXPECT_EQ(as_set(result.files), (std::set<std::string>{"src/main.cpp", "src/domain.cpp",
+                                                           "src/a.cpp", "src/deep/b.cpp"}));
+    EXPECT_EQ(as_set(search(tree.path(), ".", {"-f", "*"}).files).count("./noext"), 1u);
+}
+
+TEST(walk_links, links_to_files_count_links_to_directories_do_not) {
+    temp_tree tree;
+    write_files(tree, {"real/a.cpp"});
+    tree.symlink("real/a.cpp", "link.cpp");
+    tree.symlink("real", "linked_dir.cpp");
+    tree.symlink("missing.cpp", "dangling.cpp");
+    auto result = search(tree.path(), ".", {});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(as_set(result.files), (std::set<std::string>{"./real/a.cpp", "./link.cpp"}));
+}
+
+TEST(walk_links, a_link_loop_is_reported_and_the_walk_goes_on) {
+    temp_tree tree;
+    write_files(tree, {"a.cpp", "z/b.cpp"});
+    tree.symlink("loop.cpp", "loop.cpp");
+    auto result = search(tree.path(), ".", {});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "pyrn: ./loop.cpp: Too many levels of symbolic links\n");
+    EXPECT_EQ(as_set(result.files), (std::set<std::string>{"./a.cpp", "./z/b.cpp"}));
+}
+
+TEST(walk_roots, an_empty_root_prints_only_the_final_newline) {
+    temp_tree tree;
+    auto result = run_pyrn({"--nc", "anything", tree.path()});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "\n");
+    EXPECT_EQ(result.err, "");
+}
+
+// Runs as root see every directory; the permission cases run pyrn as nobody.
+TEST(walk_permissions, an_unreadable_directory_stops_the_start_up) {
+    temp_tree tree;
+    write_files(tree, {"open/a.cpp", "locked/b.cpp"});
+    tree.set_mode("locked", fs::perms::none);
+    fs::copy_file(testing_support::pyrn_binary(), tree.path("pyrn"));
+    auto result = run_process({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                               tree.path("pyrn"), "--nc", "walkmarker", tree.path()});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "pyrn: " + tree.path("locked") + ": Permission denied\n");
+}
+
+} // namespace

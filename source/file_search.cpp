@@ -66,6 +66,10 @@ long regular_file_size(std::FILE* file) {
     return std::ftell(file);
 }
 
+bool can_open(const char* path) {
+    return file_handle(std::fopen(path, "rb")) != nullptr;
+}
+
 [[noreturn]] void quit_on_parse_failure(std::string_view path) noexcept {
     try {
         fmt::print(stdout, "Error: Unable to parse translation unit {}. Quitting.\n", path);
@@ -301,6 +305,9 @@ void searcher::file_search(std::string_view path, std::string_view content) {
         index.get(), path.data(), arguments.list.data(), static_cast<int>(arguments.list.size()),
         nullptr, 0, parse_flags));
     if (!unit) {
+        if (!can_open(path.data())) {
+            return; // gone since it was read: skipped like any file that cannot be opened
+        }
         quit_on_parse_failure(path);
     }
     file_context context{path, content, nullptr};

@@ -106,6 +106,16 @@ TEST(file_search, pre_filter_reads_the_content_given_not_the_file) {
     EXPECT_EQ(capture_stdout([&] { searcher::file_search(path, content); }), "");
 }
 
+TEST(file_search, file_that_vanished_after_reading_is_skipped) {
+    testing_support::temp_tree tree;
+    settings run("open");
+    searcher::verbose = true;
+    const std::string path = tree.path("gone.cpp");
+    const std::string content = read_bytes(fixture("functions.cpp"));
+    EXPECT_EQ(capture_stdout([&] { searcher::file_search(path, content); }),
+              "Checking " + path + "\n");
+}
+
 TEST(file_search, empty_query_lets_every_non_empty_file_through) {
     testing_support::temp_tree tree;
     tree.write("empty.cpp", "");

@@ -242,7 +242,8 @@ file_arguments::file_arguments(std::string_view path, const std::vector<const ch
     list.push_back(grandparent.c_str());
     list.push_back("-I/usr/include");
     list.push_back("-I/usr/local/include");
-    // After 20 errors clang stops for good, KeepGoing or not, and the rest goes unvisited.
+    // At the 21st error clang raises a fatal error that KeepGoing does not lift: from then on
+    // it instantiates no templates, so references further down lose their names.
     list.push_back("-ferror-limit=0");
 }
 

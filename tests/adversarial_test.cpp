@@ -1,0 +1,178 @@
+// Bad input of every kind: pyrn must neither crash nor hang, must say what went wrong where
+// something did, and must lose no match that a plain run finds.
+#include "process.hpp"
+#include "temp_tree.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::process_options;
+using testing_support::process_result;
+using testing_support::run_pyrn;
+using testing_support::temp_tree;
+
+std::size_t count(const std::string& text, const std::string& piece) {
+    std::size_t found = 0;
+    for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) {
+        ++found;
+    }
+    return found;
+}
+
+// A run that ended by itself, not by a signal or the test's time limit.
+void expect_clean_end(const process_result& result, int status = 0) {
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.status, status) << result.err;
+}
+
+std::string block(const std::string& path, int first, int last, const std::string& text) {
+    return "\n// " + path + " (Line: " + std::to_string(first) + " to " + std::to_string(last) +
+           ")\n" + text + "\n";
+}
+
+// --- file contents --------------------------------------------------------------------------
+
+TEST(bad_content, binary_nul_and_invalid_utf8_files_are_searched_without_harm) {
+    temp_tree tree;
+    std::mt19937 random(7);
+    std::string binary(64 * 1024, '\0');
+    for (char& byte : binary) {
+        byte = static_cast<char>(random());
+    }
+    // Random bytes decide what libclang makes of the rest of that file; it must merely survive.
+    tree.write("blob.cpp", binary + "int target_fn_blob() { return 0; }\n");
+    tree.write("nul.cpp", std::string("int before() { return 0; }\n\0\0\0\n", 31) +
+                              "int target_fn_nul() { return 1; }\n");
+    tree.write("utf8.cpp", "// \xff\xfe\x80 not UTF-8\n"
+                           "const char* s = \"\xc3\x28\";\n"
+                           "int target_fn_utf8() { return 2; }\n");
+    auto result = run_pyrn({"--nc", "-j", "1", "-F", "target_fn", tree.path()});
+    expect_clean_end(result);
+    EXPECT_NE(
+        result.out.find(block(tree.path("nul.cpp"), 3, 3, "int target_fn_nul() { return 1; }")),
+        std::string::npos);
+    EXPECT_NE(
+        result.out.find(block(tree.path("utf8.cpp"), 3, 3, "int target_fn_utf8() { return 2; }")),
+        std::string::npos);
+}
+
+TEST(bad_content, crlf_line_ends_are_kept_in_the_snippet) {
+    temp_tree tree;
+    tree.write("crlf.cpp", "int crlf_fn()\r\n{\r\n    return 0;\r\n}\r\n");
+    auto result = run_pyrn({"--nc", "-F", "crlf_fn", tree.path()});
+    expect_clean_end(result);
+    EXPECT_EQ(result.out,
+              block(tree.path() + "/crlf.cpp", 1, 4, "int crlf_fn()\r\n{\r\n    return 0;\r\n}") +
+                  "\n");
+}
+
+TEST(bad_content, huge_files_and_huge_lines) {
+    temp_tree tree;
+    // 50 MiB without the query: dropped by the pre-filter.
+    tree.write("huge_absent.cpp", std::string(50u << 20, 'x'));
+    // 50 MiB of comment with the match at its very end.
+    tree.write("huge_present.cpp",
+               "/*" + std::string(50u << 20, 'c') + "*/\nint huge_fn() { return 0; }\n");
+    // One line of 10 MiB holding the match.
+    tree.write("long_line.cpp",
+               "int line_fn() { return 0; } /*" + std::string(10u << 20, 'l') + "*/\n");
+    auto result = run_pyrn({"--nc", "-j", "2", "-F", "_fn", tree.path()});
+    expect_clean_end(result);
+    EXPECT_EQ(count(result.out, "int huge_fn() { return 0; }\n"), 1u);
+    EXPECT_EQ(count(result.out, "int line_fn() { return 0; }\n"), 1u);
+    EXPECT_LT(result.out.size(), 4096u); // the 10 MiB comment is not part of any snippet
+}
+
+// --- tree shapes ----------------------------------------------------------------------------
+
+TEST(bad_tree, deep_nesting_many_files_and_odd_names) {
+    temp_tree tree;
+    std::string deep = "deep";
+    for (int level = 0; level < 200; ++level) {
+        deep += "/d";
+    }
+    tree.write(deep + "/bottom.cpp", "int target_deep() { return 0; }\n");
+    for (int i = 0; i < 10000; ++i) {
+        std::string dir = "many/" + std::to_string(i % 100) + "/";
+        std::string body = i % 100 == 0
+                               ? "int target_many_" + std::to_string(i) + "() { return 0; }\n"
+                               : "int other_" + std::to_string(i) + "() { return 0; }\n";
+        tree.write(dir + std::to_string(i) + ".cpp", body);
+    }
+    const std::string odd_names[] = {"with space.cpp", "new\nline.cpp", "\x80\xff bytes.cpp"};
+    for (const std::string& name : odd_names) {
+        tree.write("odd/" + name, "int target_odd() { return 0; }\n");
+    }
+    auto result = run_pyrn({"--nc", "-F", "target_", tree.path()});
+    expect_clean_end(result);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(count(result.out, "int target_deep() { return 0; }\n"), 1u);
+    EXPECT_EQ(count(result.out, "int target_many_"), 100u);
+    for (const std::string& name : odd_names) {
+        EXPECT_EQ(count(result.out, "// " + tree.path("odd/" + name) + " (Line: 1 to 1)\n"), 1u)
+            << name;
+    }
+}
+
+TEST(bad_tree, files_that_vanish_during_the_run) {
+    temp_tree tree;
+    for (int i = 0; i < 3000; ++i) {
+        tree.write("v/" + std::to_string(i % 30) + "/" + std::to_string(i) + ".cpp",
+                   "int vanish_" + std::to_string(i) + "() { return 0; }\n");
+    }
+    std::atomic<bool> stop{false};
+    std::thread remover([&] {
+        std::error_code error;
+        for (int i = 2999; i >= 0 && !stop; --i) {
+            fs::remove(tree.path("v/" + std::to_string(i % 30) + "/" + std::to_string(i) + ".cpp"),
+                       error);
+        }
+    });
+    auto result = run_pyrn({"--nc", "-F", "vanish_", tree.path()});
+    stop = true;
+    remover.join();
+    expect_clean_end(result);
+}
+
+// --- queries and output ---------------------------------------------------------------------
+
+TEST(bad_query, long_and_non_ascii_queries) {
+    temp_tree tree;
+    tree.write("a.cpp", "int gr\xc3\xb6\xc3\x9f"
+                        "e() { return 0; }\n");
+    auto long_query = run_pyrn({"--nc", std::string(10000, 'q'), tree.path()});
+    expect_clean_end(long_query);
+    EXPECT_EQ(long_query.out, "\n");
+    auto non_ascii = run_pyrn({"--nc", "-F", "\xc3\xb6\xc3\x9f", tree.path()});
+    expect_clean_end(non_ascii);
+    EXPECT_EQ(non_ascii.out, block(tree.path() + "/a.cpp", 1, 1,
+                                   "int gr\xc3\xb6\xc3\x9f"
+                                   "e() { return 0; }") +
+                                 "\n");
+}
+
+TEST(bad_output, a_reader_that_goes_away_ends_the_run_quietly) {
+    temp_tree tree;
+    for (int i = 0; i < 200; ++i) {
+        tree.write(std::to_string(i) + ".cpp",
+                   "int closed_" + std::to_string(i) + "() { return 0; }\n");
+    }
+    process_options options;
+    options.close_stdout_early = true;
+    auto result = run_pyrn({"--nc", "-F", "closed_", tree.path()}, options);
+    EXPECT_FALSE(result.timed_out);
+    // Ended by SIGPIPE like any filter whose reader left, or by a write error: never a crash.
+    EXPECT_TRUE(result.status == 128 + 13 || result.status == 2 || result.status == 0)
+        << result.status;
+}
+
+} // namespace

@@ -1,3 +1,4 @@
+#include "output.hpp"
 #include "process.hpp"
 
 #include <gtest/gtest.h>
@@ -11,15 +12,8 @@ namespace {
 
 using testing_support::run_pyrn;
 
-std::string read_file(const std::string& path) {
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
-}
-
 std::string help_text() {
-    return read_file(testing_support::test_dir() + "/golden/help.txt");
+    return testing_support::read_file(testing_support::test_dir() + "/golden/help.txt");
 }
 
 // The help listing without its final newline, as it follows an error message.

@@ -15,7 +15,7 @@
 
 namespace {
 
-using file_search_testing::read_bytes;
+using file_search_testing::read_file;
 using testing_support::process_result;
 using testing_support::run_pyrn;
 
@@ -45,13 +45,10 @@ class golden : public testing::TestWithParam<golden_case> {};
 TEST_P(golden, whole_output_matches) {
     const golden_case& c = GetParam();
     const process_result result = search_fixture(c.file, c.options);
-    const std::string golden_path = golden_dir + "/" + c.name + ".out";
-    if (std::getenv("PYRN_UPDATE_GOLDEN") != nullptr) {
-        std::ofstream(golden_path, std::ios::binary) << result.out;
-    }
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.out, read_bytes(golden_path));
+    EXPECT_EQ(result.out,
+              testing_support::golden("file_search/" + std::string(c.name) + ".out", result.out));
 }
 
 const golden_case golden_cases[] = {
@@ -89,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(file_search, golden, testing::ValuesIn(golden_cases),
 TEST(file_search_run, exact_match_changes_nothing_while_the_text_test_is_on) {
     const process_result exact = search_fixture("realistic.cpp", {"-E", "count"});
     EXPECT_EQ(exact.status, 0);
-    EXPECT_EQ(exact.out, read_bytes(golden_dir + "/default_nested_preorder.out"));
+    EXPECT_EQ(exact.out, read_file(golden_dir + "/default_nested_preorder.out"));
 }
 
 TEST(file_search_run, verbose_announces_checked_files_and_shows_diagnostics) {
@@ -102,7 +99,7 @@ TEST(file_search_run, verbose_announces_checked_files_and_shows_diagnostics) {
     EXPECT_NE(verbose.err.find("./syntax_errors.cpp:1:19: error:"), std::string::npos)
         << verbose.err;
     EXPECT_EQ(verbose.out.substr(verbose.out.find('\n') + 1),
-              read_bytes(golden_dir + "/syntax_errors.out"));
+              read_file(golden_dir + "/syntax_errors.out"));
 
     const process_result comment = search_fixture("comment_only.cpp", {"--verbose", "zebra"});
     EXPECT_EQ(comment.out, "Checking ./comment_only.cpp\n\n");

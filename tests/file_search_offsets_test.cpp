@@ -137,7 +137,7 @@ class snippet_offsets : public testing::TestWithParam<offsets_case> {};
 TEST_P(snippet_offsets, every_printed_snippet_is_the_entity_text_and_only_main_file_text) {
     const offsets_case& c = GetParam();
     const std::string path = fixture(c.file);
-    const std::string content = read_bytes(path);
+    const std::string content = read_file(path);
     const auto macros = macro_invocations(path, c.options);
     auto in_macro = [&](unsigned offset) {
         for (const auto& [begin, end] : macros) {

@@ -3,6 +3,7 @@
 // Helpers for the tests that call the file search in-process: the search settings, set and
 // restored per test, and standard output captured around a call.
 
+#include "output.hpp"
 #include "process.hpp"
 #include "searcher.hpp"
 
@@ -25,15 +26,8 @@ inline std::string fixture(const std::string& name) {
     return testing_support::test_dir() + "/fixtures/file_search/" + name;
 }
 
-inline std::string read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("cannot read " + path);
-    }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
+using testing_support::capture_stdout;
+using testing_support::read_file;
 
 inline void set_all_kinds(bool on) {
     for (bool* kind : {&searcher::search_for_enum,
@@ -86,40 +80,6 @@ public:
 private:
     std::string query;
 };
-
-// Runs the callable with descriptor 1 on a temporary file and returns what it wrote.
-template <typename Callable> std::string capture_stdout(Callable&& run) {
-    std::fflush(stdout);
-    char name[] = "/tmp/pyrn_file_search_XXXXXX";
-    const int file = mkstemp(name);
-    if (file < 0) {
-        throw std::runtime_error("mkstemp failed");
-    }
-    unlink(name);
-    const int saved = dup(1);
-    dup2(file, 1);
-    auto restore = [&] {
-        std::fflush(stdout);
-        dup2(saved, 1);
-        close(saved);
-    };
-    try {
-        run();
-    } catch (...) {
-        restore();
-        close(file);
-        throw;
-    }
-    restore();
-    std::string out;
-    char buffer[4096];
-    lseek(file, 0, SEEK_SET);
-    for (ssize_t got; (got = read(file, buffer, sizeof buffer)) > 0;) {
-        out.append(buffer, static_cast<std::size_t>(got));
-    }
-    close(file);
-    return out;
-}
 
 // Searches one file in-process, as a task would, and returns its standard output.
 inline std::string search_file(const std::string& path) {

@@ -96,7 +96,7 @@ TEST(file_search, pre_filter_reads_the_content_given_not_the_file) {
     settings run("open");
     searcher::verbose = true;
     const std::string path = fixture("functions.cpp");
-    std::string content = read_bytes(path);
+    std::string content = read_file(path);
     const std::string all = capture_stdout([&] { searcher::file_search(path, content); });
     EXPECT_EQ(all.rfind("Checking " + path + "\n", 0), 0u) << all;
     EXPECT_NE(all.find("int open(const char* name)"), std::string::npos);
@@ -111,7 +111,7 @@ TEST(file_search, file_that_vanished_after_reading_is_skipped) {
     settings run("open");
     searcher::verbose = true;
     const std::string path = tree.path("gone.cpp");
-    const std::string content = read_bytes(fixture("functions.cpp"));
+    const std::string content = read_file(fixture("functions.cpp"));
     EXPECT_EQ(capture_stdout([&] { searcher::file_search(path, content); }),
               "Checking " + path + "\n");
 }

@@ -1,3 +1,4 @@
+#include "escapes.hpp"
 #include "highlighter.hpp"
 
 #include <gtest/gtest.h>
@@ -264,46 +265,12 @@ TEST(highlighter, appends_after_existing_content) {
     EXPECT_EQ(std::string(out.data(), out.size()), "head|" + ty("int") + " x;");
 }
 
-// Removes the escape pairs, checking that every opener is closed by a reset around a
-// non-empty piece and that no escape appears elsewhere.
-std::string strip_escapes(const std::string& s, std::string& error) {
-    static const std::string openers[] = {"\x1b[1;95m", "\x1b[1;94m", "\x1b[1;93m", "\x1b[1;96m",
-                                          "\x1b[1;92m", "\x1b[1;91m", "\x1b[0;90m"};
-    const std::string reset = "\x1b[0m";
-    std::string plain;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        if (s[i] != '\x1b') {
-            plain += s[i++];
-            continue;
-        }
-        bool known = false;
-        for (const auto& o : openers) {
-            if (s.compare(i, o.size(), o) == 0) {
-                known = true;
-                i += o.size();
-                break;
-            }
-        }
-        const std::size_t end = s.find(reset, i);
-        const std::size_t next_escape = s.find('\x1b', i);
-        if (!known || end == std::string::npos || end == i || next_escape != end) {
-            error = "bad escape at output byte " + std::to_string(i);
-            return plain;
-        }
-        plain.append(s, i, end - i);
-        i = end + reset.size();
-    }
-    return plain;
-}
-
 void check_round_trip(const std::string& text, const std::string& label) {
     ASSERT_EQ(highlight(text, false), text) << label;
     // The escape stripper needs an input without escape bytes of its own.
     ASSERT_EQ(text.find('\x1b'), std::string::npos) << label;
-    std::string error;
-    const std::string plain = strip_escapes(highlight(text, true), error);
-    ASSERT_EQ(error, "") << label;
+    std::string plain;
+    ASSERT_TRUE(testing_support::strip_escapes(highlight(text, true), plain)) << label;
     ASSERT_EQ(plain, text) << label;
 }
 

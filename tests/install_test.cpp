@@ -1,3 +1,4 @@
+#include "output.hpp"
 #include "process.hpp"
 #include "temp_tree.hpp"
 
@@ -23,16 +24,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_support::process_result;
+using testing_support::read_file;
 using testing_support::run_process;
 using testing_support::run_pyrn;
 using testing_support::temp_tree;
-
-std::string read_file(const fs::path& path) {
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
-}
 
 // The binary is <build>/source/pyrn.
 fs::path build_dir() {
@@ -133,8 +128,9 @@ TEST(install, puts_binary_man_page_and_completion_under_the_prefix) {
     const fs::path completion = prefix.root() / "share/bash-completion/completions/pyrn";
     ASSERT_TRUE(fs::is_regular_file(page));
     ASSERT_TRUE(fs::is_regular_file(completion));
-    EXPECT_EQ(read_file(page), read_file(source_dir() / "docs/pyrn.1"));
-    EXPECT_EQ(read_file(completion), read_file(source_dir() / "completions/pyrn.bash"));
+    EXPECT_EQ(read_file(page.native()), read_file((source_dir() / "docs/pyrn.1").native()));
+    EXPECT_EQ(read_file(completion.native()),
+              read_file((source_dir() / "completions/pyrn.bash").native()));
 
     const std::string installed = (prefix.root() / "bin/pyrn").native();
     const process_result version = run_process({installed, "--version"});

@@ -1,5 +1,5 @@
+#include "output.hpp"
 #include "searcher.hpp"
-#include "stdout_capture.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,8 @@ protected:
     static std::string print(bool colour, std::string_view path, std::uint32_t start,
                              std::uint32_t end, std::string_view snippet) {
         search::searcher::use_color = colour;
-        return capture_stdout([&] { search::searcher::print_match(path, start, end, snippet); });
+        return testing_support::capture_stdout(
+            [&] { search::searcher::print_match(path, start, end, snippet); });
     }
 };
 
@@ -49,7 +50,7 @@ TEST_F(match_output, empty_snippet) {
 
 TEST_F(match_output, consecutive_blocks_are_separated_by_one_empty_line) {
     search::searcher::use_color = false;
-    const std::string out = capture_stdout([] {
+    const std::string out = testing_support::capture_stdout([] {
         search::searcher::print_match("a.c", 1, 1, "int a;");
         search::searcher::print_match("b.c", 2, 3, "int b;");
     });

@@ -1,6 +1,6 @@
 #include "highlighter.hpp"
+#include "output.hpp"
 #include "searcher.hpp"
-#include "stdout_capture.hpp"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +36,7 @@ std::vector<std::vector<std::string>> expected_blocks() {
     for (int t = 0; t < thread_count; ++t) {
         for (int b = 0; b < blocks_per_thread; ++b) {
             const std::string text = snippet(t, b);
-            blocks[t].push_back(capture_stdout(
+            blocks[t].push_back(testing_support::capture_stdout(
                 [&] { search::searcher::print_match(path(t), b + 1, b + 2, text); }));
         }
     }
@@ -68,7 +68,7 @@ void expect_whole_blocks(const std::string& out,
 
 void print_in_parallel(bool colour) {
     search::searcher::use_color = colour;
-    const std::string out = capture_stdout([] {
+    const std::string out = testing_support::capture_stdout([] {
         std::atomic<int> ready{0};
         std::vector<std::thread> threads;
         for (int t = 0; t < thread_count; ++t) {

@@ -1,3 +1,4 @@
+#include "escapes.hpp"
 #include "highlighter.hpp"
 
 #include <cstdint>
@@ -10,38 +11,6 @@ namespace {
 
 std::string_view view(const fmt::memory_buffer& out) {
     return {out.data(), out.size()};
-}
-
-// Removes the escape pairs; aborts unless each opener wraps a non-empty, escape-free piece
-// and is closed by a reset.
-std::string strip_escapes(std::string_view s) {
-    static const std::string_view openers[] = {"\x1b[1;95m", "\x1b[1;94m", "\x1b[1;93m",
-                                               "\x1b[1;96m", "\x1b[1;92m", "\x1b[1;91m",
-                                               "\x1b[0;90m"};
-    constexpr std::string_view reset = "\x1b[0m";
-    std::string plain;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        if (s[i] != '\x1b') {
-            plain += s[i++];
-            continue;
-        }
-        bool known = false;
-        for (std::string_view o : openers) {
-            if (s.substr(i, o.size()) == o) {
-                known = true;
-                i += o.size();
-                break;
-            }
-        }
-        const std::size_t end = s.find(reset, i);
-        if (!known || end == std::string_view::npos || end == i || s.find('\x1b', i) != end) {
-            std::abort();
-        }
-        plain.append(s.substr(i, end - i));
-        i = end + reset.size();
-    }
-    return plain;
 }
 
 } // namespace
@@ -68,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     fmt::memory_buffer coloured;
     search::highlighter().highlight(no_escapes.data(), no_escapes.size(), coloured, true);
-    if (strip_escapes(view(coloured)) != no_escapes) {
+    std::string stripped;
+    if (!testing_support::strip_escapes(view(coloured), stripped) || stripped != no_escapes) {
         std::abort();
     }
     // The original bytes too, for the sanitizers' bounds checks.

@@ -46,14 +46,19 @@ std::set<std::string> all_kinds() {
     return names;
 }
 
-// Parses the options (query and path added) and returns the names of the kind fields set.
-std::set<std::string> kinds_after(std::vector<std::string> options) {
-    argparse::ArgumentParser parser("pyrn", pyrn::version);
+// A parser configured like pyrn's, with the options parsed (query and path added).
+void parse(argparse::ArgumentParser& parser, std::vector<std::string> options) {
     pyrn::configure_parser(parser);
     options.insert(options.begin(), "pyrn");
     options.push_back("query");
     options.push_back(".");
     parser.parse_args(options);
+}
+
+// Parses the options (query and path added) and returns the names of the kind fields set.
+std::set<std::string> kinds_after(std::vector<std::string> options) {
+    argparse::ArgumentParser parser("pyrn", pyrn::version);
+    parse(parser, std::move(options));
     for (const auto& field : kind_fields) {
         *field.second = !*field.second; // so that a field left unwritten shows
     }
@@ -110,11 +115,7 @@ TEST(kind_options, select_the_kind_fields) {
 
 std::vector<std::string> clang_options_for(std::vector<std::string> options) {
     argparse::ArgumentParser parser("pyrn", pyrn::version);
-    pyrn::configure_parser(parser);
-    options.insert(options.begin(), "pyrn");
-    options.push_back("query");
-    options.push_back(".");
-    parser.parse_args(options);
+    parse(parser, std::move(options));
     std::string language = parser.get<std::string>("--language");
     std::string std_argument = "-std=" + parser.get<std::string>("--std");
     std::vector<std::string> includes;

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -247,9 +248,11 @@ file_arguments::file_arguments(std::string_view path, const std::vector<const ch
     list.push_back("-ferror-limit=0");
 }
 
-std::string read_whole_file(const char* path) {
+std::string read_whole_file(const char* path, std::error_code& error) {
+    error.clear();
     const file_handle file(std::fopen(path, "rb"));
     if (!file) {
+        error.assign(errno, std::system_category());
         return {};
     }
     const long size = regular_file_size(file.get());
@@ -259,15 +262,24 @@ std::string read_whole_file(const char* path) {
     }
     content.resize(static_cast<std::size_t>(size));
     std::rewind(file.get());
-    // A short read leaves NUL bytes behind: the content keeps the size that was measured.
     const std::size_t got = std::fread(content.data(), 1, content.size(), file.get());
-    static_cast<void>(got);
+    if (std::ferror(file.get())) {
+        error.assign(errno, std::system_category());
+        return {};
+    }
+    // A file cut short while it was read is searched as far as it was read.
+    content.resize(got);
     return content;
 }
 
 void search_file_task(const std::string& path) noexcept {
     try {
-        const std::string content = read_whole_file(path.c_str());
+        std::error_code error;
+        const std::string content = read_whole_file(path.c_str(), error);
+        // A file that vanished since the walk found it is no longer part of the tree.
+        if (error && error != std::errc::no_such_file_or_directory) {
+            report_failure(path, error.message().c_str());
+        }
         searcher::file_search(std::string_view(path.c_str(), std::strlen(path.c_str())), content);
     } catch (const std::exception& error) {
         report_failure(path, error.what());

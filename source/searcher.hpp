@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace search {
@@ -34,9 +35,9 @@ struct file_arguments {
     std::vector<const char*> list;
 };
 
-// Reads a file whole; an empty string when it cannot be opened, is not a regular file or its
-// size cannot be had or held.
-std::string read_whole_file(const char* path);
+// Reads a file whole; an empty string when it cannot be opened or read, is not a regular file
+// or its size cannot be had or held. error tells why a file could not be opened or read.
+std::string read_whole_file(const char* path, std::error_code& error);
 
 // The body of one file task: reads the file and searches it. Failures are reported on
 // standard error and end only this file's search.

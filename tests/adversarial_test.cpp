@@ -18,6 +18,7 @@ namespace fs = std::filesystem;
 using testing_support::process_options;
 using testing_support::process_result;
 using testing_support::run_pyrn;
+using testing_support::run_pyrn_as_nobody;
 using testing_support::temp_tree;
 
 std::size_t count(const std::string& text, const std::string& piece) {
@@ -37,6 +38,55 @@ void expect_clean_end(const process_result& result, int status = 0) {
 std::string block(const std::string& path, int first, int last, const std::string& text) {
     return "\n// " + path + " (Line: " + std::to_string(first) + " to " + std::to_string(last) +
            ")\n" + text + "\n";
+}
+
+// --- paths ----------------------------------------------------------------------------------
+
+TEST(bad_path, a_root_that_is_no_directory_ends_the_run_with_status_2) {
+    temp_tree tree;
+    tree.write("file.cpp", "int f();\n");
+    tree.symlink("loop", "loop");
+    tree.symlink("nowhere", "dangling");
+    const struct {
+        std::string root;
+        std::string reason;
+    } cases[] = {
+        {tree.path("missing"), "No such file or directory"},
+        {tree.path("dangling"), "No such file or directory"},
+        {tree.path("file.cpp"), "Not a directory"},
+        {tree.path("loop"), "Too many levels of symbolic links"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.root);
+        auto result = run_pyrn({"--nc", "f", c.root});
+        expect_clean_end(result, 2);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "pyrn: " + c.root + ": " + c.reason + "\n");
+    }
+}
+
+TEST(bad_path, an_unreadable_file_is_reported_and_the_others_are_searched) {
+    temp_tree tree;
+    tree.write("a_open.cpp", "int target_open() { return 0; }\n");
+    tree.write("b_locked.cpp", "int target_locked() { return 0; }\n");
+    tree.set_mode("b_locked.cpp", fs::perms::none);
+    auto result =
+        run_pyrn_as_nobody(tree.path(), {"--nc", "-j", "1", "-F", "target_", tree.path()});
+    expect_clean_end(result);
+    EXPECT_EQ(result.out,
+              block(tree.path("a_open.cpp"), 1, 1, "int target_open() { return 0; }") + "\n");
+    EXPECT_EQ(result.err, "pyrn: " + tree.path("b_locked.cpp") + ": Permission denied\n");
+}
+
+TEST(bad_path, links_that_lead_back_up_the_tree_are_not_followed) {
+    temp_tree tree;
+    tree.write("a/x.cpp", "int target_x() { return 0; }\n");
+    tree.symlink("..", "a/up");
+    tree.symlink(tree.path(), "a/root");
+    auto result = run_pyrn({"--nc", "-F", "target_", tree.path()});
+    expect_clean_end(result);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, block(tree.path("a/x.cpp"), 1, 1, "int target_x() { return 0; }") + "\n");
 }
 
 // --- file contents --------------------------------------------------------------------------

@@ -50,7 +50,9 @@ TEST(read_whole_file, returns_the_bytes_exactly) {
     testing_support::temp_tree tree;
     const std::string bytes("a\r\nb\0c\xff\n", 8);
     tree.write("f.cpp", bytes);
-    EXPECT_EQ(read_whole_file(tree.path("f.cpp").c_str()), bytes);
+    std::error_code error;
+    EXPECT_EQ(read_whole_file(tree.path("f.cpp").c_str(), error), bytes);
+    EXPECT_FALSE(error);
 }
 
 TEST(read_whole_file, gives_empty_content_for_what_cannot_be_read_as_a_file) {
@@ -59,14 +61,26 @@ TEST(read_whole_file, gives_empty_content_for_what_cannot_be_read_as_a_file) {
     tree.make_dir("dir.cpp");
     tree.write("locked.cpp", "int x;");
     tree.set_mode("locked.cpp", std::filesystem::perms::none);
-    for (const std::string& path :
-         {tree.path("missing.cpp"), tree.path("empty.cpp"), tree.path("dir.cpp"),
-          std::string("/dev/null"), std::string("/dev/zero")}) {
-        SCOPED_TRACE(path);
-        EXPECT_EQ(read_whole_file(path.c_str()), "");
+    const struct {
+        std::string path;
+        std::error_condition error;
+    } cases[] = {
+        {tree.path("missing.cpp"), std::errc::no_such_file_or_directory},
+        {tree.path("empty.cpp"), {}},
+        {tree.path("dir.cpp"), {}},
+        {"/dev/null", {}},
+        {"/dev/zero", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::error_code error;
+        EXPECT_EQ(read_whole_file(c.path.c_str(), error), "");
+        EXPECT_EQ(error, c.error);
     }
     if (geteuid() != 0) { // root reads the file whatever its mode
-        EXPECT_EQ(read_whole_file(tree.path("locked.cpp").c_str()), "");
+        std::error_code error;
+        EXPECT_EQ(read_whole_file(tree.path("locked.cpp").c_str(), error), "");
+        EXPECT_EQ(error, std::errc::permission_denied);
     }
 }
 

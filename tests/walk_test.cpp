@@ -13,7 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_support::process_options;
-using testing_support::run_process;
 using testing_support::run_pyrn;
 using testing_support::temp_tree;
 
@@ -167,9 +166,8 @@ TEST(walk_permissions, an_unreadable_directory_stops_the_start_up) {
     temp_tree tree;
     write_files(tree, {"open/a.cpp", "locked/b.cpp"});
     tree.set_mode("locked", fs::perms::none);
-    fs::copy_file(testing_support::pyrn_binary(), tree.path("pyrn"));
-    auto result = run_process({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                               tree.path("pyrn"), "--nc", "walkmarker", tree.path()});
+    auto result =
+        testing_support::run_pyrn_as_nobody(tree.path(), {"--nc", "walkmarker", tree.path()});
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "pyrn: " + tree.path("locked") + ": Permission denied\n");

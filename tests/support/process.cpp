@@ -1,5 +1,7 @@
 #include "process.hpp"
 
+#include <filesystem>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -149,6 +151,17 @@ process_result run_pyrn(const std::vector<std::string>& arguments, const process
     std::vector<std::string> argv{pyrn_binary()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return run_process(argv, options);
+}
+
+process_result run_pyrn_as_nobody(const std::string& dir,
+                                  const std::vector<std::string>& arguments) {
+    const std::string copy = dir + "/pyrn";
+    std::filesystem::copy_file(pyrn_binary(), copy,
+                               std::filesystem::copy_options::overwrite_existing);
+    std::vector<std::string> argv{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                  copy};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return run_process(argv);
 }
 
 } // namespace testing_support

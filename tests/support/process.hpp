@@ -27,6 +27,10 @@ process_result run_process(const std::vector<std::string>& argv,
 process_result run_pyrn(const std::vector<std::string>& arguments,
                         const process_options& options = {});
 
+// Runs a copy of pyrn, placed in dir, as the user nobody: file modes bind nobody, not root.
+process_result run_pyrn_as_nobody(const std::string& dir,
+                                  const std::vector<std::string>& arguments);
+
 // The path of the built pyrn binary, and of tests/ in the source tree.
 std::string pyrn_binary();
 std::string test_dir();

@@ -2,6 +2,7 @@
 #include "process.hpp"
 #include "temp_tree.hpp"
 
+#include <fmt/core.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -152,6 +153,44 @@ TEST(install, puts_binary_man_page_and_completion_under_the_prefix) {
     EXPECT_EQ(rendered->status, 0);
     EXPECT_EQ(rendered->err, "") << "warnings while rendering the manual page";
     EXPECT_NE(rendered->out.find("EXIT STATUS"), std::string::npos);
+}
+
+TEST(package, names_the_runtime_libraries_and_works_when_unpacked) {
+    if (!in_path("cpack") || !in_path("dpkg-deb")) {
+        GTEST_SKIP() << "cpack or dpkg-deb not found";
+    }
+    temp_tree out;
+    const process_result pack = run_process(
+        {"cpack", "--config", (build_dir() / "CPackConfig.cmake").native(), "-B", out.path()});
+    ASSERT_EQ(pack.status, 0) << pack.out << pack.err;
+    std::string deb;
+    for (const fs::directory_entry& entry : fs::directory_iterator(out.root())) {
+        if (entry.path().extension() == ".deb") {
+            deb = entry.path().native();
+        }
+    }
+    ASSERT_FALSE(deb.empty()) << pack.out;
+
+    const process_result fields = run_process({"dpkg-deb", "-f", deb, "Package", "Depends"});
+    EXPECT_EQ(fields.status, 0) << fields.err;
+    EXPECT_EQ(fields.out.rfind("Package: pyrn\n", 0), 0u) << fields.out;
+    const std::string fmt_library = "libfmt" + std::to_string(FMT_VERSION / 10000);
+    for (const std::string& library : {std::string("libclang1-19"), fmt_library,
+                                       std::string("libstdc++6"), std::string("libc6")}) {
+        EXPECT_TRUE(contains_whole(fields.out, library)) << library << " in " << fields.out;
+    }
+
+    const std::string root = out.path("root");
+    ASSERT_EQ(run_process({"dpkg-deb", "-x", deb, root}).status, 0);
+    const process_result page =
+        run_process({"gzip", "-dc", root + "/usr/share/man/man1/pyrn.1.gz"});
+    EXPECT_EQ(page.out, read_file((source_dir() / "docs/pyrn.1").native()));
+    EXPECT_TRUE(fs::is_regular_file(root + "/usr/share/bash-completion/completions/pyrn"));
+    const std::string fixture = testing_support::test_dir() + "/fixtures/cli";
+    const process_result search =
+        run_process({root + "/usr/bin/pyrn", "--nc", "-F", "answer", fixture});
+    EXPECT_EQ(search.status, 0) << search.err;
+    EXPECT_EQ(search.out, run_pyrn({"--nc", "-F", "answer", fixture}).out);
 }
 
 TEST(man_page, documents_every_option_with_its_help_text_and_the_version) {

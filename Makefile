@@ -8,7 +8,7 @@ ARGS ?= --nc -F open examples
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test test-release test-asan test-tsan fuzz bench bench-tree format install package clean
+.PHONY: all deps build run test test-release test-asan test-tsan fuzz bench bench-tree format install package package-check clean
 
 all: build
 
@@ -54,6 +54,10 @@ install: build
 # The Debian package, written to $(BUILD)/pyrn_<version>_amd64.deb.
 package: build
 	cmake --build $(BUILD) --target package
+
+# Installs that package with apt on a fresh Debian 12 (debootstrap; root, about a minute).
+package-check: build
+	scripts/check-package $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -13,20 +13,26 @@
 
 namespace {
 
+// Each libclang function the tool calls; the loader fills one pointer of the same name for each.
+#define PYRN_LIBCLANG_FUNCTIONS(X)                                                                 \
+    X(clang_createIndex)                                                                           \
+    X(clang_disposeIndex)                                                                          \
+    X(clang_parseTranslationUnit)                                                                  \
+    X(clang_disposeTranslationUnit)                                                                \
+    X(clang_getTranslationUnitCursor)                                                              \
+    X(clang_visitChildren)                                                                         \
+    X(clang_getCursorExtent)                                                                       \
+    X(clang_getRangeStart)                                                                         \
+    X(clang_getRangeEnd)                                                                           \
+    X(clang_getExpansionLocation)                                                                  \
+    X(clang_getCursorSpelling)                                                                     \
+    X(clang_getCString)                                                                            \
+    X(clang_disposeString)
+
 struct libclang_api {
-    decltype(&::clang_createIndex) create_index;
-    decltype(&::clang_disposeIndex) dispose_index;
-    decltype(&::clang_parseTranslationUnit) parse_translation_unit;
-    decltype(&::clang_disposeTranslationUnit) dispose_translation_unit;
-    decltype(&::clang_getTranslationUnitCursor) get_translation_unit_cursor;
-    decltype(&::clang_visitChildren) visit_children;
-    decltype(&::clang_getCursorExtent) get_cursor_extent;
-    decltype(&::clang_getRangeStart) get_range_start;
-    decltype(&::clang_getRangeEnd) get_range_end;
-    decltype(&::clang_getExpansionLocation) get_expansion_location;
-    decltype(&::clang_getCursorSpelling) get_cursor_spelling;
-    decltype(&::clang_getCString) get_c_string;
-    decltype(&::clang_disposeString) dispose_string;
+#define PYRN_POINTER(name) decltype(&::name) name;
+    PYRN_LIBCLANG_FUNCTIONS(PYRN_POINTER)
+#undef PYRN_POINTER
 };
 
 [[noreturn]] void fail_to_load(const char* what) {
@@ -49,19 +55,9 @@ libclang_api load() {
         fail_to_load(dlerror());
     }
     libclang_api api{};
-    resolve(library, "clang_createIndex", api.create_index);
-    resolve(library, "clang_disposeIndex", api.dispose_index);
-    resolve(library, "clang_parseTranslationUnit", api.parse_translation_unit);
-    resolve(library, "clang_disposeTranslationUnit", api.dispose_translation_unit);
-    resolve(library, "clang_getTranslationUnitCursor", api.get_translation_unit_cursor);
-    resolve(library, "clang_visitChildren", api.visit_children);
-    resolve(library, "clang_getCursorExtent", api.get_cursor_extent);
-    resolve(library, "clang_getRangeStart", api.get_range_start);
-    resolve(library, "clang_getRangeEnd", api.get_range_end);
-    resolve(library, "clang_getExpansionLocation", api.get_expansion_location);
-    resolve(library, "clang_getCursorSpelling", api.get_cursor_spelling);
-    resolve(library, "clang_getCString", api.get_c_string);
-    resolve(library, "clang_disposeString", api.dispose_string);
+#define PYRN_RESOLVE(name) resolve(library, #name, api.name);
+    PYRN_LIBCLANG_FUNCTIONS(PYRN_RESOLVE)
+#undef PYRN_RESOLVE
     return api;
 }
 
@@ -76,11 +72,11 @@ const libclang_api& api() {
 extern "C" {
 
 CXIndex clang_createIndex(int exclude_declarations_from_pch, int display_diagnostics) {
-    return api().create_index(exclude_declarations_from_pch, display_diagnostics);
+    return api().clang_createIndex(exclude_declarations_from_pch, display_diagnostics);
 }
 
 void clang_disposeIndex(CXIndex index) {
-    api().dispose_index(index);
+    api().clang_disposeIndex(index);
 }
 
 CXTranslationUnit clang_parseTranslationUnit(CXIndex index, const char* source_filename,
@@ -88,50 +84,50 @@ CXTranslationUnit clang_parseTranslationUnit(CXIndex index, const char* source_f
                                              int num_command_line_args,
                                              struct CXUnsavedFile* unsaved_files,
                                              unsigned num_unsaved_files, unsigned options) {
-    return api().parse_translation_unit(index, source_filename, command_line_args,
-                                        num_command_line_args, unsaved_files, num_unsaved_files,
-                                        options);
+    return api().clang_parseTranslationUnit(index, source_filename, command_line_args,
+                                            num_command_line_args, unsaved_files, num_unsaved_files,
+                                            options);
 }
 
 void clang_disposeTranslationUnit(CXTranslationUnit unit) {
-    api().dispose_translation_unit(unit);
+    api().clang_disposeTranslationUnit(unit);
 }
 
 CXCursor clang_getTranslationUnitCursor(CXTranslationUnit unit) {
-    return api().get_translation_unit_cursor(unit);
+    return api().clang_getTranslationUnitCursor(unit);
 }
 
 unsigned clang_visitChildren(CXCursor parent, CXCursorVisitor visitor, CXClientData client_data) {
-    return api().visit_children(parent, visitor, client_data);
+    return api().clang_visitChildren(parent, visitor, client_data);
 }
 
 CXSourceRange clang_getCursorExtent(CXCursor cursor) {
-    return api().get_cursor_extent(cursor);
+    return api().clang_getCursorExtent(cursor);
 }
 
 CXSourceLocation clang_getRangeStart(CXSourceRange range) {
-    return api().get_range_start(range);
+    return api().clang_getRangeStart(range);
 }
 
 CXSourceLocation clang_getRangeEnd(CXSourceRange range) {
-    return api().get_range_end(range);
+    return api().clang_getRangeEnd(range);
 }
 
 void clang_getExpansionLocation(CXSourceLocation location, CXFile* file, unsigned* line,
                                 unsigned* column, unsigned* offset) {
-    api().get_expansion_location(location, file, line, column, offset);
+    api().clang_getExpansionLocation(location, file, line, column, offset);
 }
 
 CXString clang_getCursorSpelling(CXCursor cursor) {
-    return api().get_cursor_spelling(cursor);
+    return api().clang_getCursorSpelling(cursor);
 }
 
 const char* clang_getCString(CXString string) {
-    return api().get_c_string(string);
+    return api().clang_getCString(string);
 }
 
 void clang_disposeString(CXString string) {
-    api().dispose_string(string);
+    api().clang_disposeString(string);
 }
 
 } // extern "C"

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <type_traits>
 
@@ -280,7 +279,7 @@ void search_file_task(const std::string& path) noexcept {
         if (error && error != std::errc::no_such_file_or_directory) {
             report_failure(path, error.message().c_str());
         }
-        searcher::file_search(std::string_view(path.c_str(), std::strlen(path.c_str())), content);
+        searcher::file_search(path, content);
     } catch (const std::exception& error) {
         report_failure(path, error.what());
     } catch (...) {

@@ -51,24 +51,19 @@ std::vector<shown_run> runs_shown_on_examples(const std::string& readme) {
     std::vector<shown_run> runs;
     std::istringstream lines(readme);
     std::string line;
-    shown_run* current = nullptr;
+    bool in_output = false;
     while (std::getline(lines, line)) {
-        if (line.rfind("$ pyrn ", 0) == 0) {
-            runs.push_back({line, shell_words(line.substr(7)), ""});
-            current = &runs.back();
-        } else if (line.rfind("```", 0) == 0 || line.rfind("$ ", 0) == 0) {
-            current = nullptr;
-        } else if (current != nullptr) {
-            current->output += line + "\n";
+        if (line.rfind("$ ", 0) == 0 || line.rfind("```", 0) == 0) {
+            const std::vector<std::string> words = shell_words(line.substr(2));
+            in_output = words.size() > 1 && words.front() == "pyrn" && words.back() == "examples";
+            if (in_output) {
+                runs.push_back({line, {words.begin() + 1, words.end()}, ""});
+            }
+        } else if (in_output) {
+            runs.back().output += line + "\n";
         }
     }
-    std::vector<shown_run> on_examples;
-    for (shown_run& run : runs) {
-        if (!run.arguments.empty() && run.arguments.back() == "examples") {
-            on_examples.push_back(std::move(run));
-        }
-    }
-    return on_examples;
+    return runs;
 }
 
 TEST(readme, shows_the_output_that_pyrn_prints_for_its_examples) {

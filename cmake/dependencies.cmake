@@ -14,6 +14,9 @@ endif()
 find_package(argparse 3 CONFIG QUIET)
 pyrn_require(argparse_FOUND libargparse-dev "argparse 3")
 
+find_package(nlohmann_json 3 CONFIG QUIET)
+pyrn_require(nlohmann_json_FOUND nlohmann-json3-dev "nlohmann-json 3")
+
 find_path(PYRN_CLANG_INCLUDE_DIR clang-c/Index.h
     PATHS "${PYRN_LLVM_PREFIX}/include" NO_DEFAULT_PATH)
 find_library(PYRN_CLANG_LIBRARY NAMES clang clang-19

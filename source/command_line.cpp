@@ -14,8 +14,8 @@ using search::searcher;
 
 namespace {
 
-template <class... Names>
-void add_flag(argparse::ArgumentParser& parser, const char* help, Names... names) {
+template <class Parser, class... Names>
+void add_flag(Parser& parser, const char* help, Names... names) {
     parser.add_argument(names...).default_value(false).implicit_value(true).help(help);
 }
 
@@ -122,6 +122,23 @@ void configure_parser(argparse::ArgumentParser& parser) {
         .default_value(std::string("c++17"))
         .help("C++ standard to be used by clang");
     add_flag(parser, "Stops pyrn from coloring the output", "--nc", "--no-color");
+    auto& formats = parser.add_mutually_exclusive_group();
+    add_flag(formats, "Print one JSON object per match, one per line", "--json");
+    add_flag(formats, "Print path:line:column:text for each match", "--vimgrep");
+    add_flag(formats, "Print only the path of each file with a match", "--files-with-matches");
+}
+
+search::output_format chosen_format(const argparse::ArgumentParser& parser) {
+    if (parser.get<bool>("--json")) {
+        return search::output_format::json;
+    }
+    if (parser.get<bool>("--vimgrep")) {
+        return search::output_format::vimgrep;
+    }
+    if (parser.get<bool>("--files-with-matches")) {
+        return search::output_format::files;
+    }
+    return search::output_format::blocks;
 }
 
 void apply_kind_options(const argparse::ArgumentParser& parser) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "searcher.hpp"
+
 #include <argparse/argparse.hpp>
 
 #include <string>
@@ -9,8 +11,11 @@ namespace pyrn {
 
 inline constexpr const char* version = "0.6.0";
 
-// Adds the 37 arguments of pyrn's command line, in the order of the help listing.
+// Adds the arguments of pyrn's command line, in the order of the help listing.
 void configure_parser(argparse::ArgumentParser& parser);
+
+// The output format chosen by --json, --vimgrep or --files-with-matches (at most one).
+search::output_format chosen_format(const argparse::ArgumentParser& parser);
 
 // Sets the searcher's kind fields and include_expressions from the parsed kind options:
 // no kind option means every kind; otherwise each kind its own option or its group's.

@@ -46,7 +46,9 @@ int search_run(int jobs, const std::string& path) {
         return 2;
     }
     searcher::directory_search(path.c_str());
-    fmt::print(stdout, "\n");
+    if (searcher::format == search::output_format::blocks) {
+        fmt::print(stdout, "\n");
+    }
     // A full disk or a closed output must not pass for a successful search.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         fmt::print(stderr, "pyrn: cannot write the output: {}\n", std::strerror(errno));
@@ -100,7 +102,9 @@ int run(int argc, char** argv) {
     const std::string std_argument = "-std=" + standard;
     searcher::query = query;
     searcher::filter = filter;
-    searcher::use_color = stdout_is_terminal && !parser.get<bool>("--no-color");
+    searcher::format = chosen_format(parser);
+    searcher::use_color = stdout_is_terminal && !parser.get<bool>("--no-color") &&
+                          searcher::format == search::output_format::blocks;
     searcher::verbose = parser.get<bool>("--verbose");
     searcher::clang_options = build_clang_options(language, std_argument, include_arguments);
     searcher::exact_match = parser.get<bool>("--exact-match");

@@ -1,3 +1,4 @@
+#include "match_decision.hpp"
 #include "searcher.hpp"
 #include "sse2_strstr.hpp"
 
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <type_traits>
 
 namespace search {
@@ -72,7 +74,8 @@ bool can_open(const char* path) {
 
 [[noreturn]] void quit_on_parse_failure(std::string_view path) noexcept {
     try {
-        fmt::print(stdout, "Error: Unable to parse translation unit {}. Quitting.\n", path);
+        fmt::print(searcher::message_stream(),
+                   "Error: Unable to parse translation unit {}. Quitting.\n", path);
     } catch (...) {
         // Ending the process is all that is left to do.
     }
@@ -89,143 +92,65 @@ void report_failure(std::string_view path, const char* reason) noexcept {
     }
 }
 
-bool is_expression_kind(CXCursorKind kind) {
-    return kind == CXCursor_FieldDecl || kind == CXCursor_MemberRef ||
-           kind == CXCursor_DeclRefExpr || kind == CXCursor_MemberRefExpr;
-}
+// A cursor as the match decision sees it; the extent and the spelling are fetched once, the
+// spelling only when it is asked for.
+class clang_cursor {
+public:
+    explicit clang_cursor(CXCursor cursor) : cursor(cursor) {}
 
-bool is_enabled_kind(CXCursorKind kind) {
-    switch (kind) {
-    case CXCursor_FieldDecl:
-    case CXCursor_MemberRef:
-    case CXCursor_DeclRefExpr:
-    case CXCursor_MemberRefExpr:
-        return searcher::include_expressions;
-    case CXCursor_EnumDecl:
-        return searcher::search_for_enum;
-    case CXCursor_StructDecl:
-        return searcher::search_for_struct;
-    case CXCursor_UnionDecl:
-        return searcher::search_for_union;
-    case CXCursor_CXXMethod:
-        return searcher::search_for_member_function;
-    case CXCursor_FunctionDecl:
-        return searcher::search_for_function;
-    case CXCursor_FunctionTemplate:
-        return searcher::search_for_function_template;
-    case CXCursor_ClassDecl:
-        return searcher::search_for_class;
-    case CXCursor_ClassTemplate:
-        return searcher::search_for_class_template;
-    case CXCursor_Constructor:
-        return searcher::search_for_class_constructor;
-    case CXCursor_Destructor:
-        return searcher::search_for_class_destructor;
-    case CXCursor_TypedefDecl:
-        return searcher::search_for_typedef;
-    case CXCursor_UsingDirective:
-    case CXCursor_UsingDeclaration:
-    case CXCursor_TypeAliasDecl:
-        return searcher::search_for_using_declaration;
-    case CXCursor_NamespaceAlias:
-        return searcher::search_for_namespace_alias;
-    case CXCursor_VarDecl:
-        return searcher::search_for_variable_declaration;
-    case CXCursor_ParmDecl:
-        return searcher::search_for_parameter_declaration;
-    case CXCursor_CXXStaticCastExpr:
-        return searcher::search_for_static_cast;
-    case CXCursor_CXXDynamicCastExpr:
-        return searcher::search_for_dynamic_cast;
-    case CXCursor_CXXReinterpretCastExpr:
-        return searcher::search_for_reinterpret_cast;
-    case CXCursor_CXXConstCastExpr:
-        return searcher::search_for_const_cast;
-    case CXCursor_CXXThrowExpr:
-        return searcher::search_for_throw_expression;
-    case CXCursor_ForStmt:
-    case CXCursor_CXXForRangeStmt:
-        return searcher::search_for_for_statement;
-    default:
-        return false;
-    }
-}
+    int kind() const { return cursor.kind; }
 
-// Any of these kinds makes every cursor face the text test instead of the name test.
-bool text_test_enabled() {
-    return searcher::search_for_throw_expression || searcher::search_for_typedef ||
-           searcher::search_for_static_cast || searcher::search_for_dynamic_cast ||
-           searcher::search_for_reinterpret_cast || searcher::search_for_const_cast ||
-           searcher::search_for_for_statement;
-}
+    const cursor_extent& extent() {
+        if (!have_extent) {
+            raw = clang_getCursorExtent(cursor);
+            clang_getExpansionLocation(clang_getRangeStart(raw), nullptr, &at.start_line, nullptr,
+                                       nullptr);
+            clang_getExpansionLocation(clang_getRangeEnd(raw), nullptr, &at.end_line, nullptr,
+                                       nullptr);
+            // Offsets of the main file start at 2 in the raw encoding; anything else lies beyond.
+            at.offset = raw.begin_int_data - 2u;
+            at.length = raw.end_int_data - raw.begin_int_data;
+            have_extent = true;
+        }
+        return at;
+    }
 
-bool passes_line_rule(unsigned start_line, unsigned end_line) {
-    return searcher::ignore_single_line_results ? end_line > start_line : end_line >= start_line;
-}
+    std::string_view name() {
+        if (!name_text) {
+            name_text.emplace(cursor);
+        }
+        return name_text->text();
+    }
 
-// The spelling is fetched only when the name test is made.
-bool passes_name_test(CXCursor cursor, bool expression) {
-    const std::string_view query = searcher::query;
-    if (query.empty() || text_test_enabled()) {
-        return true;
-    }
-    const spelling name(cursor);
-    if (searcher::exact_match) {
-        return !expression && name.text() == query;
-    }
-    return name.text().find(query) != std::string_view::npos;
-}
+private:
+    CXCursor cursor;
+    CXSourceRange raw{};
+    cursor_extent at;
+    bool have_extent = false;
+    std::optional<spelling> name_text;
+};
 
-bool passes_text_test(std::string_view snippet) {
-    const std::string_view query = searcher::query;
-    return query.empty() || !text_test_enabled() || snippet.find(query) != std::string_view::npos;
-}
-
-// The line holding offset start, without its leading blanks and its line feed.
-std::string_view source_line(std::string_view content, std::size_t start) {
-    const std::size_t feed = content.rfind('\n', start);
-    std::size_t begin = feed == std::string_view::npos ? 0 : feed + 1;
-    while (begin < content.size() && (content[begin] == ' ' || content[begin] == '\t')) {
-        ++begin;
-    }
-    std::size_t end = content.find('\n', start);
-    if (end == std::string_view::npos) {
-        end = content.size();
-    }
-    return content.substr(begin, end - begin);
-}
-
-CXChildVisitResult match_cursor(CXCursor cursor, const file_context& context) {
-    if (!is_enabled_kind(cursor.kind)) {
-        return CXChildVisit_Recurse;
-    }
-    const bool expression = is_expression_kind(cursor.kind);
-    const CXSourceRange extent = clang_getCursorExtent(cursor);
-    const CXSourceLocation begin = clang_getRangeStart(extent);
-    const CXSourceLocation end = clang_getRangeEnd(extent);
-    unsigned start_line = 0;
-    unsigned end_line = 0;
-    clang_getExpansionLocation(begin, nullptr, &start_line, nullptr, nullptr);
-    clang_getExpansionLocation(end, nullptr, &end_line, nullptr, nullptr);
-    if (!passes_line_rule(start_line, end_line) || !passes_name_test(cursor, expression)) {
-        return CXChildVisit_Recurse;
-    }
-    const std::string_view content = context.content;
-    // Offsets of the main file start at 2 in the raw encoding; anything else lies beyond.
-    const std::uint32_t start = extent.begin_int_data - 2u;
-    if (start >= content.size()) {
-        return CXChildVisit_Recurse;
-    }
+CXChildVisitResult match_cursor(CXCursor cursor, file_context& context) {
+    clang_cursor facts(cursor);
     std::string_view snippet;
-    if (searcher::include_expressions && expression) {
-        snippet = source_line(content, start);
-    } else if (!cut_snippet(extent, content, snippet)) {
+    switch (decide(facts, context.content, snippet)) {
+    case verdict::pass:
         return CXChildVisit_Recurse;
-    }
-    if (!passes_text_test(snippet)) {
+    case verdict::prune:
         return CXChildVisit_Continue;
+    case verdict::match:
+        break;
     }
-    searcher::print_match(context.path, start_line, end_line, snippet);
+    const cursor_extent& at = facts.extent();
+    match found;
+    found.path = context.path;
+    found.snippet = snippet;
+    found.kind_name = find_kind(facts.kind())->name;
+    found.name = searcher::format == output_format::json ? facts.name() : std::string_view();
+    found.start_line = at.start_line;
+    found.end_line = at.end_line;
+    found.column = column_of(context.content, at.offset);
+    searcher::report_match(context, found);
     return CXChildVisit_Recurse;
 }
 
@@ -288,15 +213,10 @@ void search_file_task(const std::string& path) noexcept {
 }
 
 bool cut_snippet(const CXSourceRange& extent, std::string_view content, std::string_view& snippet) {
-    const std::uint32_t start = extent.begin_int_data - 2u;
-    const std::uint32_t length = extent.end_int_data - extent.begin_int_data;
-    // An end past the content lies in a macro argument or another file: the raw offsets
-    // do not measure the entity's text then.
-    if (start >= content.size() || length > content.size() - start) {
-        return false;
-    }
-    snippet = content.substr(start, length);
-    return true;
+    cursor_extent at;
+    at.offset = extent.begin_int_data - 2u;
+    at.length = extent.end_int_data - extent.begin_int_data;
+    return cut_snippet(at, false, content, snippet);
 }
 
 void searcher::file_search(std::string_view path, std::string_view content) {
@@ -308,7 +228,7 @@ void searcher::file_search(std::string_view path, std::string_view content) {
         return;
     }
     if (verbose) {
-        fmt::print(stdout, "Checking {}\n", path);
+        fmt::print(message_stream(), "Checking {}\n", path);
     }
     const file_arguments arguments(path, clang_options);
     // Declared in this order so that the unit is disposed of before the index.
@@ -328,8 +248,9 @@ void searcher::file_search(std::string_view path, std::string_view content) {
         if (context.failure) {
             std::rethrow_exception(context.failure);
         }
-        fmt::print(stdout, "Error: Visit children failed for {}\n", path);
+        fmt::print(message_stream(), "Error: Visit children failed for {}\n", path);
     }
+    finish_file(context);
 }
 
 CXChildVisitResult searcher::visit_cursor(CXCursor cursor, CXCursor, CXClientData data) noexcept {

@@ -15,6 +15,7 @@ bool searcher::exact_match = false;
 bool searcher::ignore_single_line_results = false;
 bool searcher::use_color = false;
 bool searcher::include_expressions = false;
+output_format searcher::format = output_format::blocks;
 
 bool searcher::search_for_enum = true;
 bool searcher::search_for_struct = true;

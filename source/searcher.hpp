@@ -3,6 +3,7 @@
 #include <clang-c/Index.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <exception>
 #include <memory>
 #include <string>
@@ -14,12 +15,29 @@ namespace search {
 
 class worker_pool;
 
-// The visitor's client data: the searched file's path (NUL-terminated) and its bytes, and
-// an exception the visitor caught, which must not unwind through libclang.
+// The visitor's client data: the searched file's path (NUL-terminated) and its bytes, an
+// exception the visitor caught, which must not unwind through libclang, and whether a match
+// was found.
 struct file_context {
     std::string_view path;
     std::string_view content;
     std::exception_ptr failure;
+    bool matched = false;
+};
+
+// How matches are written: blocks for a person, or one record per match (JSON Lines, grep's
+// path:line:column:text) or per file (its path) for editors and scripts.
+enum class output_format { blocks, json, vimgrep, files };
+
+// One match as the writers see it; name is filled only for the JSON output.
+struct match {
+    std::string_view path;
+    std::string_view snippet;
+    std::string_view name;
+    std::string_view kind_name;
+    std::uint32_t start_line = 0;
+    std::uint32_t end_line = 0;
+    std::uint32_t column = 0;
 };
 
 // The libclang arguments for one file: the settings' list, -I for the file's parent and
@@ -64,6 +82,7 @@ public:
     static bool ignore_single_line_results;
     static bool use_color;
     static bool include_expressions;
+    static output_format format;
 
     static bool search_for_enum;
     static bool search_for_struct;
@@ -100,6 +119,16 @@ public:
     // Prints one match as one block with a single write.
     static void print_match(std::string_view path, std::uint32_t start_line, std::uint32_t end_line,
                             std::string_view snippet);
+
+    // Writes one match in the chosen format, each record with a single write; the file list
+    // only notes that the file matched.
+    static void report_match(file_context& file, const match& found);
+
+    // Ends a file's search: the file list prints the path of a file that matched.
+    static void finish_file(const file_context& file);
+
+    // Where the file search's messages go: standard output, unless it carries records.
+    static std::FILE* message_stream();
 };
 
 } // namespace search

@@ -1,5 +1,6 @@
 // Whole runs of pyrn on the fixture tree tests/fixtures/search_run, compared byte for byte
 // with the golden outputs under tests/golden/search_run.
+#include "golden_runs.hpp"
 #include "output.hpp"
 #include "process.hpp"
 
@@ -13,32 +14,18 @@ namespace {
 using testing_support::golden;
 using testing_support::process_options;
 using testing_support::process_result;
-using testing_support::run_pyrn;
-
-const std::string tree = testing_support::test_dir() + "/fixtures/search_run";
-
-// The order in which a directory lists its entries is the file system's: each file is
-// searched on its own (selected by the filter) and the outputs are joined in this order.
-const char* const files[] = {"./src/shapes.cpp", "./src/util.h", "./src/kernels/scale.cu",
-                             "./lib/include/config.h"};
+using testing_support::run_case;
 
 process_result search(std::vector<std::string> arguments, const process_options& options = {}) {
-    process_options in_tree = options;
-    in_tree.cwd = tree;
-    return run_pyrn(arguments, in_tree);
+    return testing_support::search_in_run_tree(arguments, options);
 }
-
-struct run_case {
-    const char* name;
-    std::vector<std::string> arguments; // query and options; the path is "."
-};
 
 class whole_run : public testing::TestWithParam<run_case> {};
 
 TEST_P(whole_run, matches_the_golden_output) {
     const run_case& c = GetParam();
     std::string joined;
-    for (const char* file : files) {
+    for (const char* file : testing_support::search_run_files) {
         std::vector<std::string> arguments{"--nc", "-j", "1", "-f", file};
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
         arguments.push_back(".");
@@ -50,21 +37,7 @@ TEST_P(whole_run, matches_the_golden_output) {
     EXPECT_EQ(joined, golden(std::string("search_run/") + c.name + ".out", joined));
 }
 
-const run_case run_cases[] = {
-    // Without a kind option every kind is searched by its text, nested matches included.
-    {"text_search", {"count"}},
-    {"functions_by_name", {"-F", "count"}},
-    {"classes_exact", {"-C", "-E", "polygon"}},
-    {"references", {"--function", "--ie", "count"}},
-    {"casts_and_throws", {"-c", "--throw-expression", "double"}},
-    {"declarations",
-     {"--enum", "--union", "--typedef", "--using-declaration", "--namespace-alias", ""}},
-    {"constructors_and_destructors", {"--class-constructor", "--class-destructor", "polygon"}},
-    {"multi_line_only", {"--isl", "-F", ""}},
-    {"nothing_found", {"-F", "no_such_function"}},
-};
-
-INSTANTIATE_TEST_SUITE_P(search_run, whole_run, testing::ValuesIn(run_cases),
+INSTANTIATE_TEST_SUITE_P(search_run, whole_run, testing::ValuesIn(testing_support::run_cases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(search_run, colour_on_a_terminal_only) {

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -15,5 +16,19 @@ std::string golden(const std::string& name, const std::string& actual);
 // Runs body with descriptor 1 on a temporary file and returns what it printed; restores
 // descriptor 1 also when body throws.
 std::string capture_stdout(const std::function<void()>& body);
+
+// One block of the default output without colour.
+struct block {
+    std::string path;
+    unsigned start_line = 0;
+    unsigned end_line = 0;
+    std::string text;
+    bool operator<(const block& other) const;
+    bool operator==(const block& other) const;
+};
+
+// The blocks of a run's whole output (or of several runs joined), in order. No snippet of the
+// tests holds a line that reads like a header.
+std::vector<block> parse_blocks(const std::string& out);
 
 } // namespace testing_support

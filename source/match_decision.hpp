@@ -1,0 +1,73 @@
+#pragma once
+
+// The one decision whether a cursor is a match. Cursors reach it from libclang's visit and
+// from stored records alike, so both roads print the same matches.
+
+#include <cstdint>
+#include <string_view>
+
+namespace search {
+
+// A kind that can be a match: the setting that enables it, its name in machine-readable
+// output, and whether it belongs to the expression group (printed as its source line and
+// never passed by the exact name test).
+struct kind_row {
+    int kind;
+    const bool* enabled;
+    std::string_view name;
+    bool expression;
+};
+
+// The row of a libclang cursor kind, or nullptr for the kinds that are never a match.
+const kind_row* find_kind(int kind);
+
+// Where a cursor stands: its expansion lines and the raw offset and length of its extent in
+// the searched file (an offset at or past the content's end means elsewhere).
+struct cursor_extent {
+    std::uint32_t start_line = 0;
+    std::uint32_t end_line = 0;
+    std::uint32_t offset = 0;
+    std::uint32_t length = 0;
+};
+
+enum class verdict {
+    pass,  // no match; its children are still looked at
+    prune, // no match, and its children are not looked at either
+    match,
+};
+
+// The parts of the decision that do not depend on where the cursor comes from.
+bool passes_line_rule(const cursor_extent& at);
+bool name_test_applies();
+bool passes_name_test(std::string_view name, bool expression);
+bool passes_text_test(std::string_view snippet);
+// The entity's text, or its source line for the expression group; false when the cursor
+// does not lie in the content.
+bool cut_snippet(const cursor_extent& at, bool expression, std::string_view content,
+                 std::string_view& snippet);
+
+// The 1-based byte column of offset in content.
+std::uint32_t column_of(std::string_view content, std::uint32_t offset);
+
+// Cursor provides kind(), extent() and name(); name() is asked only when the name test is
+// made, so a producer may fetch it lazily.
+template <class Cursor>
+verdict decide(Cursor& cursor, std::string_view content, std::string_view& snippet) {
+    const kind_row* row = find_kind(cursor.kind());
+    if (row == nullptr || !*row->enabled) {
+        return verdict::pass;
+    }
+    const cursor_extent& at = cursor.extent();
+    if (!passes_line_rule(at)) {
+        return verdict::pass;
+    }
+    if (name_test_applies() && !passes_name_test(cursor.name(), row->expression)) {
+        return verdict::pass;
+    }
+    if (!cut_snippet(at, row->expression, content, snippet)) {
+        return verdict::pass;
+    }
+    return passes_text_test(snippet) ? verdict::match : verdict::prune;
+}
+
+} // namespace search

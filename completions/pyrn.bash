@@ -44,7 +44,7 @@ _pyrn() {
             --using-declaration --variable-declaration --verbose --ie --include-expressions
             --static-cast --dynamic-cast --reinterpret-cast --const-cast -c --throw-expression
             --isl --ignore-single-line-results -I --include-dir -l --language --std
-            --nc --no-color' "$cur"
+            --nc --no-color --json --vimgrep --files-with-matches' "$cur"
         return 0
     fi
 

@@ -25,6 +25,11 @@ _pyrn() {
         _pyrn_directories "$cur"
         return 0
         ;;
+    -p | --compile-commands)
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        return 0
+        ;;
     -l | --language)
         _pyrn_words 'c c++ cuda objective-c objective-c++ c-header c++-header' "$cur"
         return 0
@@ -44,7 +49,7 @@ _pyrn() {
             --using-declaration --variable-declaration --verbose --ie --include-expressions
             --static-cast --dynamic-cast --reinterpret-cast --const-cast -c --throw-expression
             --isl --ignore-single-line-results -I --include-dir -l --language --std
-            --nc --no-color --json --vimgrep --files-with-matches' "$cur"
+            --nc --no-color --json --vimgrep --files-with-matches -p --compile-commands' "$cur"
         return 0
     fi
 
@@ -52,7 +57,7 @@ _pyrn() {
     local i positionals=0
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-        -f | --filter | -j | -I | --include-dir | -l | --language | --std)
+        -f | --filter | -j | -I | --include-dir | -l | --language | --std | -p | --compile-commands)
             ((i++)) # the option's value is not a positional argument
             ;;
         -*) ;;

@@ -126,6 +126,10 @@ void configure_parser(argparse::ArgumentParser& parser) {
     add_flag(formats, "Print one JSON object per match, one per line", "--json");
     add_flag(formats, "Print path:line:column:text for each match", "--vimgrep");
     add_flag(formats, "Print only the path of each file with a match", "--files-with-matches");
+    parser.add_argument("-p", "--compile-commands")
+        .default_value(std::string())
+        .help("Parse with the arguments of this compile_commands.json or of the one in this "
+              "build directory");
 }
 
 search::output_format chosen_format(const argparse::ArgumentParser& parser) {

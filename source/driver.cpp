@@ -1,4 +1,5 @@
 #include "command_line.hpp"
+#include "compile_database.hpp"
 #include "searcher.hpp"
 #include "worker_pool.hpp"
 
@@ -96,6 +97,21 @@ int run(int argc, char** argv) {
     } catch (const std::filesystem::filesystem_error& error) {
         fmt::print(stderr, "pyrn: {}: {}\n", error.path1().native(), error.code().message());
         return 2;
+    }
+
+    const auto database = parser.get<std::string>("--compile-commands");
+    if (!database.empty()) {
+        std::vector<std::string> absolute_includes;
+        for (const std::string& dir : parser.get<std::vector<std::string>>("--include-dir")) {
+            absolute_includes.push_back("-I" + std::filesystem::absolute(dir).native());
+        }
+        try {
+            searcher::compile_commands = search::compile_database::load(
+                database, std::move(absolute_includes), parser.get<bool>("--verbose"));
+        } catch (const search::database_error& error) {
+            fmt::print(stderr, "pyrn: {}\n", error.what());
+            return 2;
+        }
     }
 
     apply_kind_options(parser);

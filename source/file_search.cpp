@@ -1,3 +1,4 @@
+#include "compile_database.hpp"
 #include "match_decision.hpp"
 #include "searcher.hpp"
 #include "sse2_strstr.hpp"
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <type_traits>
@@ -156,13 +158,29 @@ CXChildVisitResult match_cursor(CXCursor cursor, file_context& context) {
 
 } // namespace
 
-file_arguments::file_arguments(std::string_view path, const std::vector<const char*>& options) {
+file_arguments::file_arguments(std::string_view path, const std::vector<const char*>& options,
+                               const compile_database* database)
+    : source(path) {
+    if (database != nullptr) {
+        std::string absolute = std::filesystem::absolute(source).lexically_normal().native();
+        from_database = database->arguments_for(absolute);
+        if (!from_database.empty()) {
+            source = std::move(absolute);
+            point_at_database_arguments();
+            return;
+        }
+    }
     // Textual parents: no file system access, "./a.cpp" gives "." and "".
     const std::filesystem::path parent_dir = std::filesystem::path(path).parent_path();
     parent = "-I" + parent_dir.native();
     grandparent = "-I" + parent_dir.parent_path().native();
     list.reserve(options.size() + 5);
     list.assign(options.begin(), options.end());
+    // In a header parsed as a source file, clang ignores #pragma once: a header that reaches
+    // itself through an include cycle is read twice and its declarations land in the copy.
+    if (list.size() >= 2 && std::strcmp(list[0], "-x") == 0 && is_header_path(path)) {
+        list[1] = header_language(list[1]).data(); // a literal, or list[1] itself
+    }
     list.push_back(parent.c_str());
     list.push_back(grandparent.c_str());
     list.push_back("-I/usr/include");
@@ -170,6 +188,20 @@ file_arguments::file_arguments(std::string_view path, const std::vector<const ch
     // At the 21st error clang raises a fatal error that KeepGoing does not lift: from then on
     // it instantiates no templates, so references further down lose their names.
     list.push_back("-ferror-limit=0");
+}
+
+void file_arguments::drop_unknown_options(const compile_database& database) {
+    if (!from_database.empty()) {
+        from_database = database.without_unknown_options(from_database, source);
+        point_at_database_arguments();
+    }
+}
+
+void file_arguments::point_at_database_arguments() {
+    list.clear();
+    for (const std::string& argument : from_database) {
+        list.push_back(argument.c_str());
+    }
 }
 
 std::string read_whole_file(const char* path, std::error_code& error) {
@@ -230,12 +262,15 @@ void searcher::file_search(std::string_view path, std::string_view content) {
     if (verbose) {
         fmt::print(message_stream(), "Checking {}\n", path);
     }
-    const file_arguments arguments(path, clang_options);
+    file_arguments arguments(path, clang_options, compile_commands.get());
+    if (compile_commands) {
+        arguments.drop_unknown_options(*compile_commands);
+    }
     // Declared in this order so that the unit is disposed of before the index.
     const index_handle index(clang_createIndex(0, verbose ? 1 : 0));
     const unit_handle unit(clang_parseTranslationUnit(
-        index.get(), path.data(), arguments.list.data(), static_cast<int>(arguments.list.size()),
-        nullptr, 0, parse_flags));
+        index.get(), arguments.source.c_str(), arguments.list.data(),
+        static_cast<int>(arguments.list.size()), nullptr, 0, parse_flags));
     if (!unit) {
         if (!can_open(path.data())) {
             return; // gone since it was read: skipped like any file that cannot be opened

@@ -2,6 +2,7 @@
 // pre-filtering a thousand files. So the tool does not link it: these definitions of the few
 // libclang functions it calls load the library on the first call, from whichever worker gets
 // there first, and forward to it. A search whose query occurs in no file never loads it.
+#include <clang-c/CXCompilationDatabase.h>
 #include <clang-c/Index.h>
 
 #include <fmt/format.h>
@@ -27,7 +28,22 @@ namespace {
     X(clang_getExpansionLocation)                                                                  \
     X(clang_getCursorSpelling)                                                                     \
     X(clang_getCString)                                                                            \
-    X(clang_disposeString)
+    X(clang_disposeString)                                                                         \
+    X(clang_getNumDiagnostics)                                                                     \
+    X(clang_getDiagnostic)                                                                         \
+    X(clang_getDiagnosticSpelling)                                                                 \
+    X(clang_getDiagnosticLocation)                                                                 \
+    X(clang_disposeDiagnostic)                                                                     \
+    X(clang_CompilationDatabase_fromDirectory)                                                     \
+    X(clang_CompilationDatabase_getAllCompileCommands)                                             \
+    X(clang_CompilationDatabase_dispose)                                                           \
+    X(clang_CompileCommands_getSize)                                                               \
+    X(clang_CompileCommands_getCommand)                                                            \
+    X(clang_CompileCommands_dispose)                                                               \
+    X(clang_CompileCommand_getDirectory)                                                           \
+    X(clang_CompileCommand_getFilename)                                                            \
+    X(clang_CompileCommand_getNumArgs)                                                             \
+    X(clang_CompileCommand_getArg)
 
 struct libclang_api {
 #define PYRN_POINTER(name) decltype(&::name) name;
@@ -128,6 +144,67 @@ const char* clang_getCString(CXString string) {
 
 void clang_disposeString(CXString string) {
     api().clang_disposeString(string);
+}
+
+unsigned clang_getNumDiagnostics(CXTranslationUnit unit) {
+    return api().clang_getNumDiagnostics(unit);
+}
+
+CXDiagnostic clang_getDiagnostic(CXTranslationUnit unit, unsigned index) {
+    return api().clang_getDiagnostic(unit, index);
+}
+
+CXString clang_getDiagnosticSpelling(CXDiagnostic diagnostic) {
+    return api().clang_getDiagnosticSpelling(diagnostic);
+}
+
+CXSourceLocation clang_getDiagnosticLocation(CXDiagnostic diagnostic) {
+    return api().clang_getDiagnosticLocation(diagnostic);
+}
+
+void clang_disposeDiagnostic(CXDiagnostic diagnostic) {
+    api().clang_disposeDiagnostic(diagnostic);
+}
+
+CXCompilationDatabase clang_CompilationDatabase_fromDirectory(const char* directory,
+                                                              CXCompilationDatabase_Error* error) {
+    return api().clang_CompilationDatabase_fromDirectory(directory, error);
+}
+
+CXCompileCommands clang_CompilationDatabase_getAllCompileCommands(CXCompilationDatabase database) {
+    return api().clang_CompilationDatabase_getAllCompileCommands(database);
+}
+
+void clang_CompilationDatabase_dispose(CXCompilationDatabase database) {
+    api().clang_CompilationDatabase_dispose(database);
+}
+
+unsigned clang_CompileCommands_getSize(CXCompileCommands commands) {
+    return api().clang_CompileCommands_getSize(commands);
+}
+
+CXCompileCommand clang_CompileCommands_getCommand(CXCompileCommands commands, unsigned index) {
+    return api().clang_CompileCommands_getCommand(commands, index);
+}
+
+void clang_CompileCommands_dispose(CXCompileCommands commands) {
+    api().clang_CompileCommands_dispose(commands);
+}
+
+CXString clang_CompileCommand_getDirectory(CXCompileCommand command) {
+    return api().clang_CompileCommand_getDirectory(command);
+}
+
+CXString clang_CompileCommand_getFilename(CXCompileCommand command) {
+    return api().clang_CompileCommand_getFilename(command);
+}
+
+unsigned clang_CompileCommand_getNumArgs(CXCompileCommand command) {
+    return api().clang_CompileCommand_getNumArgs(command);
+}
+
+CXString clang_CompileCommand_getArg(CXCompileCommand command, unsigned index) {
+    return api().clang_CompileCommand_getArg(command, index);
 }
 
 } // extern "C"

@@ -1,5 +1,6 @@
 #include "searcher.hpp"
 
+#include "compile_database.hpp"
 #include "worker_pool.hpp"
 
 namespace search {
@@ -7,6 +8,7 @@ namespace search {
 // Defined in this order: static destruction releases clang_options before the pool.
 std::unique_ptr<worker_pool> searcher::pool;
 std::vector<const char*> searcher::clang_options;
+std::unique_ptr<compile_database> searcher::compile_commands;
 
 std::string_view searcher::query;
 std::string_view searcher::filter = "*.*";

@@ -14,6 +14,7 @@
 namespace search {
 
 class worker_pool;
+class compile_database;
 
 // The visitor's client data: the searched file's path (NUL-terminated) and its bytes, an
 // exception the visitor caught, which must not unwind through libclang, and whether a match
@@ -40,17 +41,28 @@ struct match {
     std::uint32_t column = 0;
 };
 
-// The libclang arguments for one file: the settings' list, -I for the file's parent and
+// The libclang arguments for one file and the name it is parsed under. From the database's
+// entry for the file, or its stand-in's, when there is one; otherwise guessed: the settings'
+// list (a header with the header form of its language), -I for the file's parent and
 // grandparent directories, the two system include directories and -ferror-limit=0. The list
 // points into the object's own strings, so the object is neither copied nor moved.
 struct file_arguments {
-    file_arguments(std::string_view path, const std::vector<const char*>& options);
+    file_arguments(std::string_view path, const std::vector<const char*>& options,
+                   const compile_database* database = nullptr);
     file_arguments(const file_arguments&) = delete;
     file_arguments& operator=(const file_arguments&) = delete;
 
+    // Leaves out what clang does not take of the database's arguments, before a parse.
+    void drop_unknown_options(const compile_database& database);
+
+    std::string source; // the path as given, or absolute with the database's arguments
     std::string parent;
     std::string grandparent;
+    std::vector<std::string> from_database;
     std::vector<const char*> list;
+
+private:
+    void point_at_database_arguments();
 };
 
 // Reads a file whole; an empty string when it cannot be opened or read, is not a regular file
@@ -77,6 +89,8 @@ public:
     static std::string_view query;
     static std::string_view filter;
     static std::vector<const char*> clang_options;
+    // The project's compilation database (-p), or nothing.
+    static std::unique_ptr<compile_database> compile_commands;
     static bool verbose;
     static bool exact_match;
     static bool ignore_single_line_results;

@@ -1,0 +1,134 @@
+// Searches with the project's compile_commands.json (-p) on tests/fixtures/compile_commands,
+// whose code is visible only with the macros and include directories of its database.
+#include "output.hpp"
+#include "process.hpp"
+#include "temp_tree.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testing_support::block;
+using testing_support::process_result;
+using testing_support::temp_tree;
+
+const std::string project = testing_support::test_dir() + "/fixtures/compile_commands";
+
+process_result search(const std::vector<std::string>& arguments) {
+    testing_support::process_options in_project;
+    in_project.cwd = project;
+    return testing_support::run_pyrn(arguments, in_project);
+}
+
+std::vector<block> sorted_blocks(const process_result& result) {
+    EXPECT_EQ(result.status, 0) << result.err;
+    std::vector<block> blocks = testing_support::parse_blocks(result.out);
+    std::sort(blocks.begin(), blocks.end());
+    return blocks;
+}
+
+// A database of one entry for src/app.cpp, built with GCC.
+std::string database_with(const std::string& entry) {
+    return "[{\"directory\": \"" + project + "\", \"file\": \"src/app.cpp\", " + entry + "}]";
+}
+
+const std::string gcc_entry = database_with(
+    R"("arguments": ["g++", "-DWITH_TURBO", "-Ivendor/api", "-fconserve-stack", "-c", )"
+    R"("src/app.cpp", "-o", "build/app.o", "-MD", "-MF", "build/app.d"])");
+
+TEST(compile_commands, finds_what_only_the_database_makes_visible) {
+    temp_tree build;
+    build.write("compile_commands.json", gcc_entry);
+    // Its own entry for app.cpp, the source's for app.h, the nearest entry for unbuilt.cpp.
+    const std::vector<block> turbo = {
+        {"./src/app.cpp", 5, 5, "int turbo_speed(int gear) { return gear * 2; }"},
+        {"./src/app.h", 4, 6, "struct turbo_settings {\n    int boost;\n}"},
+        {"./src/other/unbuilt.cpp", 2, 2, "int turbo_unbuilt() { return 1; }"},
+    };
+    EXPECT_EQ(sorted_blocks(search({"--nc", "-p", build.path(), "-F", "-C", "turbo", "."})), turbo);
+    EXPECT_EQ(search({"--nc", "-F", "-C", "turbo", "."}).out, "\n");
+
+    // w.size() names its member only when widget.h is found.
+    const std::vector<block> size = {
+        {"./src/app.cpp", 8, 8, "int widget_total(const widget& w) { return w.size() + 1; }"}};
+    const std::vector<std::string> references{"--nc", "--function", "--ie", "size", "."};
+    std::vector<std::string> with_database{"-p", build.path("compile_commands.json")};
+    with_database.insert(with_database.end(), references.begin(), references.end());
+    EXPECT_EQ(sorted_blocks(search(with_database)), size);
+    EXPECT_EQ(search(references).out, "\n");
+
+    // An entry in another directory: its relative paths are its directory's, those of -I on
+    // the command line the working directory's.
+    temp_tree elsewhere;
+    elsewhere.write(
+        "compile_commands.json",
+        "[{\"directory\": \"" + project +
+            "/src\", \"file\": \"app.cpp\", \"command\": \"cc -DWITH_TURBO app.cpp\"}]");
+    with_database = {"-p", elsewhere.path(), "-I", "vendor/api"};
+    with_database.insert(with_database.end(), references.begin(), references.end());
+    EXPECT_EQ(sorted_blocks(search(with_database)), size);
+}
+
+TEST(compile_commands, options_clang_does_not_take_are_left_out_and_named_when_verbose) {
+    temp_tree build;
+    build.write("compile_commands.json", gcc_entry);
+    const process_result verbose =
+        search({"--nc", "--verbose", "-p", build.path(), "-F", "turbo_speed", "."});
+    EXPECT_EQ(verbose.status, 0);
+    EXPECT_EQ(verbose.err,
+              "pyrn: left out the options that clang does not take: -fconserve-stack\n");
+    EXPECT_NE(verbose.out.find("int turbo_speed(int gear)"), std::string::npos) << verbose.out;
+}
+
+TEST(compile_commands, unusable_databases_end_the_run_with_one_line) {
+    temp_tree build;
+    build.make_dir("empty");
+    build.write("bad_json/compile_commands.json", "[{\"directory\": ");
+    build.write("not_a_list/compile_commands.json", "{\"directory\": \"/\"}");
+    const struct {
+        std::string path;
+        std::string message;
+    } cases[] = {
+        {build.path("missing"), build.path("missing") + ": No such file or directory"},
+        {build.path("empty"), build.path("empty") + ": no compile_commands.json in this directory"},
+        {build.path("bad_json"), build.path("bad_json/compile_commands.json") + ": "},
+        {build.path("not_a_list/compile_commands.json"),
+         build.path("not_a_list/compile_commands.json") + ": Expected array."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const process_result result = search({"--nc", "-p", c.path, "-F", "turbo", "."});
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.rfind("pyrn: " + c.message, 0), 0u) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
+}
+
+TEST(compile_commands, entries_without_arguments_or_directory_fall_back_to_the_guessed_flags) {
+    temp_tree build;
+    build.write("compile_commands.json",
+                "[{\"directory\": \"" + project +
+                    "\", \"file\": \"src/app.cpp\", \"arguments\": []},"
+                    "{\"directory\": \"" +
+                    build.path("gone") + "\", \"file\": \"" + project +
+                    "/src/other/unbuilt.cpp\", \"arguments\": [\"cc\", \"-DWITH_TURBO\"]}]");
+    const std::vector<std::string> query{"--nc", "-F", "-C", "t", "."};
+    std::vector<std::string> with_database{"-p", build.path()};
+    with_database.insert(with_database.end(), query.begin(), query.end());
+    const std::vector<block> guessed = sorted_blocks(search(query));
+    EXPECT_FALSE(guessed.empty());
+    EXPECT_EQ(sorted_blocks(search(with_database)), guessed);
+}
+
+TEST(headers, are_parsed_as_headers_so_an_include_cycle_keeps_their_declarations) {
+    const process_result result = search({"--nc", "--member-function", "next_number", "cycle"});
+    EXPECT_EQ(result.out, "\n// cycle/first.h (Line: 7 to 7)\n"
+                          "int next_number() const { return value + 1; }\n\n");
+}
+
+} // namespace

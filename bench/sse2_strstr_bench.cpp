@@ -1,6 +1,8 @@
 // Throughput of sse2_strstr against glibc memmem and std::string_view::find on the same
 // buffers. Each iteration runs all three, so the ratios (x_memmem, x_find: how many times
-// faster sse2_strstr is) compare runs made under the same machine load.
+// faster sse2_strstr is) compare runs made under the same machine load. The strcasestr
+// benchmarks run sse2_strcasestr and sse2_strstr the same way on the same text and needles
+// (x_fold: how many times longer the case-folding scan takes).
 #include "sse2_strstr.hpp"
 
 #include <benchmark/benchmark.h>
@@ -93,7 +95,8 @@ std::string corpus_identifier(std::size_t length) {
 
 // A corpus identifier whose last byte is replaced by the most frequent byte that makes it
 // absent from the largest text (frequent bytes keep candidates frequent); a one-byte needle
-// is a byte absent from the text.
+// is a byte absent from the text. Absent in either case, so that the exact and the
+// case-folding scans are timed on the same needles.
 const std::string& absent_needle(std::size_t length) {
     static std::map<std::size_t, std::string> needles;
     std::string& needle = needles[length];
@@ -114,7 +117,7 @@ const std::string& absent_needle(std::size_t length) {
     needle = length > 1 ? corpus_identifier(length) : std::string(1, '\0');
     for (int b : bytes) {
         needle.back() = static_cast<char>(b);
-        if (search::sse2_strstr(text, needle) == search::npos) {
+        if (search::sse2_strcasestr(text, needle) == search::npos) {
             break;
         }
     }
@@ -136,47 +139,54 @@ std::string printable(std::string_view bytes) {
     return out;
 }
 
+// The median time of each search, the searches run in turn in every iteration. Medians of
+// the single runs keep a preempted run from skewing the figures.
+template <typename... Search>
+std::array<double, sizeof...(Search)> median_seconds(benchmark::State& state, Search... searches) {
+    using clock = std::chrono::steady_clock;
+    std::array<std::vector<double>, sizeof...(Search)> seconds;
+    for (auto& runs : seconds) {
+        runs.reserve(static_cast<std::size_t>(state.max_iterations));
+    }
+    auto time = [](auto& search, std::vector<double>& runs) {
+        auto start = clock::now();
+        benchmark::DoNotOptimize(search());
+        runs.push_back(std::chrono::duration<double>(clock::now() - start).count());
+    };
+    for (auto _ : state) {
+        std::size_t f = 0;
+        (time(searches, seconds[f++]), ...);
+    }
+    std::array<double, sizeof...(Search)> median{};
+    for (std::size_t f = 0; f < median.size(); ++f) {
+        auto middle = seconds[f].begin() + static_cast<std::ptrdiff_t>(seconds[f].size() / 2);
+        std::nth_element(seconds[f].begin(), middle, seconds[f].end());
+        median[f] = *middle;
+    }
+    return median;
+}
+
+double bytes_scanned(std::string_view haystack, std::string_view needle, std::size_t expected) {
+    return static_cast<double>(expected == search::npos ? haystack.size()
+                                                        : expected + needle.size());
+}
+
 // Times the three searches in turn and reports each one's bytes per second and the ratios.
 void compare_searches(benchmark::State& state, std::string_view haystack, std::string_view needle,
                       std::size_t expected) {
+    auto by_sse2 = [&] { return search::sse2_strstr(haystack, needle); };
     auto by_memmem = [&] {
         auto hit = static_cast<const char*>(
             memmem(haystack.data(), haystack.size(), needle.data(), needle.size()));
         return hit != nullptr ? static_cast<std::size_t>(hit - haystack.data()) : search::npos;
     };
-    if (search::sse2_strstr(haystack, needle) != expected || by_memmem() != expected ||
-        haystack.find(needle) != expected) {
+    auto by_find = [&] { return haystack.find(needle); };
+    if (by_sse2() != expected || by_memmem() != expected || by_find() != expected) {
         state.SkipWithError("the searches disagree");
         return;
     }
-    // Medians of the single runs keep a preempted run from skewing the figures.
-    using clock = std::chrono::steady_clock;
-    std::vector<double> seconds[3];
-    for (auto& runs : seconds) {
-        runs.reserve(static_cast<std::size_t>(state.max_iterations));
-    }
-    auto since = [](clock::time_point start) {
-        return std::chrono::duration<double>(clock::now() - start).count();
-    };
-    for (auto _ : state) {
-        auto start = clock::now();
-        benchmark::DoNotOptimize(search::sse2_strstr(haystack, needle));
-        seconds[0].push_back(since(start));
-        start = clock::now();
-        benchmark::DoNotOptimize(by_memmem());
-        seconds[1].push_back(since(start));
-        start = clock::now();
-        benchmark::DoNotOptimize(haystack.find(needle));
-        seconds[2].push_back(since(start));
-    }
-    double median[3];
-    for (int f = 0; f < 3; ++f) {
-        auto middle = seconds[f].begin() + static_cast<std::ptrdiff_t>(seconds[f].size() / 2);
-        std::nth_element(seconds[f].begin(), middle, seconds[f].end());
-        median[f] = *middle;
-    }
-    double bytes =
-        static_cast<double>(expected == search::npos ? haystack.size() : expected + needle.size());
+    auto median = median_seconds(state, by_sse2, by_memmem, by_find);
+    double bytes = bytes_scanned(haystack, needle, expected);
     state.counters["sse2"] = bytes / median[0];
     state.counters["memmem"] = bytes / median[1];
     state.counters["find"] = bytes / median[2];
@@ -185,8 +195,29 @@ void compare_searches(benchmark::State& state, std::string_view haystack, std::s
     state.SetLabel(printable(needle));
 }
 
+// Times the case-folding and the exact scan in turn; the target for x_fold is 1.5 at most.
+void compare_folded(benchmark::State& state, std::string_view haystack, std::string_view needle,
+                    std::size_t expected) {
+    auto exact = [&] { return search::sse2_strstr(haystack, needle); };
+    auto folded = [&] { return search::sse2_strcasestr(haystack, needle); };
+    if (exact() != expected || folded() != expected) {
+        state.SkipWithError("the needle's case-folded occurrences differ from its exact ones");
+        return;
+    }
+    auto median = median_seconds(state, exact, folded);
+    double bytes = bytes_scanned(haystack, needle, expected);
+    state.counters["sse2"] = bytes / median[0];
+    state.counters["fold"] = bytes / median[1];
+    state.counters["x_fold"] = median[1] / median[0];
+    state.SetLabel(printable(needle));
+}
+
 void text_absent(benchmark::State& state, std::size_t size, std::size_t length) {
     compare_searches(state, source_text(size), absent_needle(length), search::npos);
+}
+
+void text_absent_folded(benchmark::State& state, std::size_t size, std::size_t length) {
+    compare_folded(state, source_text(size), absent_needle(length), search::npos);
 }
 
 // The absent needle planted once, 4 KiB before the end.
@@ -226,6 +257,9 @@ const bool registered = [] {
                 ->Unit(benchmark::kMicrosecond);
             benchmark::RegisterBenchmark(("strstr_text_near_end/" + suffix).c_str(), text_near_end,
                                          size, length)
+                ->Unit(benchmark::kMicrosecond);
+            benchmark::RegisterBenchmark(("strcasestr_text_absent/" + suffix).c_str(),
+                                         text_absent_folded, size, length)
                 ->Unit(benchmark::kMicrosecond);
         }
     }

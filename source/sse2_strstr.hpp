@@ -13,6 +13,11 @@ inline constexpr std::size_t npos = std::string_view::npos;
 std::size_t sse2_strstr(std::string_view haystack, std::string_view needle);
 std::size_t sse2_strstr(const char* s, std::size_t n, const char* needle, std::size_t k);
 
+// As sse2_strstr, but ASCII letters match in either case (A-Z equals a-z); every other byte,
+// 0x80 to 0xff included, matches only itself.
+std::size_t sse2_strcasestr(std::string_view haystack, std::string_view needle);
+std::size_t sse2_strcasestr(const char* s, std::size_t n, const char* needle, std::size_t k);
+
 // The block scan for a needle of exactly K bytes (2 <= K <= 12). Returns the leftmost
 // occurrence or npos, also for n < K.
 template <std::size_t K>

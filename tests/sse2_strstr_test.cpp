@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -14,6 +15,7 @@
 
 using namespace std::literals;
 using search::npos;
+using search::sse2_strcasestr;
 using search::sse2_strstr;
 
 namespace {
@@ -79,6 +81,24 @@ void expect_same_as_byte_search(const fenced_page& hay_page, const fenced_page& 
         << testing::PrintToString(std::string(needle)) << "\"";
 }
 
+// The case-folding reference: maps A-Z to a-z and no other byte, then searches exactly.
+char ascii_lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+char ascii_upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+}
+
+std::string mapped(std::string_view bytes, char (*map)(char)) {
+    std::string out(bytes);
+    std::transform(out.begin(), out.end(), out.begin(), map);
+    return out;
+}
+
+std::size_t folded_search(std::string_view haystack, std::string_view needle) {
+    return std::string_view(mapped(haystack, ascii_lower)).find(mapped(needle, ascii_lower));
+}
+
 std::string random_bytes(std::mt19937& rng, std::size_t length, std::string_view alphabet) {
     std::string bytes(length, '\0');
     for (char& c : bytes) {
@@ -134,6 +154,44 @@ TEST(sse2_strstr, matches_byte_search_at_every_length_and_tail_position) {
     }
 }
 
+TEST(sse2_strcasestr, matches_folded_search_at_every_length_and_tail_position) {
+    // Letters in both cases; bytes 0x20 apart that are no letters ('@' '`', '[' '{', 0xc0
+    // 0xe0), which a fold must keep apart; NUL and high bytes.
+    const std::string_view alphabets[] = {"aAbB", "@`[{aA", "\xc0\xe0zZ", "x\xffX\0"sv};
+    fenced_page hay_page;
+    fenced_page needle_page;
+    std::mt19937 rng(20240612);
+    for (std::size_t k :
+         {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 16, 17, 20, 24, 64, 65}) {
+        for (std::size_t n = 0; n <= max_haystack; ++n) {
+            std::string_view alphabet = alphabets[(n + k) % 4];
+            std::string haystack = random_bytes(rng, n, alphabet);
+            std::string needle = random_bytes(rng, k, alphabet);
+            const char* s = hay_page.at_end(haystack);
+            ASSERT_EQ(sse2_strcasestr(s, n, needle_page.at_end(needle), k),
+                      folded_search(haystack, needle))
+                << "n=" << n << " k=" << k << " haystack=" << testing::PrintToString(haystack)
+                << " needle=" << testing::PrintToString(needle);
+            if (k == 0 || n < k) {
+                continue;
+            }
+            // Copies in random case, at the start, the block edges and the tail; the byte
+            // outside the alphabet makes the partial matches around them fail late.
+            needle[k >= 2 ? k - 2 : 0] = '#';
+            const char* w = needle_page.at_end(needle);
+            for (std::size_t p : plant_positions(n - k)) {
+                std::string planted = haystack;
+                for (std::size_t i = 0; i < k; ++i) {
+                    planted[p + i] = rng() % 2 ? needle[i] : ascii_upper(needle[i]);
+                }
+                ASSERT_EQ(sse2_strcasestr(hay_page.at_end(planted), n, w, k),
+                          folded_search(planted, needle))
+                    << "n=" << n << " k=" << k << " planted at " << p;
+            }
+        }
+    }
+}
+
 // The dispatcher sends only needles over 12 bytes to the general scan; it takes any length.
 TEST(sse2_strstr, anysize_matches_byte_search_for_short_needles_too) {
     fenced_page hay_page;
@@ -179,11 +237,18 @@ TEST(sse2_strstr, reads_nothing_outside_either_buffer) {
                         at_end ? needle_page.at_end(needle) : needle_page.at_start(needle);
                     ASSERT_EQ(sse2_strstr(s, n, w, k), byte_search(haystack, needle))
                         << "n=" << n << " k=" << k << " at_end=" << at_end;
+                    // The folded scan, given the needle in upper case, finds the same.
+                    std::string upper = mapped(needle, ascii_upper);
+                    w = at_end ? needle_page.at_end(upper) : needle_page.at_start(upper);
+                    ASSERT_EQ(sse2_strcasestr(s, n, w, k), byte_search(haystack, needle))
+                        << "n=" << n << " k=" << k << " at_end=" << at_end;
                 }
             }
         }
         // A needle longer than the haystack is answered without reading the haystack.
         EXPECT_EQ(sse2_strstr(hay_page.inaccessible(), k - 1, needle_page.at_end(absent), k), npos);
+        EXPECT_EQ(sse2_strcasestr(hay_page.inaccessible(), k - 1, needle_page.at_end(absent), k),
+                  npos);
     }
 }
 

@@ -17,6 +17,14 @@ pyrn_require(argparse_FOUND libargparse-dev "argparse 3")
 find_package(nlohmann_json 3 CONFIG QUIET)
 pyrn_require(nlohmann_json_FOUND nlohmann-json3-dev "nlohmann-json 3")
 
+find_package(SQLite3 QUIET)
+pyrn_require(SQLite3_FOUND libsqlite3-dev "SQLite 3")
+
+find_package(PkgConfig QUIET)
+pyrn_require(PkgConfig_FOUND pkg-config "pkg-config")
+pkg_check_modules(xxhash QUIET IMPORTED_TARGET libxxhash)
+pyrn_require(xxhash_FOUND libxxhash-dev "xxHash")
+
 find_path(PYRN_CLANG_INCLUDE_DIR clang-c/Index.h
     PATHS "${PYRN_LLVM_PREFIX}/include" NO_DEFAULT_PATH)
 find_library(PYRN_CLANG_LIBRARY NAMES clang clang-19

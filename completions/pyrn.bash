@@ -25,6 +25,10 @@ _pyrn() {
         _pyrn_directories "$cur"
         return 0
         ;;
+    --cache)
+        _pyrn_directories "$cur"
+        return 0
+        ;;
     -p | --compile-commands)
         compopt -o filenames 2>/dev/null
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
@@ -49,7 +53,7 @@ _pyrn() {
             --using-declaration --variable-declaration --verbose --ie --include-expressions
             --static-cast --dynamic-cast --reinterpret-cast --const-cast -c --throw-expression
             --isl --ignore-single-line-results -I --include-dir -l --language --std
-            --nc --no-color --json --vimgrep --files-with-matches -p --compile-commands' "$cur"
+            --nc --no-color --json --vimgrep --files-with-matches -p --compile-commands --cache' "$cur"
         return 0
     fi
 
@@ -57,7 +61,7 @@ _pyrn() {
     local i positionals=0
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-        -f | --filter | -j | -I | --include-dir | -l | --language | --std | -p | --compile-commands)
+        -f | --filter | -j | -I | --include-dir | -l | --language | --std | -p | --compile-commands | --cache)
             ((i++)) # the option's value is not a positional argument
             ;;
         -*) ;;

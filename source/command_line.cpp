@@ -130,6 +130,9 @@ void configure_parser(argparse::ArgumentParser& parser) {
         .default_value(std::string())
         .help("Parse with the arguments of this compile_commands.json or of the one in this "
               "build directory");
+    parser.add_argument("--cache")
+        .default_value(std::string())
+        .help("Keep what parses find in this directory and answer later searches from it");
 }
 
 search::output_format chosen_format(const argparse::ArgumentParser& parser) {

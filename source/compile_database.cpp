@@ -1,5 +1,7 @@
 #include "compile_database.hpp"
 
+#include "clang_cursor.hpp"
+
 #include <clang-c/CXCompilationDatabase.h>
 #include <clang-c/Index.h>
 
@@ -21,13 +23,6 @@ namespace search {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string take(CXString text) {
-    const char* chars = clang_getCString(text);
-    std::string copy = chars != nullptr ? chars : "";
-    clang_disposeString(text);
-    return copy;
-}
 
 // Runs body with standard error sent to a temporary file and returns what was written there:
 // libclang writes its reasons for refusing a database to standard error, and they belong in
@@ -92,10 +87,6 @@ std::string normal(const fs::path& path) {
     return path.lexically_normal().native();
 }
 
-std::string absolute_in(const std::string& directory, const std::string& path) {
-    return normal(fs::path(path).is_absolute() ? fs::path(path) : fs::path(directory) / path);
-}
-
 bool ends_with(std::string_view text, std::string_view end) {
     return text.size() >= end.size() &&
            text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -156,7 +147,7 @@ std::vector<std::string> options_clang_refuses(const std::vector<std::string>& a
         CXFile where = nullptr;
         clang_getExpansionLocation(clang_getDiagnosticLocation(diagnostic), &where, nullptr,
                                    nullptr, nullptr);
-        const std::string text = take(clang_getDiagnosticSpelling(diagnostic));
+        const std::string text = owned_text(clang_getDiagnosticSpelling(diagnostic));
         clang_disposeDiagnostic(diagnostic);
         // Driver diagnostics have no place in a file and quote the option first.
         const std::size_t open = text.find("'-");
@@ -173,6 +164,13 @@ std::vector<std::string> options_clang_refuses(const std::vector<std::string>& a
 }
 
 } // namespace
+
+std::string absolute_in(const std::string& directory, std::string_view path) {
+    if (fs::path(path).is_absolute()) {
+        return normal(path);
+    }
+    return normal(directory.empty() ? fs::absolute(path) : fs::path(directory) / path);
+}
 
 bool is_header_path(std::string_view path) {
     for (std::string_view extension : {".h", ".hh", ".hpp", ".hxx", ".cuh"}) {
@@ -230,12 +228,13 @@ compile_database::load(const std::string& path, std::vector<std::string> include
     for (unsigned i = 0, n = clang_CompileCommands_getSize(all); i < n; ++i) {
         CXCompileCommand entry = clang_CompileCommands_getCommand(all, i);
         compile_command command;
-        command.directory = absolute_in(directory, take(clang_CompileCommand_getDirectory(entry)));
+        command.directory =
+            absolute_in(directory, owned_text(clang_CompileCommand_getDirectory(entry)));
         command.file =
-            absolute_in(command.directory, take(clang_CompileCommand_getFilename(entry)));
+            absolute_in(command.directory, owned_text(clang_CompileCommand_getFilename(entry)));
         std::vector<std::string> arguments;
         for (unsigned k = 0, count = clang_CompileCommand_getNumArgs(entry); k < count; ++k) {
-            arguments.push_back(take(clang_CompileCommand_getArg(entry, k)));
+            arguments.push_back(owned_text(clang_CompileCommand_getArg(entry, k)));
         }
         auto dir = existing_dirs.try_emplace(command.directory, false);
         if (dir.second) {

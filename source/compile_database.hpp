@@ -67,6 +67,10 @@ private:
     void index(std::size_t at);
 };
 
+// path made absolute in directory (the working directory when that is empty), lexically
+// normal.
+std::string absolute_in(const std::string& directory, std::string_view path);
+
 // Whether a path names a header (.h, .hh, .hpp, .hxx, .cuh), parsed with a header language.
 bool is_header_path(std::string_view path);
 

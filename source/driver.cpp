@@ -1,5 +1,6 @@
 #include "command_line.hpp"
 #include "compile_database.hpp"
+#include "cursor_cache.hpp"
 #include "searcher.hpp"
 #include "worker_pool.hpp"
 
@@ -112,6 +113,12 @@ int run(int argc, char** argv) {
             fmt::print(stderr, "pyrn: {}\n", error.what());
             return 2;
         }
+    }
+
+    const auto cache_dir = parser.get<std::string>("--cache");
+    if (!cache_dir.empty()) {
+        // A cache that cannot be used is said once; the search goes on without it.
+        searcher::cache = search::cursor_cache::open(cache_dir);
     }
 
     apply_kind_options(parser);

@@ -1,9 +1,13 @@
+#include "clang_cursor.hpp"
 #include "compile_database.hpp"
+#include "cursor_cache.hpp"
+#include "cursor_records.hpp"
 #include "match_decision.hpp"
 #include "searcher.hpp"
 #include "sse2_strstr.hpp"
 
 #include <fmt/format.h>
+#include <xxhash.h>
 
 #include <sys/stat.h>
 
@@ -11,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <type_traits>
@@ -39,23 +44,6 @@ struct unit_disposer {
     void operator()(CXTranslationUnit unit) const { clang_disposeTranslationUnit(unit); }
 };
 using unit_handle = std::unique_ptr<std::remove_pointer_t<CXTranslationUnit>, unit_disposer>;
-
-// A cursor's spelling, released when it goes; a spelling without text reads as empty.
-class spelling {
-public:
-    explicit spelling(CXCursor cursor) : string(clang_getCursorSpelling(cursor)) {}
-    ~spelling() { clang_disposeString(string); }
-    spelling(const spelling&) = delete;
-    spelling& operator=(const spelling&) = delete;
-
-    std::string_view text() const {
-        const char* chars = clang_getCString(string);
-        return chars != nullptr ? chars : "";
-    }
-
-private:
-    CXString string;
-};
 
 // The size of an opened regular file, or -1. A directory or a device can be opened too, but
 // its "size" is no byte count.
@@ -94,44 +82,6 @@ void report_failure(std::string_view path, const char* reason) noexcept {
     }
 }
 
-// A cursor as the match decision sees it; the extent and the spelling are fetched once, the
-// spelling only when it is asked for.
-class clang_cursor {
-public:
-    explicit clang_cursor(CXCursor cursor) : cursor(cursor) {}
-
-    int kind() const { return cursor.kind; }
-
-    const cursor_extent& extent() {
-        if (!have_extent) {
-            raw = clang_getCursorExtent(cursor);
-            clang_getExpansionLocation(clang_getRangeStart(raw), nullptr, &at.start_line, nullptr,
-                                       nullptr);
-            clang_getExpansionLocation(clang_getRangeEnd(raw), nullptr, &at.end_line, nullptr,
-                                       nullptr);
-            // Offsets of the main file start at 2 in the raw encoding; anything else lies beyond.
-            at.offset = raw.begin_int_data - 2u;
-            at.length = raw.end_int_data - raw.begin_int_data;
-            have_extent = true;
-        }
-        return at;
-    }
-
-    std::string_view name() {
-        if (!name_text) {
-            name_text.emplace(cursor);
-        }
-        return name_text->text();
-    }
-
-private:
-    CXCursor cursor;
-    CXSourceRange raw{};
-    cursor_extent at;
-    bool have_extent = false;
-    std::optional<spelling> name_text;
-};
-
 CXChildVisitResult match_cursor(CXCursor cursor, file_context& context) {
     clang_cursor facts(cursor);
     std::string_view snippet;
@@ -143,16 +93,7 @@ CXChildVisitResult match_cursor(CXCursor cursor, file_context& context) {
     case verdict::match:
         break;
     }
-    const cursor_extent& at = facts.extent();
-    match found;
-    found.path = context.path;
-    found.snippet = snippet;
-    found.kind_name = find_kind(facts.kind())->name;
-    found.name = searcher::format == output_format::json ? facts.name() : std::string_view();
-    found.start_line = at.start_line;
-    found.end_line = at.end_line;
-    found.column = column_of(context.content, at.offset);
-    searcher::report_match(context, found);
+    searcher::report_match(context, describe(facts, context, snippet));
     return CXChildVisit_Recurse;
 }
 
@@ -246,10 +187,46 @@ void search_file_task(const std::string& path) noexcept {
 
 bool cut_snippet(const CXSourceRange& extent, std::string_view content, std::string_view& snippet) {
     cursor_extent at;
-    at.offset = extent.begin_int_data - 2u;
-    at.length = extent.end_int_data - extent.begin_int_data;
+    raw_offsets(extent, at);
     return cut_snippet(at, false, content, snippet);
 }
+
+namespace {
+
+// A file's place in the cursor cache, worked out once per file.
+struct cache_slot {
+    std::string absolute_path;
+    cache_key key;
+    std::uint64_t content_hash = 0;
+};
+
+cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments,
+                    std::string_view content) {
+    cache_slot slot;
+    slot.absolute_path = absolute_in("", arguments.source);
+    slot.key = cache.key_for(slot.absolute_path, arguments.list);
+    slot.content_hash = XXH3_64bits(content.data(), content.size());
+    return slot;
+}
+
+// Visits the unit: straight through the decision, or, to fill the cache, through records.
+bool visit_unit(CXTranslationUnit unit, file_context& context, const file_arguments& arguments,
+                const cache_slot* slot, const timespec& parse_start) {
+    if (slot == nullptr) {
+        const CXCursor root = clang_getTranslationUnitCursor(unit);
+        return clang_visitChildren(root, &searcher::visit_cursor, &context) == 0;
+    }
+    file_records records;
+    if (!collect_records(unit, context, records)) {
+        return false;
+    }
+    searcher::cache->store(slot->key, slot->content_hash, slot->absolute_path, records,
+                           dependencies_of(unit, arguments.list), parse_start);
+    replay_records(records, context);
+    return true;
+}
+
+} // namespace
 
 void searcher::file_search(std::string_view path, std::string_view content) {
     if (content.empty()) {
@@ -263,9 +240,23 @@ void searcher::file_search(std::string_view path, std::string_view content) {
         fmt::print(message_stream(), "Checking {}\n", path);
     }
     file_arguments arguments(path, clang_options, compile_commands.get());
+    file_context context{path, content, nullptr};
+    std::optional<cache_slot> slot;
+    if (cache) {
+        slot = slot_for(*cache, arguments, content);
+        file_records records;
+        // Verbose runs want libclang's diagnostics: they parse and refresh the entry.
+        if (!verbose && cache->find(slot->key, slot->content_hash, records)) {
+            replay_records(records, context);
+            finish_file(context);
+            return;
+        }
+    }
     if (compile_commands) {
         arguments.drop_unknown_options(*compile_commands);
     }
+    timespec parse_start{};
+    clock_gettime(CLOCK_REALTIME_COARSE, &parse_start);
     // Declared in this order so that the unit is disposed of before the index.
     const index_handle index(clang_createIndex(0, verbose ? 1 : 0));
     const unit_handle unit(clang_parseTranslationUnit(
@@ -277,9 +268,7 @@ void searcher::file_search(std::string_view path, std::string_view content) {
         }
         quit_on_parse_failure(path);
     }
-    file_context context{path, content, nullptr};
-    const CXCursor root = clang_getTranslationUnitCursor(unit.get());
-    if (clang_visitChildren(root, &searcher::visit_cursor, &context) != 0) {
+    if (!visit_unit(unit.get(), context, arguments, slot ? &*slot : nullptr, parse_start)) {
         if (context.failure) {
             std::rethrow_exception(context.failure);
         }

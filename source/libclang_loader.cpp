@@ -2,6 +2,8 @@
 // pre-filtering a thousand files. So the tool does not link it: these definitions of the few
 // libclang functions it calls load the library on the first call, from whichever worker gets
 // there first, and forward to it. A search whose query occurs in no file never loads it.
+#include "libclang_loader.hpp"
+
 #include <clang-c/CXCompilationDatabase.h>
 #include <clang-c/Index.h>
 
@@ -43,7 +45,9 @@ namespace {
     X(clang_CompileCommand_getDirectory)                                                           \
     X(clang_CompileCommand_getFilename)                                                            \
     X(clang_CompileCommand_getNumArgs)                                                             \
-    X(clang_CompileCommand_getArg)
+    X(clang_CompileCommand_getArg)                                                                 \
+    X(clang_getInclusions)                                                                         \
+    X(clang_getFileName)
 
 struct libclang_api {
 #define PYRN_POINTER(name) decltype(&::name) name;
@@ -84,6 +88,10 @@ const libclang_api& api() {
 }
 
 } // namespace
+
+const char* libclang_library_path() {
+    return PYRN_LIBCLANG_PATH;
+}
 
 extern "C" {
 
@@ -205,6 +213,14 @@ unsigned clang_CompileCommand_getNumArgs(CXCompileCommand command) {
 
 CXString clang_CompileCommand_getArg(CXCompileCommand command, unsigned index) {
     return api().clang_CompileCommand_getArg(command, index);
+}
+
+void clang_getInclusions(CXTranslationUnit unit, CXInclusionVisitor visitor, CXClientData data) {
+    api().clang_getInclusions(unit, visitor, data);
+}
+
+CXString clang_getFileName(CXFile file) {
+    return api().clang_getFileName(file);
 }
 
 } // extern "C"

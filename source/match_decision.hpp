@@ -3,6 +3,8 @@
 // The one decision whether a cursor is a match. Cursors reach it from libclang's visit and
 // from stored records alike, so both roads print the same matches.
 
+#include "searcher.hpp"
+
 #include <cstdint>
 #include <string_view>
 
@@ -68,6 +70,21 @@ verdict decide(Cursor& cursor, std::string_view content, std::string_view& snipp
         return verdict::pass;
     }
     return passes_text_test(snippet) ? verdict::match : verdict::prune;
+}
+
+// The match as the writers see it; only the JSON output asks for the name.
+template <class Cursor>
+match describe(Cursor& cursor, const file_context& file, std::string_view snippet) {
+    const cursor_extent& at = cursor.extent();
+    match found;
+    found.path = file.path;
+    found.snippet = snippet;
+    found.name = searcher::format == output_format::json ? cursor.name() : std::string_view();
+    found.kind_name = find_kind(cursor.kind())->name;
+    found.start_line = at.start_line;
+    found.end_line = at.end_line;
+    found.column = column_of(file.content, at.offset);
+    return found;
 }
 
 } // namespace search

@@ -1,6 +1,7 @@
 #include "searcher.hpp"
 
 #include "compile_database.hpp"
+#include "cursor_cache.hpp"
 #include "worker_pool.hpp"
 
 namespace search {
@@ -9,6 +10,7 @@ namespace search {
 std::unique_ptr<worker_pool> searcher::pool;
 std::vector<const char*> searcher::clang_options;
 std::unique_ptr<compile_database> searcher::compile_commands;
+std::unique_ptr<cursor_cache> searcher::cache;
 
 std::string_view searcher::query;
 std::string_view searcher::filter = "*.*";

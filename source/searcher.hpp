@@ -15,6 +15,7 @@ namespace search {
 
 class worker_pool;
 class compile_database;
+class cursor_cache;
 
 // The visitor's client data: the searched file's path (NUL-terminated) and its bytes, an
 // exception the visitor caught, which must not unwind through libclang, and whether a match
@@ -91,6 +92,8 @@ public:
     static std::vector<const char*> clang_options;
     // The project's compilation database (-p), or nothing.
     static std::unique_ptr<compile_database> compile_commands;
+    // The cursor cache (--cache), or nothing.
+    static std::unique_ptr<cursor_cache> cache;
     static bool verbose;
     static bool exact_match;
     static bool ignore_single_line_results;

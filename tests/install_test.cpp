@@ -175,8 +175,9 @@ TEST(package, names_the_runtime_libraries_and_works_when_unpacked) {
     EXPECT_EQ(fields.status, 0) << fields.err;
     EXPECT_EQ(fields.out.rfind("Package: pyrn\n", 0), 0u) << fields.out;
     const std::string fmt_library = "libfmt" + std::to_string(FMT_VERSION / 10000);
-    for (const std::string& library : {std::string("libclang1-19"), fmt_library,
-                                       std::string("libstdc++6"), std::string("libc6")}) {
+    for (const std::string& library :
+         {std::string("libclang1-19"), fmt_library, std::string("libsqlite3-0"),
+          std::string("libxxhash0"), std::string("libstdc++6"), std::string("libc6")}) {
         EXPECT_TRUE(contains_whole(fields.out, library)) << library << " in " << fields.out;
     }
 

@@ -1,0 +1,284 @@
+// Searches with the cursor cache (--cache): a search answered from the cache prints what a
+// search without it prints, and whatever happens to the cache, the files or the arguments,
+// the output stays that of a search without it.
+#include "golden_runs.hpp"
+#include "output.hpp"
+#include "process.hpp"
+#include "temp_tree.hpp"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using testing_support::process_result;
+using testing_support::temp_tree;
+
+std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+process_result run_in(const std::string& cwd, const std::vector<std::string>& arguments) {
+    testing_support::process_options options;
+    options.cwd = cwd;
+    return testing_support::run_pyrn(arguments, options);
+}
+
+// The search answered from the cache: the dynamic loader, asked to list what it loads, must
+// not load libclang.
+process_result answered_from_cache(const std::string& cwd,
+                                   const std::vector<std::string>& arguments) {
+    testing_support::process_options options;
+    options.cwd = cwd;
+    process_result result = testing_support::run_process(
+        joined({"env", "LD_DEBUG=files", testing_support::pyrn_binary()}, arguments), options);
+    EXPECT_EQ(result.err.find("libclang"), std::string::npos) << "parsed instead";
+    return result;
+}
+
+// Files written by a test were changed less than a clock tick before the search that reads
+// them; such a parse is not stored, since it could have seen the file before or after.
+void settle() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+}
+
+class warm_run : public testing::TestWithParam<testing_support::run_case> {};
+
+TEST_P(warm_run, prints_what_a_run_without_the_cache_prints) {
+    temp_tree cache;
+    const std::string tree = testing_support::search_run_tree();
+    std::string warm;
+    for (const char* file : testing_support::search_run_files) {
+        const auto arguments =
+            joined(joined({"--nc", "-j", "1", "-f", file, "--cache", cache.path("c")},
+                          GetParam().arguments),
+                   {"."});
+        const process_result cold = run_in(tree, arguments);
+        EXPECT_EQ(cold.status, 0);
+        EXPECT_EQ(cold.err, "");
+        const process_result answered = answered_from_cache(tree, arguments);
+        EXPECT_EQ(answered.out, cold.out) << file;
+        warm += answered.out;
+    }
+    EXPECT_EQ(warm, testing_support::read_file(testing_support::test_dir() + "/golden/search_run/" +
+                                               GetParam().name + ".out"));
+}
+
+INSTANTIATE_TEST_SUITE_P(search_run, warm_run, testing::ValuesIn(testing_support::run_cases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(warm_run, writes_json_names_from_the_stored_records) {
+    temp_tree cache;
+    const std::string tree = testing_support::search_run_tree();
+    const std::vector<std::string> arguments{"--json", "-j", "1", "-F", "count", "."};
+    const process_result plain = run_in(tree, arguments);
+    run_in(tree, joined({"--cache", cache.path()}, arguments));
+    EXPECT_EQ(answered_from_cache(tree, joined({"--cache", cache.path()}, arguments)).out,
+              plain.out);
+}
+
+// A tree whose matches depend on a header two levels down, a header that is missing at first
+// and one that only -I finds.
+void write_probe_tree(const temp_tree& tree) {
+    tree.write("main.cpp",
+               "#include \"level1.h\"\n#include \"generated.h\"\n#include \"option.h\"\n"
+               "int probe_base() { return 0; }\n"
+               "#if LEVEL2_FLAG\nint probe_level2() { return 1; }\n#endif\n"
+               "#ifdef STILL_THERE\nint probe_still() { return 1; }\n#endif\n"
+               "#ifdef GENERATED_FLAG\nint probe_generated() { return 2; }\n#endif\n"
+               "#ifdef OPTION_FLAG\nint probe_option() { return 3; }\n#endif\n"
+               "#if __cplusplus >= 202002L\nint probe_cpp20() { return 4; }\n#endif\n");
+    tree.write("level1.h", "#include \"sub/level2.h\"\n");
+    tree.write("sub/level2.h", "#define LEVEL2_FLAG 1\n#define STILL_THERE 1\n");
+    tree.write("opt/option.h", "#define OPTION_FLAG 1\n");
+}
+
+TEST(cache, follows_every_edit_of_files_and_arguments) {
+    temp_tree tree;
+    temp_tree cache;
+    write_probe_tree(tree);
+    const std::string src = tree.path();
+    struct step {
+        const char* what;
+        std::function<void()> edit;
+        std::vector<std::string> options;
+    };
+    const step steps[] = {
+        {"first search", [] {}, {}},
+        {"the file changed",
+         [&] {
+             tree.write("main.cpp", testing_support::read_file(tree.path("main.cpp")) +
+                                        "int probe_added() { return 5; }\n");
+         },
+         {}},
+        {"a header two levels down changed",
+         [&] { tree.write("sub/level2.h", "#define LEVEL2_FLAG 0\n#define STILL_THERE 1\n"); },
+         {}},
+        {"that header deleted", [&] { std::filesystem::remove(tree.path("sub/level2.h")); }, {}},
+        {"a missing header created",
+         [&] { tree.write("generated.h", "#define GENERATED_FLAG 1\n"); },
+         {}},
+        {"-I given", [] {}, {"-I", tree.path("opt")}},
+        {"--std changed", [] {}, {"-I", tree.path("opt"), "--std", "c++20"}},
+        {"-l changed", [] {}, {"-I", tree.path("opt"), "-l", "c"}},
+    };
+    std::string previous;
+    for (const step& s : steps) {
+        SCOPED_TRACE(s.what);
+        s.edit();
+        settle();
+        const auto arguments = joined(joined({"--nc", "-F"}, s.options), {"probe", "."});
+        const process_result plain = run_in(src, arguments);
+        const auto cached = joined({"--cache", cache.path()}, arguments);
+        EXPECT_EQ(run_in(src, cached).out, plain.out);
+        EXPECT_EQ(answered_from_cache(src, cached).out, plain.out);
+        EXPECT_NE(plain.out, previous) << "the step must change what is found";
+        previous = plain.out;
+    }
+}
+
+// Runs sql on the cache's database; the first column of its first row.
+std::string change_database(const std::string& dir, const std::string& sql) {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open((dir + "/cursors.sqlite").c_str(), &db), SQLITE_OK);
+    std::string first;
+    char* error = nullptr;
+    auto keep_first = [](void* into, int, char** values, char**) {
+        auto& text = *static_cast<std::string*>(into);
+        if (text.empty() && values[0] != nullptr) {
+            text = values[0];
+        }
+        return 0;
+    };
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), keep_first, &first, &error), SQLITE_OK)
+        << (error != nullptr ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+    return first;
+}
+
+TEST(cache, broken_entries_and_another_format_are_misses_and_are_rewritten) {
+    temp_tree tree;
+    write_probe_tree(tree);
+    tree.write("second.cpp", "int probe_second() { return 6; }\n");
+    settle();
+    const std::vector<std::string> arguments{"--nc", "-j", "1", "-F", "probe", "."};
+    const std::string expected = run_in(tree.path(), arguments).out;
+    const char* const damages[] = {
+        "UPDATE entries SET value = substr(value, 1, length(value) - 9)",
+        "UPDATE entries SET value = zeroblob(length(value))",
+        "UPDATE entries SET value = substr(value, 1, 70) || x'ff' || substr(value, 72)",
+        // Each entry under the other's key.
+        "UPDATE entries SET value = (SELECT value FROM entries AS other "
+        "WHERE other.key != entries.key)",
+        "PRAGMA user_version = 999",
+    };
+    temp_tree cache;
+    const auto cached = joined({"--cache", cache.path()}, arguments);
+    run_in(tree.path(), cached);
+    for (const char* damage : damages) {
+        SCOPED_TRACE(damage);
+        change_database(cache.path(), damage);
+        const process_result repaired = run_in(tree.path(), cached);
+        EXPECT_EQ(repaired.out, expected);
+        EXPECT_EQ(repaired.err, "");
+        EXPECT_EQ(answered_from_cache(tree.path(), cached).out, expected);
+    }
+}
+
+TEST(cache, a_directory_that_cannot_hold_it_is_said_once_and_the_search_goes_on) {
+    temp_tree tree;
+    for (int i = 0; i < 3; ++i) {
+        std::string body;
+        for (int j = 0; j < 3000; ++j) {
+            body += "int probe_" + std::to_string(i) + "_" + std::to_string(j) + "() { return " +
+                    std::to_string(j) + "; }\n";
+        }
+        tree.write("f" + std::to_string(i) + ".cpp", body);
+    }
+    temp_tree places;
+    places.write("not_a_dir", "");
+    places.make_dir("locked");
+    places.set_mode("locked", std::filesystem::perms::owner_all);
+    settle();
+    const std::vector<std::string> arguments{"--nc", "-F", "probe_1_", tree.path()};
+    const std::string expected = testing_support::run_pyrn(arguments).out;
+    const struct {
+        std::string dir;
+        std::string reason;
+        std::vector<std::string> run;
+    } cases[] = {
+        {places.path("not_a_dir"), "Not a directory", {testing_support::pyrn_binary()}},
+        // A write past the file size limit fails as on a full disk, whose reason SQLite gives.
+        {places.path("full"),
+         "",
+         {"bash", "-c", "ulimit -f 64; trap '' XFSZ; exec \"$0\" \"$@\"",
+          testing_support::pyrn_binary()}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dir);
+        const process_result result =
+            testing_support::run_process(joined(joined(c.run, {"--cache", c.dir}), arguments));
+        EXPECT_EQ(result.status, 0);
+        EXPECT_TRUE(result.out == expected) << "the search's output differs";
+        EXPECT_EQ(result.err.rfind("pyrn: " + c.dir + ": " + c.reason, 0), 0u) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
+    if (geteuid() == 0) { // file modes bind nobody, not root
+        const process_result locked = testing_support::run_pyrn_as_nobody(
+            tree.path(), joined({"--cache", places.path("locked/c")}, arguments));
+        EXPECT_EQ(locked.status, 0);
+        EXPECT_TRUE(locked.out == expected) << "the search's output differs";
+        EXPECT_EQ(locked.err, "pyrn: " + places.path("locked/c") + ": Permission denied\n");
+    }
+}
+
+TEST(cache, survives_two_processes_at_once_and_one_killed_while_writing) {
+    temp_tree tree;
+    for (int i = 0; i < 24; ++i) {
+        tree.write("d" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".cpp",
+                   "#include <string>\nint probe_" + std::to_string(i) +
+                       "(const std::string& s) { return static_cast<int>(s.size()); }\n");
+    }
+    settle();
+    const std::vector<std::string> arguments{"--nc", "-j", "2", "-F", "probe_", tree.path()};
+    const auto expected = [&] {
+        auto blocks = testing_support::parse_blocks(testing_support::run_pyrn(arguments).out);
+        std::sort(blocks.begin(), blocks.end());
+        return blocks;
+    }();
+    auto blocks_of = [](const std::string& out) {
+        auto blocks = testing_support::parse_blocks(out);
+        std::sort(blocks.begin(), blocks.end());
+        return blocks;
+    };
+    temp_tree cache;
+    const std::string pyrn = testing_support::pyrn_binary();
+    std::string command = "\"$0\" \"$@\" > " + cache.path("one") + " & \"$0\" \"$@\" > " +
+                          cache.path("two") + "; wait";
+    testing_support::run_process(
+        joined({"bash", "-c", command, pyrn, "--cache", cache.path("shared")}, arguments));
+    EXPECT_EQ(blocks_of(testing_support::read_file(cache.path("one"))), expected);
+    EXPECT_EQ(blocks_of(testing_support::read_file(cache.path("two"))), expected);
+    const auto shared = joined({"--cache", cache.path("shared")}, arguments);
+    EXPECT_EQ(blocks_of(answered_from_cache("", shared).out), expected);
+
+    command = "\"$0\" \"$@\" > /dev/null & sleep 1.5; kill -KILL $!; wait";
+    testing_support::run_process(
+        joined({"bash", "-c", command, pyrn, "--cache", cache.path("killed")}, arguments));
+    EXPECT_EQ(change_database(cache.path("killed"), "PRAGMA integrity_check"), "ok");
+    const auto killed = joined({"--cache", cache.path("killed")}, arguments);
+    EXPECT_EQ(blocks_of(testing_support::run_pyrn(killed).out), expected);
+    EXPECT_EQ(blocks_of(answered_from_cache("", killed).out), expected);
+}
+
+} // namespace

@@ -24,6 +24,8 @@ find_package(PkgConfig QUIET)
 pyrn_require(PkgConfig_FOUND pkg-config "pkg-config")
 pkg_check_modules(xxhash QUIET IMPORTED_TARGET libxxhash)
 pyrn_require(xxhash_FOUND libxxhash-dev "xxHash")
+pkg_check_modules(re2 QUIET IMPORTED_TARGET re2)
+pyrn_require(re2_FOUND libre2-dev "RE2")
 
 find_path(PYRN_CLANG_INCLUDE_DIR clang-c/Index.h
     PATHS "${PYRN_LLVM_PREFIX}/include" NO_DEFAULT_PATH)

@@ -33,9 +33,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Named explicitly rather than found by dpkg-shlibdeps, so that the list does not depend on
 # the build machine's tools. The lower bounds are the newest symbol versions the binary needs
 # (GLIBC_2.34, GLIBCXX_3.4.29 and CXXABI_1.3.13 of GCC 11, GCC_3.0); fmt is named by the
-# major version that the build found. SQLite and xxHash hold the cursor cache (--cache).
+# major version that the build found. SQLite and xxHash hold the cursor cache (--cache), RE2 runs --regex.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6 (>= 2.34), libstdc++6 (>= 11), libgcc-s1 (>= 3.0), libclang1-19, libfmt${fmt_VERSION_MAJOR}, libsqlite3-0 (>= 3.37), libxxhash0 (>= 0.8)")
+    "libc6 (>= 2.34), libstdc++6 (>= 11), libgcc-s1 (>= 3.0), libclang1-19, libfmt${fmt_VERSION_MAJOR}, libsqlite3-0 (>= 3.37), libxxhash0 (>= 0.8), libre2-9")
 
 include(CPack)

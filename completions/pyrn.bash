@@ -53,7 +53,8 @@ _pyrn() {
             --using-declaration --variable-declaration --verbose --ie --include-expressions
             --static-cast --dynamic-cast --reinterpret-cast --const-cast -c --throw-expression
             --isl --ignore-single-line-results -I --include-dir -l --language --std
-            --nc --no-color --json --vimgrep --files-with-matches -p --compile-commands --cache' "$cur"
+            --nc --no-color --json --vimgrep --files-with-matches -p --compile-commands --cache -i --ignore-case
+            --regex' "$cur"
         return 0
     fi
 

@@ -44,8 +44,12 @@ private:
     CXString string;
 };
 
-// A cursor as the match decision sees it; the extent and the spelling are fetched once, the
-// spelling only when it is asked for.
+// "::" followed by the names of the cursor's scopes and its own, joined by "::": what it
+// declares, or for a reference what it refers to.
+std::string qualified_name_of(CXCursor cursor);
+
+// A cursor as the match decision sees it; the extent and the names are fetched once, the
+// names only when they are asked for.
 class clang_cursor {
 public:
     explicit clang_cursor(CXCursor cursor) : cursor(cursor) {}
@@ -72,11 +76,19 @@ public:
         return name_text->text();
     }
 
+    std::string_view qualified_name() {
+        if (!qualified) {
+            qualified = qualified_name_of(cursor);
+        }
+        return *qualified;
+    }
+
 private:
     CXCursor cursor;
     cursor_extent at;
     bool have_extent = false;
     std::optional<spelling> name_text;
+    std::optional<std::string> qualified;
 };
 
 } // namespace search

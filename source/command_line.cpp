@@ -133,6 +133,8 @@ void configure_parser(argparse::ArgumentParser& parser) {
     parser.add_argument("--cache")
         .default_value(std::string())
         .help("Keep what parses find in this directory and answer later searches from it");
+    add_flag(parser, "Match ASCII letters without case", "-i", "--ignore-case");
+    add_flag(parser, "Take the query as a regular expression (RE2)", "--regex");
 }
 
 search::output_format chosen_format(const argparse::ArgumentParser& parser) {

@@ -4,6 +4,7 @@
 #include "match_decision.hpp"
 
 #include <filesystem>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace search {
@@ -13,6 +14,17 @@ namespace {
 struct collection {
     file_context& context;
     file_records& out;
+    // Each qualified name once in the arena: many references name the same declaration.
+    std::unordered_map<std::string, std::uint32_t> qualified_names;
+
+    std::uint32_t add_qualified(std::string name) {
+        auto [found, added] = qualified_names.try_emplace(
+            std::move(name), static_cast<std::uint32_t>(out.arena.size()));
+        if (added) {
+            out.arena.append(found->first);
+        }
+        return found->second;
+    }
 };
 
 CXChildVisitResult collect_cursor(CXCursor cursor, CXCursor, CXClientData data) noexcept;
@@ -41,6 +53,9 @@ CXChildVisitResult collect(CXCursor cursor, collection& into) {
     record.name_offset = static_cast<std::uint32_t>(into.out.arena.size());
     record.name_length = static_cast<std::uint32_t>(name.size());
     into.out.arena.append(name);
+    std::string qualified = qualified_name_of(cursor);
+    record.qualified_length = static_cast<std::uint32_t>(qualified.size());
+    record.qualified_offset = into.add_qualified(std::move(qualified));
     const std::size_t index = records.size();
     records.push_back(record);
     if (clang_visitChildren(cursor, &collect_cursor, &into) != 0) {
@@ -76,6 +91,9 @@ public:
     const cursor_extent& extent() const { return at; }
     std::string_view name() const {
         return std::string_view(arena).substr(record.name_offset, record.name_length);
+    }
+    std::string_view qualified_name() const {
+        return std::string_view(arena).substr(record.qualified_offset, record.qualified_length);
     }
 
 private:
@@ -182,7 +200,7 @@ file_dependencies dependencies_of(CXTranslationUnit unit,
 }
 
 bool collect_records(CXTranslationUnit unit, file_context& context, file_records& out) {
-    collection into{context, out};
+    collection into{context, out, {}};
     return clang_visitChildren(clang_getTranslationUnitCursor(unit), &collect_cursor, &into) == 0;
 }
 

@@ -23,6 +23,8 @@ struct cursor_record {
     std::uint32_t length = 0;
     std::uint32_t name_offset = 0; // the spelling, in the arena
     std::uint32_t name_length = 0;
+    std::uint32_t qualified_offset = 0; // the qualified name, in the arena
+    std::uint32_t qualified_length = 0;
     std::uint32_t subtree_end = 0; // the index after the last record inside this one
 };
 

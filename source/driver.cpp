@@ -1,6 +1,7 @@
 #include "command_line.hpp"
 #include "compile_database.hpp"
 #include "cursor_cache.hpp"
+#include "query.hpp"
 #include "searcher.hpp"
 #include "worker_pool.hpp"
 
@@ -34,6 +35,40 @@ bool help_after_complete_parse(const argparse::ArgumentParser& parser) {
     } catch (const std::logic_error&) {
         return false; // the error came before all arguments were read
     }
+}
+
+// The query and how it is compared; a malformed regular expression is a command-line error.
+void apply_query_options(const argparse::ArgumentParser& parser, const std::string& query) {
+    searcher::query = query;
+    searcher::exact_match = parser.get<bool>("--exact-match");
+    searcher::ignore_case = parser.get<bool>("--ignore-case");
+    searcher::use_regex = parser.get<bool>("--regex");
+    std::string malformed;
+    if (!search::prepare_query(malformed)) {
+        std::cerr << malformed << '\n' << parser;
+        std::exit(1);
+    }
+}
+
+// False, after one line on standard error, when the database of -p cannot be used.
+bool load_compile_commands(const argparse::ArgumentParser& parser) {
+    const auto database = parser.get<std::string>("--compile-commands");
+    if (database.empty()) {
+        return true;
+    }
+    // The entries' directories are the working directories of their parses.
+    std::vector<std::string> absolute_includes;
+    for (const std::string& dir : parser.get<std::vector<std::string>>("--include-dir")) {
+        absolute_includes.push_back("-I" + std::filesystem::absolute(dir).native());
+    }
+    try {
+        searcher::compile_commands = search::compile_database::load(
+            database, std::move(absolute_includes), parser.get<bool>("--verbose"));
+    } catch (const search::database_error& error) {
+        fmt::print(stderr, "pyrn: {}\n", error.what());
+        return false;
+    }
+    return true;
 }
 
 int search_run(int jobs, const std::string& path) {
@@ -87,6 +122,9 @@ int run(int argc, char** argv) {
     const auto standard = parser.get<std::string>("--std");
     const int jobs = parser.get<int>("-j");
 
+    apply_kind_options(parser);
+    apply_query_options(parser, query);
+
     std::vector<std::string> include_arguments;
     for (const std::string& dir : parser.get<std::vector<std::string>>("--include-dir")) {
         include_arguments.push_back("-I" + dir);
@@ -100,37 +138,22 @@ int run(int argc, char** argv) {
         return 2;
     }
 
-    const auto database = parser.get<std::string>("--compile-commands");
-    if (!database.empty()) {
-        std::vector<std::string> absolute_includes;
-        for (const std::string& dir : parser.get<std::vector<std::string>>("--include-dir")) {
-            absolute_includes.push_back("-I" + std::filesystem::absolute(dir).native());
-        }
-        try {
-            searcher::compile_commands = search::compile_database::load(
-                database, std::move(absolute_includes), parser.get<bool>("--verbose"));
-        } catch (const search::database_error& error) {
-            fmt::print(stderr, "pyrn: {}\n", error.what());
-            return 2;
-        }
+    if (!load_compile_commands(parser)) {
+        return 2;
     }
-
     const auto cache_dir = parser.get<std::string>("--cache");
     if (!cache_dir.empty()) {
         // A cache that cannot be used is said once; the search goes on without it.
         searcher::cache = search::cursor_cache::open(cache_dir);
     }
 
-    apply_kind_options(parser);
     const std::string std_argument = "-std=" + standard;
-    searcher::query = query;
     searcher::filter = filter;
     searcher::format = chosen_format(parser);
     searcher::use_color = stdout_is_terminal && !parser.get<bool>("--no-color") &&
                           searcher::format == search::output_format::blocks;
     searcher::verbose = parser.get<bool>("--verbose");
     searcher::clang_options = build_clang_options(language, std_argument, include_arguments);
-    searcher::exact_match = parser.get<bool>("--exact-match");
     searcher::ignore_single_line_results = parser.get<bool>("--ignore-single-line-results");
 
     try {

@@ -3,6 +3,7 @@
 #include "cursor_cache.hpp"
 #include "cursor_records.hpp"
 #include "match_decision.hpp"
+#include "query.hpp"
 #include "searcher.hpp"
 #include "sse2_strstr.hpp"
 
@@ -232,8 +233,7 @@ void searcher::file_search(std::string_view path, std::string_view content) {
     if (content.empty()) {
         return;
     }
-    const std::size_t found = sse2_strstr(content, query);
-    if (found == npos || found == content.size()) {
+    if (!passes_pre_filter(content)) {
         return;
     }
     if (verbose) {

@@ -47,7 +47,13 @@ namespace {
     X(clang_CompileCommand_getNumArgs)                                                             \
     X(clang_CompileCommand_getArg)                                                                 \
     X(clang_getInclusions)                                                                         \
-    X(clang_getFileName)
+    X(clang_getFileName)                                                                           \
+    X(clang_getCursorSemanticParent)                                                               \
+    X(clang_getCursorReferenced)                                                                   \
+    X(clang_Cursor_isNull)                                                                         \
+    X(clang_isDeclaration)                                                                         \
+    X(clang_Cursor_isAnonymous)                                                                    \
+    X(clang_Cursor_isInlineNamespace)
 
 struct libclang_api {
 #define PYRN_POINTER(name) decltype(&::name) name;
@@ -221,6 +227,30 @@ void clang_getInclusions(CXTranslationUnit unit, CXInclusionVisitor visitor, CXC
 
 CXString clang_getFileName(CXFile file) {
     return api().clang_getFileName(file);
+}
+
+CXCursor clang_getCursorSemanticParent(CXCursor cursor) {
+    return api().clang_getCursorSemanticParent(cursor);
+}
+
+CXCursor clang_getCursorReferenced(CXCursor cursor) {
+    return api().clang_getCursorReferenced(cursor);
+}
+
+int clang_Cursor_isNull(CXCursor cursor) {
+    return api().clang_Cursor_isNull(cursor);
+}
+
+unsigned clang_isDeclaration(enum CXCursorKind kind) {
+    return api().clang_isDeclaration(kind);
+}
+
+unsigned clang_Cursor_isAnonymous(CXCursor cursor) {
+    return api().clang_Cursor_isAnonymous(cursor);
+}
+
+unsigned clang_Cursor_isInlineNamespace(CXCursor cursor) {
+    return api().clang_Cursor_isInlineNamespace(cursor);
 }
 
 } // extern "C"

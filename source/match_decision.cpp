@@ -90,15 +90,11 @@ bool name_test_applies() {
 }
 
 bool passes_name_test(std::string_view name, bool expression) {
-    if (s::exact_match) {
-        return !expression && name == s::query;
-    }
-    return name.find(s::query) != std::string_view::npos;
+    return !(s::exact_match && expression) && name_matches(name);
 }
 
 bool passes_text_test(std::string_view snippet) {
-    return s::query.empty() || !text_test_enabled() ||
-           snippet.find(s::query) != std::string_view::npos;
+    return s::query.empty() || !text_test_enabled() || text_matches(snippet);
 }
 
 bool cut_snippet(const cursor_extent& at, bool expression, std::string_view content,

@@ -3,6 +3,7 @@
 // The one decision whether a cursor is a match. Cursors reach it from libclang's visit and
 // from stored records alike, so both roads print the same matches.
 
+#include "query.hpp"
 #include "searcher.hpp"
 
 #include <cstdint>
@@ -51,8 +52,8 @@ bool cut_snippet(const cursor_extent& at, bool expression, std::string_view cont
 // The 1-based byte column of offset in content.
 std::uint32_t column_of(std::string_view content, std::uint32_t offset);
 
-// Cursor provides kind(), extent() and name(); name() is asked only when the name test is
-// made, so a producer may fetch it lazily.
+// Cursor provides kind(), extent(), name() and qualified_name(); the names are asked for only
+// when the name test is made, so a producer may fetch them lazily.
 template <class Cursor>
 verdict decide(Cursor& cursor, std::string_view content, std::string_view& snippet) {
     const kind_row* row = find_kind(cursor.kind());
@@ -63,7 +64,9 @@ verdict decide(Cursor& cursor, std::string_view content, std::string_view& snipp
     if (!passes_line_rule(at)) {
         return verdict::pass;
     }
-    if (name_test_applies() && !passes_name_test(cursor.name(), row->expression)) {
+    if (name_test_applies() &&
+        !passes_name_test(is_qualified_query() ? cursor.qualified_name() : cursor.name(),
+                          row->expression)) {
         return verdict::pass;
     }
     if (!cut_snippet(at, row->expression, content, snippet)) {

@@ -16,6 +16,8 @@ std::string_view searcher::query;
 std::string_view searcher::filter = "*.*";
 bool searcher::verbose = false;
 bool searcher::exact_match = false;
+bool searcher::ignore_case = false;
+bool searcher::use_regex = false;
 bool searcher::ignore_single_line_results = false;
 bool searcher::use_color = false;
 bool searcher::include_expressions = false;

@@ -96,6 +96,8 @@ public:
     static std::unique_ptr<cursor_cache> cache;
     static bool verbose;
     static bool exact_match;
+    static bool ignore_case;
+    static bool use_regex;
     static bool ignore_single_line_results;
     static bool use_color;
     static bool include_expressions;

@@ -86,6 +86,23 @@ TEST(warm_run, writes_json_names_from_the_stored_records) {
               plain.out);
 }
 
+TEST(warm_run, answers_qualified_names_cases_and_expressions_from_the_stored_records) {
+    temp_tree cache;
+    const std::string tree = testing_support::test_dir() + "/fixtures/queries";
+    for (const std::vector<std::string>& query :
+         {std::vector<std::string>{"-F", "-E", "Reader::open"},
+          {"--function", "--ie", "io::Reader"},
+          {"-i", "--regex", "-F", "^OPEN"}}) {
+        SCOPED_TRACE(testing::PrintToString(query));
+        const auto arguments = joined(joined({"--nc", "-j", "1"}, query), {"."});
+        const process_result plain = run_in(tree, arguments);
+        EXPECT_NE(testing_support::parse_blocks(plain.out).size(), 0u);
+        const auto cached = joined({"--cache", cache.path()}, arguments);
+        run_in(tree, cached);
+        EXPECT_EQ(answered_from_cache(tree, cached).out, plain.out);
+    }
+}
+
 // A tree whose matches depend on a header two levels down, a header that is missing at first
 // and one that only -I finds.
 void write_probe_tree(const temp_tree& tree) {

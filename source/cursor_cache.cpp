@@ -67,8 +67,10 @@ bool take(std::string_view blob, std::size_t& pos, std::size_t count, std::vecto
     if (count > (blob.size() - pos) / sizeof(T)) {
         return false;
     }
-    out.resize(count);
-    std::memcpy(out.data(), blob.data() + pos, count * sizeof(T));
+    out.assign(count, T{});
+    if (count > 0) { // an empty vector's data() may be null, which memcpy must not get
+        std::memcpy(out.data(), blob.data() + pos, count * sizeof(T));
+    }
     pos += count * sizeof(T);
     return true;
 }

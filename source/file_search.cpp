@@ -104,7 +104,7 @@ file_arguments::file_arguments(std::string_view path, const std::vector<const ch
                                const compile_database* database)
     : source(path) {
     if (database != nullptr) {
-        std::string absolute = std::filesystem::absolute(source).lexically_normal().native();
+        std::string absolute = absolute_in("", source);
         from_database = database->arguments_for(absolute);
         if (!from_database.empty()) {
             source = std::move(absolute);

@@ -26,30 +26,44 @@ bool is_written_scope(CXCursor scope) {
 
 } // namespace
 
-std::string qualified_name_of(CXCursor cursor) {
-    CXCursor named = cursor;
+const std::string& qualified_names::of(CXCursor cursor) {
     if (is_reference(cursor.kind)) {
         const CXCursor referenced = clang_getCursorReferenced(cursor);
         if (!clang_Cursor_isNull(referenced)) {
-            named = referenced;
+            return of_declaration(referenced);
         }
     }
-    std::vector<std::string> parts{owned_text(clang_getCursorSpelling(named))};
-    for (CXCursor scope = clang_getCursorSemanticParent(named); !is_end_of_scopes(scope);
-         scope = clang_getCursorSemanticParent(scope)) {
-        if (is_written_scope(scope)) {
-            std::string part = owned_text(clang_getCursorSpelling(scope));
-            if (!part.empty()) {
-                parts.push_back(std::move(part));
-            }
+    return of_declaration(cursor);
+}
+
+const std::string& qualified_names::of_declaration(CXCursor declaration) {
+    const unsigned hash = clang_hashCursor(declaration);
+    for (auto [at, end] = known.equal_range(hash); at != end; ++at) {
+        if (clang_equalCursors(at->second.first, declaration)) {
+            return at->second.second;
         }
     }
-    std::string name;
-    for (auto part = parts.rbegin(); part != parts.rend(); ++part) {
-        name += "::";
-        name += *part;
+    std::string name = prefix_in(clang_getCursorSemanticParent(declaration));
+    name += "::";
+    name += owned_text(clang_getCursorSpelling(declaration));
+    return known.emplace(hash, std::make_pair(declaration, std::move(name)))->second.second;
+}
+
+// What the names declared in scope begin with: the scope's own qualified name, or for a scope
+// that is not written (anonymous, inline, extern "C") that of the scope around it.
+const std::string& qualified_names::prefix_in(CXCursor scope) {
+    if (is_end_of_scopes(scope)) {
+        return none;
     }
-    return name;
+    if (!is_written_scope(scope) || owned_text(clang_getCursorSpelling(scope)).empty()) {
+        return prefix_in(clang_getCursorSemanticParent(scope));
+    }
+    return of_declaration(scope);
+}
+
+std::string qualified_name_of(CXCursor cursor) {
+    qualified_names names;
+    return names.of(cursor);
 }
 
 } // namespace search

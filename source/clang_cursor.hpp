@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 
 namespace search {
 
@@ -22,9 +24,8 @@ inline std::string owned_text(CXString text) {
 
 // The raw offset and length of an extent. Offsets of the main file start at 2 in the raw
 // encoding; those of other files and of macro expansions lie beyond its end.
-inline void raw_offsets(const CXSourceRange& extent, cursor_extent& at) {
-    at.offset = extent.begin_int_data - 2u;
-    at.length = extent.end_int_data - extent.begin_int_data;
+inline cursor_span span_of(const CXSourceRange& extent) {
+    return {extent.begin_int_data - 2u, extent.end_int_data - extent.begin_int_data};
 }
 
 // A cursor's spelling, released when it goes; a spelling without text reads as empty.
@@ -44,8 +45,21 @@ private:
     CXString string;
 };
 
-// "::" followed by the names of the cursor's scopes and its own, joined by "::": what it
-// declares, or for a reference what it refers to.
+// Qualified names: "::" followed by the names of a declaration's scopes and its own, joined by
+// "::"; for a reference those of what it refers to. Each declaration's is worked out once: the
+// cursors of a file share a few scopes, and its references a few declarations.
+class qualified_names {
+public:
+    const std::string& of(CXCursor cursor);
+
+private:
+    const std::string& of_declaration(CXCursor declaration);
+    const std::string& prefix_in(CXCursor scope);
+
+    std::unordered_multimap<unsigned, std::pair<CXCursor, std::string>> known; // by hash
+    const std::string none;
+};
+
 std::string qualified_name_of(CXCursor cursor);
 
 // A cursor as the match decision sees it; the extent and the names are fetched once, the
@@ -56,17 +70,26 @@ public:
 
     int kind() const { return cursor.kind; }
 
-    const cursor_extent& extent() {
+    const cursor_span& span() {
         if (!have_extent) {
-            const CXSourceRange raw = clang_getCursorExtent(cursor);
-            clang_getExpansionLocation(clang_getRangeStart(raw), nullptr, &at.start_line, nullptr,
-                                       nullptr);
-            clang_getExpansionLocation(clang_getRangeEnd(raw), nullptr, &at.end_line, nullptr,
-                                       nullptr);
-            raw_offsets(raw, at);
+            extent = clang_getCursorExtent(cursor);
+            at = span_of(extent);
             have_extent = true;
         }
         return at;
+    }
+
+    // Lines cost a lookup each in the unit's source manager: they are fetched when asked for.
+    const cursor_lines& lines() {
+        if (!have_lines) {
+            span();
+            clang_getExpansionLocation(clang_getRangeStart(extent), nullptr, &lines_at.start,
+                                       nullptr, nullptr);
+            clang_getExpansionLocation(clang_getRangeEnd(extent), nullptr, &lines_at.end, nullptr,
+                                       nullptr);
+            have_lines = true;
+        }
+        return lines_at;
     }
 
     std::string_view name() {
@@ -85,8 +108,11 @@ public:
 
 private:
     CXCursor cursor;
-    cursor_extent at;
+    CXSourceRange extent{};
+    cursor_span at;
+    cursor_lines lines_at;
     bool have_extent = false;
+    bool have_lines = false;
     std::optional<spelling> name_text;
     std::optional<std::string> qualified;
 };

@@ -14,14 +14,16 @@ namespace {
 struct collection {
     file_context& context;
     file_records& out;
-    // Each qualified name once in the arena: many references name the same declaration.
-    std::unordered_map<std::string, std::uint32_t> qualified_names;
+    qualified_names names;
+    // Each name once in the arena: many cursors share a spelling, and many references name
+    // the same declaration.
+    std::unordered_map<std::string, std::uint32_t> in_arena;
 
-    std::uint32_t add_qualified(std::string name) {
-        auto [found, added] = qualified_names.try_emplace(
-            std::move(name), static_cast<std::uint32_t>(out.arena.size()));
+    std::uint32_t add_text(std::string_view text) {
+        auto [found, added] =
+            in_arena.try_emplace(std::string(text), static_cast<std::uint32_t>(out.arena.size()));
         if (added) {
-            out.arena.append(found->first);
+            out.arena.append(text);
         }
         return found->second;
     }
@@ -36,26 +38,26 @@ CXChildVisitResult collect(CXCursor cursor, collection& into) {
         return CXChildVisit_Recurse;
     }
     clang_cursor facts(cursor);
-    const cursor_extent& at = facts.extent();
+    const cursor_span& span = facts.span();
     std::string_view snippet;
     // Elsewhere than in the file, a cursor is neither printed nor pruned whatever the query.
-    if (!cut_snippet(at, row->expression, into.context.content, snippet)) {
+    if (!cut_snippet(span, row->expression, into.context.content, snippet)) {
         return CXChildVisit_Recurse;
     }
+    const cursor_lines& lines = facts.lines();
     std::vector<cursor_record>& records = into.out.records;
     const std::string_view name = facts.name();
     cursor_record record;
     record.kind = static_cast<std::uint32_t>(cursor.kind);
-    record.start_line = at.start_line;
-    record.end_line = at.end_line;
-    record.offset = at.offset;
-    record.length = at.length;
-    record.name_offset = static_cast<std::uint32_t>(into.out.arena.size());
+    record.start_line = lines.start;
+    record.end_line = lines.end;
+    record.offset = span.offset;
+    record.length = span.length;
+    record.name_offset = into.add_text(name);
     record.name_length = static_cast<std::uint32_t>(name.size());
-    into.out.arena.append(name);
-    std::string qualified = qualified_name_of(cursor);
+    const std::string& qualified = into.names.of(cursor);
     record.qualified_length = static_cast<std::uint32_t>(qualified.size());
-    record.qualified_offset = into.add_qualified(std::move(qualified));
+    record.qualified_offset = into.add_text(qualified);
     const std::size_t index = records.size();
     records.push_back(record);
     if (clang_visitChildren(cursor, &collect_cursor, &into) != 0) {
@@ -80,15 +82,13 @@ CXChildVisitResult collect_cursor(CXCursor cursor, CXCursor, CXClientData data) 
 class record_cursor {
 public:
     record_cursor(const cursor_record& record, const std::string& arena)
-        : record(record), arena(arena) {
-        at.start_line = record.start_line;
-        at.end_line = record.end_line;
-        at.offset = record.offset;
-        at.length = record.length;
-    }
+        : record(record),
+          arena(arena), at{record.offset, record.length}, lines_at{record.start_line,
+                                                                   record.end_line} {}
 
     int kind() const { return static_cast<int>(record.kind); }
-    const cursor_extent& extent() const { return at; }
+    const cursor_span& span() const { return at; }
+    const cursor_lines& lines() const { return lines_at; }
     std::string_view name() const {
         return std::string_view(arena).substr(record.name_offset, record.name_length);
     }
@@ -99,7 +99,8 @@ public:
 private:
     const cursor_record& record;
     const std::string& arena;
-    cursor_extent at;
+    cursor_span at;
+    cursor_lines lines_at;
 };
 
 // path in dir (the working directory when dir is empty), as it is: ".." after a symbolic link
@@ -200,7 +201,7 @@ file_dependencies dependencies_of(CXTranslationUnit unit,
 }
 
 bool collect_records(CXTranslationUnit unit, file_context& context, file_records& out) {
-    collection into{context, out, {}};
+    collection into{context, out, {}, {}};
     return clang_visitChildren(clang_getTranslationUnitCursor(unit), &collect_cursor, &into) == 0;
 }
 

@@ -187,9 +187,7 @@ void search_file_task(const std::string& path) noexcept {
 }
 
 bool cut_snippet(const CXSourceRange& extent, std::string_view content, std::string_view& snippet) {
-    cursor_extent at;
-    raw_offsets(extent, at);
-    return cut_snippet(at, false, content, snippet);
+    return cut_snippet(span_of(extent), false, content, snippet);
 }
 
 namespace {

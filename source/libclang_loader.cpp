@@ -53,7 +53,9 @@ namespace {
     X(clang_Cursor_isNull)                                                                         \
     X(clang_isDeclaration)                                                                         \
     X(clang_Cursor_isAnonymous)                                                                    \
-    X(clang_Cursor_isInlineNamespace)
+    X(clang_Cursor_isInlineNamespace)                                                              \
+    X(clang_hashCursor)                                                                            \
+    X(clang_equalCursors)
 
 struct libclang_api {
 #define PYRN_POINTER(name) decltype(&::name) name;
@@ -251,6 +253,14 @@ unsigned clang_Cursor_isAnonymous(CXCursor cursor) {
 
 unsigned clang_Cursor_isInlineNamespace(CXCursor cursor) {
     return api().clang_Cursor_isInlineNamespace(cursor);
+}
+
+unsigned clang_hashCursor(CXCursor cursor) {
+    return api().clang_hashCursor(cursor);
+}
+
+unsigned clang_equalCursors(CXCursor a, CXCursor b) {
+    return api().clang_equalCursors(a, b);
 }
 
 } // extern "C"

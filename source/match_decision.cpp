@@ -80,9 +80,8 @@ const kind_row* find_kind(int kind) {
     return kind >= 0 && kind < kind_bound ? index[static_cast<std::size_t>(kind)] : nullptr;
 }
 
-bool passes_line_rule(const cursor_extent& at) {
-    return s::ignore_single_line_results ? at.end_line > at.start_line
-                                         : at.end_line >= at.start_line;
+bool passes_line_rule(const cursor_lines& lines) {
+    return s::ignore_single_line_results ? lines.end > lines.start : lines.end >= lines.start;
 }
 
 bool name_test_applies() {
@@ -97,21 +96,21 @@ bool passes_text_test(std::string_view snippet) {
     return s::query.empty() || !text_test_enabled() || text_matches(snippet);
 }
 
-bool cut_snippet(const cursor_extent& at, bool expression, std::string_view content,
+bool cut_snippet(const cursor_span& span, bool expression, std::string_view content,
                  std::string_view& snippet) {
-    if (at.offset >= content.size()) {
+    if (span.offset >= content.size()) {
         return false;
     }
     if (expression) {
-        snippet = source_line(content, at.offset);
+        snippet = source_line(content, span.offset);
         return true;
     }
     // An end past the content lies in a macro argument or another file: the raw offsets
     // do not measure the entity's text then.
-    if (at.length > content.size() - at.offset) {
+    if (span.length > content.size() - span.offset) {
         return false;
     }
-    snippet = content.substr(at.offset, at.length);
+    snippet = content.substr(span.offset, span.length);
     return true;
 }
 

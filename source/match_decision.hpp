@@ -24,13 +24,17 @@ struct kind_row {
 // The row of a libclang cursor kind, or nullptr for the kinds that are never a match.
 const kind_row* find_kind(int kind);
 
-// Where a cursor stands: its expansion lines and the raw offset and length of its extent in
-// the searched file (an offset at or past the content's end means elsewhere).
-struct cursor_extent {
-    std::uint32_t start_line = 0;
-    std::uint32_t end_line = 0;
+// Where a cursor's text lies: the raw offset and length of its extent in the searched file (an
+// offset at or past the content's end means elsewhere).
+struct cursor_span {
     std::uint32_t offset = 0;
     std::uint32_t length = 0;
+};
+
+// The expansion lines of a cursor's start and end.
+struct cursor_lines {
+    std::uint32_t start = 0;
+    std::uint32_t end = 0;
 };
 
 enum class verdict {
@@ -40,36 +44,32 @@ enum class verdict {
 };
 
 // The parts of the decision that do not depend on where the cursor comes from.
-bool passes_line_rule(const cursor_extent& at);
+bool passes_line_rule(const cursor_lines& lines);
 bool name_test_applies();
 bool passes_name_test(std::string_view name, bool expression);
 bool passes_text_test(std::string_view snippet);
 // The entity's text, or its source line for the expression group; false when the cursor
 // does not lie in the content.
-bool cut_snippet(const cursor_extent& at, bool expression, std::string_view content,
+bool cut_snippet(const cursor_span& span, bool expression, std::string_view content,
                  std::string_view& snippet);
 
 // The 1-based byte column of offset in content.
 std::uint32_t column_of(std::string_view content, std::uint32_t offset);
 
-// Cursor provides kind(), extent(), name() and qualified_name(); the names are asked for only
-// when the name test is made, so a producer may fetch them lazily.
+// Cursor provides kind(), span(), lines(), name() and qualified_name(). The cheap tests come
+// first, so that a producer that fetches the others lazily fetches them only for cursors in
+// the file; any failing test before the text test gives the same verdict.
 template <class Cursor>
 verdict decide(Cursor& cursor, std::string_view content, std::string_view& snippet) {
     const kind_row* row = find_kind(cursor.kind());
-    if (row == nullptr || !*row->enabled) {
-        return verdict::pass;
-    }
-    const cursor_extent& at = cursor.extent();
-    if (!passes_line_rule(at)) {
+    if (row == nullptr || !*row->enabled ||
+        !cut_snippet(cursor.span(), row->expression, content, snippet) ||
+        !passes_line_rule(cursor.lines())) {
         return verdict::pass;
     }
     if (name_test_applies() &&
         !passes_name_test(is_qualified_query() ? cursor.qualified_name() : cursor.name(),
                           row->expression)) {
-        return verdict::pass;
-    }
-    if (!cut_snippet(at, row->expression, content, snippet)) {
         return verdict::pass;
     }
     return passes_text_test(snippet) ? verdict::match : verdict::prune;
@@ -78,15 +78,15 @@ verdict decide(Cursor& cursor, std::string_view content, std::string_view& snipp
 // The match as the writers see it; only the JSON output asks for the name.
 template <class Cursor>
 match describe(Cursor& cursor, const file_context& file, std::string_view snippet) {
-    const cursor_extent& at = cursor.extent();
+    const cursor_lines& lines = cursor.lines();
     match found;
     found.path = file.path;
     found.snippet = snippet;
     found.name = searcher::format == output_format::json ? cursor.name() : std::string_view();
     found.kind_name = find_kind(cursor.kind())->name;
-    found.start_line = at.start_line;
-    found.end_line = at.end_line;
-    found.column = column_of(file.content, at.offset);
+    found.start_line = lines.start;
+    found.end_line = lines.end;
+    found.column = column_of(file.content, cursor.span().offset);
     return found;
 }
 

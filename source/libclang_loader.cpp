@@ -101,166 +101,72 @@ const char* libclang_library_path() {
     return PYRN_LIBCLANG_PATH;
 }
 
+// Each definition forwards to the loaded function of its name.
+#define PYRN_FORWARD(result, name, parameters, arguments)                                          \
+    result name parameters {                                                                       \
+        return api().name arguments;                                                               \
+    }
+
 extern "C" {
 
-CXIndex clang_createIndex(int exclude_declarations_from_pch, int display_diagnostics) {
-    return api().clang_createIndex(exclude_declarations_from_pch, display_diagnostics);
-}
-
-void clang_disposeIndex(CXIndex index) {
-    api().clang_disposeIndex(index);
-}
-
-CXTranslationUnit clang_parseTranslationUnit(CXIndex index, const char* source_filename,
-                                             const char* const* command_line_args,
-                                             int num_command_line_args,
-                                             struct CXUnsavedFile* unsaved_files,
-                                             unsigned num_unsaved_files, unsigned options) {
-    return api().clang_parseTranslationUnit(index, source_filename, command_line_args,
-                                            num_command_line_args, unsaved_files, num_unsaved_files,
-                                            options);
-}
-
-void clang_disposeTranslationUnit(CXTranslationUnit unit) {
-    api().clang_disposeTranslationUnit(unit);
-}
-
-CXCursor clang_getTranslationUnitCursor(CXTranslationUnit unit) {
-    return api().clang_getTranslationUnitCursor(unit);
-}
-
-unsigned clang_visitChildren(CXCursor parent, CXCursorVisitor visitor, CXClientData client_data) {
-    return api().clang_visitChildren(parent, visitor, client_data);
-}
-
-CXSourceRange clang_getCursorExtent(CXCursor cursor) {
-    return api().clang_getCursorExtent(cursor);
-}
-
-CXSourceLocation clang_getRangeStart(CXSourceRange range) {
-    return api().clang_getRangeStart(range);
-}
-
-CXSourceLocation clang_getRangeEnd(CXSourceRange range) {
-    return api().clang_getRangeEnd(range);
-}
-
-void clang_getExpansionLocation(CXSourceLocation location, CXFile* file, unsigned* line,
-                                unsigned* column, unsigned* offset) {
-    api().clang_getExpansionLocation(location, file, line, column, offset);
-}
-
-CXString clang_getCursorSpelling(CXCursor cursor) {
-    return api().clang_getCursorSpelling(cursor);
-}
-
-const char* clang_getCString(CXString string) {
-    return api().clang_getCString(string);
-}
-
-void clang_disposeString(CXString string) {
-    api().clang_disposeString(string);
-}
-
-unsigned clang_getNumDiagnostics(CXTranslationUnit unit) {
-    return api().clang_getNumDiagnostics(unit);
-}
-
-CXDiagnostic clang_getDiagnostic(CXTranslationUnit unit, unsigned index) {
-    return api().clang_getDiagnostic(unit, index);
-}
-
-CXString clang_getDiagnosticSpelling(CXDiagnostic diagnostic) {
-    return api().clang_getDiagnosticSpelling(diagnostic);
-}
-
-CXSourceLocation clang_getDiagnosticLocation(CXDiagnostic diagnostic) {
-    return api().clang_getDiagnosticLocation(diagnostic);
-}
-
-void clang_disposeDiagnostic(CXDiagnostic diagnostic) {
-    api().clang_disposeDiagnostic(diagnostic);
-}
-
-CXCompilationDatabase clang_CompilationDatabase_fromDirectory(const char* directory,
-                                                              CXCompilationDatabase_Error* error) {
-    return api().clang_CompilationDatabase_fromDirectory(directory, error);
-}
-
-CXCompileCommands clang_CompilationDatabase_getAllCompileCommands(CXCompilationDatabase database) {
-    return api().clang_CompilationDatabase_getAllCompileCommands(database);
-}
-
-void clang_CompilationDatabase_dispose(CXCompilationDatabase database) {
-    api().clang_CompilationDatabase_dispose(database);
-}
-
-unsigned clang_CompileCommands_getSize(CXCompileCommands commands) {
-    return api().clang_CompileCommands_getSize(commands);
-}
-
-CXCompileCommand clang_CompileCommands_getCommand(CXCompileCommands commands, unsigned index) {
-    return api().clang_CompileCommands_getCommand(commands, index);
-}
-
-void clang_CompileCommands_dispose(CXCompileCommands commands) {
-    api().clang_CompileCommands_dispose(commands);
-}
-
-CXString clang_CompileCommand_getDirectory(CXCompileCommand command) {
-    return api().clang_CompileCommand_getDirectory(command);
-}
-
-CXString clang_CompileCommand_getFilename(CXCompileCommand command) {
-    return api().clang_CompileCommand_getFilename(command);
-}
-
-unsigned clang_CompileCommand_getNumArgs(CXCompileCommand command) {
-    return api().clang_CompileCommand_getNumArgs(command);
-}
-
-CXString clang_CompileCommand_getArg(CXCompileCommand command, unsigned index) {
-    return api().clang_CompileCommand_getArg(command, index);
-}
-
-void clang_getInclusions(CXTranslationUnit unit, CXInclusionVisitor visitor, CXClientData data) {
-    api().clang_getInclusions(unit, visitor, data);
-}
-
-CXString clang_getFileName(CXFile file) {
-    return api().clang_getFileName(file);
-}
-
-CXCursor clang_getCursorSemanticParent(CXCursor cursor) {
-    return api().clang_getCursorSemanticParent(cursor);
-}
-
-CXCursor clang_getCursorReferenced(CXCursor cursor) {
-    return api().clang_getCursorReferenced(cursor);
-}
-
-int clang_Cursor_isNull(CXCursor cursor) {
-    return api().clang_Cursor_isNull(cursor);
-}
-
-unsigned clang_isDeclaration(enum CXCursorKind kind) {
-    return api().clang_isDeclaration(kind);
-}
-
-unsigned clang_Cursor_isAnonymous(CXCursor cursor) {
-    return api().clang_Cursor_isAnonymous(cursor);
-}
-
-unsigned clang_Cursor_isInlineNamespace(CXCursor cursor) {
-    return api().clang_Cursor_isInlineNamespace(cursor);
-}
-
-unsigned clang_hashCursor(CXCursor cursor) {
-    return api().clang_hashCursor(cursor);
-}
-
-unsigned clang_equalCursors(CXCursor a, CXCursor b) {
-    return api().clang_equalCursors(a, b);
-}
+PYRN_FORWARD(CXIndex, clang_createIndex,
+             (int exclude_declarations_from_pch, int display_diagnostics),
+             (exclude_declarations_from_pch, display_diagnostics))
+PYRN_FORWARD(void, clang_disposeIndex, (CXIndex index), (index))
+PYRN_FORWARD(CXTranslationUnit, clang_parseTranslationUnit,
+             (CXIndex index, const char* source_filename, const char* const* command_line_args,
+              int num_command_line_args, struct CXUnsavedFile* unsaved_files,
+              unsigned num_unsaved_files, unsigned options),
+             (index, source_filename, command_line_args, num_command_line_args, unsaved_files,
+              num_unsaved_files, options))
+PYRN_FORWARD(void, clang_disposeTranslationUnit, (CXTranslationUnit unit), (unit))
+PYRN_FORWARD(CXCursor, clang_getTranslationUnitCursor, (CXTranslationUnit unit), (unit))
+PYRN_FORWARD(unsigned, clang_visitChildren,
+             (CXCursor parent, CXCursorVisitor visitor, CXClientData client_data),
+             (parent, visitor, client_data))
+PYRN_FORWARD(CXSourceRange, clang_getCursorExtent, (CXCursor cursor), (cursor))
+PYRN_FORWARD(CXSourceLocation, clang_getRangeStart, (CXSourceRange range), (range))
+PYRN_FORWARD(CXSourceLocation, clang_getRangeEnd, (CXSourceRange range), (range))
+PYRN_FORWARD(void, clang_getExpansionLocation,
+             (CXSourceLocation location, CXFile* file, unsigned* line, unsigned* column,
+              unsigned* offset),
+             (location, file, line, column, offset))
+PYRN_FORWARD(CXString, clang_getCursorSpelling, (CXCursor cursor), (cursor))
+PYRN_FORWARD(const char*, clang_getCString, (CXString string), (string))
+PYRN_FORWARD(void, clang_disposeString, (CXString string), (string))
+PYRN_FORWARD(unsigned, clang_getNumDiagnostics, (CXTranslationUnit unit), (unit))
+PYRN_FORWARD(CXDiagnostic, clang_getDiagnostic, (CXTranslationUnit unit, unsigned index),
+             (unit, index))
+PYRN_FORWARD(CXString, clang_getDiagnosticSpelling, (CXDiagnostic diagnostic), (diagnostic))
+PYRN_FORWARD(CXSourceLocation, clang_getDiagnosticLocation, (CXDiagnostic diagnostic), (diagnostic))
+PYRN_FORWARD(void, clang_disposeDiagnostic, (CXDiagnostic diagnostic), (diagnostic))
+PYRN_FORWARD(CXCompilationDatabase, clang_CompilationDatabase_fromDirectory,
+             (const char* directory, CXCompilationDatabase_Error* error), (directory, error))
+PYRN_FORWARD(CXCompileCommands, clang_CompilationDatabase_getAllCompileCommands,
+             (CXCompilationDatabase database), (database))
+PYRN_FORWARD(void, clang_CompilationDatabase_dispose, (CXCompilationDatabase database), (database))
+PYRN_FORWARD(unsigned, clang_CompileCommands_getSize, (CXCompileCommands commands), (commands))
+PYRN_FORWARD(CXCompileCommand, clang_CompileCommands_getCommand,
+             (CXCompileCommands commands, unsigned index), (commands, index))
+PYRN_FORWARD(void, clang_CompileCommands_dispose, (CXCompileCommands commands), (commands))
+PYRN_FORWARD(CXString, clang_CompileCommand_getDirectory, (CXCompileCommand command), (command))
+PYRN_FORWARD(CXString, clang_CompileCommand_getFilename, (CXCompileCommand command), (command))
+PYRN_FORWARD(unsigned, clang_CompileCommand_getNumArgs, (CXCompileCommand command), (command))
+PYRN_FORWARD(CXString, clang_CompileCommand_getArg, (CXCompileCommand command, unsigned index),
+             (command, index))
+PYRN_FORWARD(void, clang_getInclusions,
+             (CXTranslationUnit unit, CXInclusionVisitor visitor, CXClientData data),
+             (unit, visitor, data))
+PYRN_FORWARD(CXString, clang_getFileName, (CXFile file), (file))
+PYRN_FORWARD(CXCursor, clang_getCursorSemanticParent, (CXCursor cursor), (cursor))
+PYRN_FORWARD(CXCursor, clang_getCursorReferenced, (CXCursor cursor), (cursor))
+PYRN_FORWARD(int, clang_Cursor_isNull, (CXCursor cursor), (cursor))
+PYRN_FORWARD(unsigned, clang_isDeclaration, (enum CXCursorKind kind), (kind))
+PYRN_FORWARD(unsigned, clang_Cursor_isAnonymous, (CXCursor cursor), (cursor))
+PYRN_FORWARD(unsigned, clang_Cursor_isInlineNamespace, (CXCursor cursor), (cursor))
+PYRN_FORWARD(unsigned, clang_hashCursor, (CXCursor cursor), (cursor))
+PYRN_FORWARD(unsigned, clang_equalCursors, (CXCursor a, CXCursor b), (a, b))
 
 } // extern "C"
+
+#undef PYRN_FORWARD

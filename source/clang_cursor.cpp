@@ -1,7 +1,5 @@
 #include "clang_cursor.hpp"
 
-#include <vector>
-
 namespace search {
 
 namespace {
@@ -59,11 +57,6 @@ const std::string& qualified_names::prefix_in(CXCursor scope) {
         return prefix_in(clang_getCursorSemanticParent(scope));
     }
     return of_declaration(scope);
-}
-
-std::string qualified_name_of(CXCursor cursor) {
-    qualified_names names;
-    return names.of(cursor);
 }
 
 } // namespace search

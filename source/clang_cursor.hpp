@@ -60,13 +60,12 @@ private:
     const std::string none;
 };
 
-std::string qualified_name_of(CXCursor cursor);
-
 // A cursor as the match decision sees it; the extent and the names are fetched once, the
-// names only when they are asked for.
+// names only when they are asked for. Qualified names come from names, shared by the unit's
+// cursors.
 class clang_cursor {
 public:
-    explicit clang_cursor(CXCursor cursor) : cursor(cursor) {}
+    clang_cursor(CXCursor cursor, qualified_names& names) : cursor(cursor), names(names) {}
 
     int kind() const { return cursor.kind; }
 
@@ -99,22 +98,17 @@ public:
         return name_text->text();
     }
 
-    std::string_view qualified_name() {
-        if (!qualified) {
-            qualified = qualified_name_of(cursor);
-        }
-        return *qualified;
-    }
+    std::string_view qualified_name() { return names.of(cursor); }
 
 private:
     CXCursor cursor;
+    qualified_names& names;
     CXSourceRange extent{};
     cursor_span at;
     cursor_lines lines_at;
     bool have_extent = false;
     bool have_lines = false;
     std::optional<spelling> name_text;
-    std::optional<std::string> qualified;
 };
 
 } // namespace search

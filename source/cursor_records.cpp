@@ -37,7 +37,7 @@ CXChildVisitResult collect(CXCursor cursor, collection& into) {
     if (row == nullptr) {
         return CXChildVisit_Recurse;
     }
-    clang_cursor facts(cursor);
+    clang_cursor facts(cursor, into.names);
     const cursor_span& span = facts.span();
     std::string_view snippet;
     // Elsewhere than in the file, a cursor is neither printed nor pruned whatever the query.
@@ -55,7 +55,7 @@ CXChildVisitResult collect(CXCursor cursor, collection& into) {
     record.length = span.length;
     record.name_offset = into.add_text(name);
     record.name_length = static_cast<std::uint32_t>(name.size());
-    const std::string& qualified = into.names.of(cursor);
+    const std::string_view qualified = facts.qualified_name();
     record.qualified_length = static_cast<std::uint32_t>(qualified.size());
     record.qualified_offset = into.add_text(qualified);
     const std::size_t index = records.size();

@@ -83,8 +83,15 @@ void report_failure(std::string_view path, const char* reason) noexcept {
     }
 }
 
-CXChildVisitResult match_cursor(CXCursor cursor, file_context& context) {
-    clang_cursor facts(cursor);
+// A unit visited straight through the decision: its cursors share the qualified names.
+struct unit_visit {
+    file_context& context;
+    qualified_names names;
+};
+
+CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit) {
+    file_context& context = visit.context;
+    clang_cursor facts(cursor, visit.names);
     std::string_view snippet;
     switch (decide(facts, context.content, snippet)) {
     case verdict::pass:
@@ -212,8 +219,9 @@ cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments,
 bool visit_unit(CXTranslationUnit unit, file_context& context, const file_arguments& arguments,
                 const cache_slot* slot, const timespec& parse_start) {
     if (slot == nullptr) {
+        unit_visit visit{context, {}};
         const CXCursor root = clang_getTranslationUnitCursor(unit);
-        return clang_visitChildren(root, &searcher::visit_cursor, &context) == 0;
+        return clang_visitChildren(root, &searcher::visit_cursor, &visit) == 0;
     }
     file_records records;
     if (!collect_records(unit, context, records)) {
@@ -276,13 +284,13 @@ void searcher::file_search(std::string_view path, std::string_view content) {
 }
 
 CXChildVisitResult searcher::visit_cursor(CXCursor cursor, CXCursor, CXClientData data) noexcept {
-    auto& context = *static_cast<file_context*>(data);
+    auto& visit = *static_cast<unit_visit*>(data);
     try {
-        return match_cursor(cursor, context);
+        return match_cursor(cursor, visit);
     } catch (...) {
         // Unwinding through libclang's frames would skip its clean-up: stop the visit instead
         // and let file_search raise it once libclang is done.
-        context.failure = std::current_exception();
+        visit.context.failure = std::current_exception();
         return CXChildVisit_Break;
     }
 }

@@ -1,4 +1,4 @@
-#include "highlighter.hpp"
+#include "output/highlighter.hpp"
 
 #include <benchmark/benchmark.h>
 

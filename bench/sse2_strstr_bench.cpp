@@ -3,7 +3,7 @@
 // faster sse2_strstr is) compare runs made under the same machine load. The strcasestr
 // benchmarks run sse2_strcasestr and sse2_strstr the same way on the same text and needles
 // (x_fold: how many times longer the case-folding scan takes).
-#include "sse2_strstr.hpp"
+#include "base/sse2_strstr.hpp"
 
 #include <benchmark/benchmark.h>
 

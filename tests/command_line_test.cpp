@@ -1,5 +1,5 @@
-#include "command_line.hpp"
-#include "searcher.hpp"
+#include "app/command_line.hpp"
+#include "core/searcher.hpp"
 #include "temp_tree.hpp"
 
 #include <gtest/gtest.h>

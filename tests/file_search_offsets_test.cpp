@@ -4,6 +4,9 @@
 // macro expansion is ever printed.
 
 #include "file_search_support.hpp"
+#include "match/match_decision.hpp"
+#include "clang/clang_cursor.hpp"
+#include "clang/file_arguments.hpp"
 
 #include <gtest/gtest.h>
 
@@ -161,7 +164,7 @@ TEST_P(snippet_offsets, every_printed_snippet_is_the_entity_text_and_only_main_f
         const bool plain_text = in_file && end.offset >= begin.offset && !in_macro(begin.offset) &&
                                 (end.offset == begin.offset || !in_macro(end.offset - 1));
         std::string_view snippet;
-        const bool cut = search::cut_snippet(extent, content, snippet);
+        const bool cut = search::cut_snippet(search::span_of(extent), false, content, snippet);
         EXPECT_EQ(cut, plain_text) << "cursor kind " << cursor.kind << " at offset " << begin.offset
                                    << " line " << begin.line;
         if (cut && plain_text) {

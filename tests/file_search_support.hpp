@@ -3,9 +3,10 @@
 // Helpers for the tests that call the file search in-process: the search settings, set and
 // restored per test, and standard output captured around a call.
 
+#include "core/searcher.hpp"
 #include "output.hpp"
 #include "process.hpp"
-#include "searcher.hpp"
+#include "search/file_search.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>

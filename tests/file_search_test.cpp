@@ -3,6 +3,7 @@
 
 #include "file_search_support.hpp"
 #include "temp_tree.hpp"
+#include "clang/file_arguments.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "escapes.hpp"
-#include "highlighter.hpp"
+#include "output/highlighter.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
+#include "core/searcher.hpp"
 #include "output.hpp"
-#include "searcher.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "highlighter.hpp"
+#include "core/searcher.hpp"
 #include "output.hpp"
-#include "searcher.hpp"
+#include "output/highlighter.hpp"
 
 #include <gtest/gtest.h>
 

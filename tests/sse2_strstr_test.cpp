@@ -1,4 +1,4 @@
-#include "sse2_strstr.hpp"
+#include "base/sse2_strstr.hpp"
 
 #include <gtest/gtest.h>
 

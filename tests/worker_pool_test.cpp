@@ -1,4 +1,4 @@
-#include "worker_pool.hpp"
+#include "base/worker_pool.hpp"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // folds every byte onto "abAB" (upper case where the byte's bit 0x20 is clear), which makes
 // candidates and partial matches dense. Both parts are copied into buffers of exactly their
 // size so that AddressSanitizer reports any read past either of them.
-#include "sse2_strstr.hpp"
+#include "base/sse2_strstr.hpp"
 
 #include <algorithm>
 #include <cstdint>

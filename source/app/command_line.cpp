@@ -1,0 +1,201 @@
+#include "app/command_line.hpp"
+
+#include "base/tree_walk.hpp"
+#include "core/searcher.hpp"
+
+#include <filesystem>
+#include <initializer_list>
+#include <string_view>
+
+namespace pyrn {
+
+namespace fs = std::filesystem;
+using search::searcher;
+
+namespace {
+
+template <class Parser, class... Names>
+void add_flag(Parser& parser, const char* help, Names... names) {
+    parser.add_argument(names...).default_value(false).implicit_value(true).help(help);
+}
+
+struct kind_option {
+    const char* name;
+    std::initializer_list<bool*> fields;
+};
+
+// The 24 kind options with the kind fields each one sets.
+const kind_option kind_options[] = {
+    {"--enum", {&searcher::search_for_enum}},
+    {"--struct", {&searcher::search_for_struct}},
+    {"--union", {&searcher::search_for_union}},
+    {"--member-function", {&searcher::search_for_member_function}},
+    {"--function", {&searcher::search_for_function}},
+    {"--function-template", {&searcher::search_for_function_template}},
+    {"-F",
+     {&searcher::search_for_function, &searcher::search_for_member_function,
+      &searcher::search_for_function_template}},
+    {"--class", {&searcher::search_for_class}},
+    {"--class-template", {&searcher::search_for_class_template}},
+    {"--class-constructor", {&searcher::search_for_class_constructor}},
+    {"--class-destructor", {&searcher::search_for_class_destructor}},
+    {"-C",
+     {&searcher::search_for_struct, &searcher::search_for_class,
+      &searcher::search_for_class_template}},
+    {"--for-statement", {&searcher::search_for_for_statement}},
+    {"--namespace-alias", {&searcher::search_for_namespace_alias}},
+    {"--parameter-declaration", {&searcher::search_for_parameter_declaration}},
+    {"--typedef", {&searcher::search_for_typedef}},
+    {"--using-declaration", {&searcher::search_for_using_declaration}},
+    {"--variable-declaration", {&searcher::search_for_variable_declaration}},
+    {"--static-cast", {&searcher::search_for_static_cast}},
+    {"--dynamic-cast", {&searcher::search_for_dynamic_cast}},
+    {"--reinterpret-cast", {&searcher::search_for_reinterpret_cast}},
+    {"--const-cast", {&searcher::search_for_const_cast}},
+    {"-c",
+     {&searcher::search_for_static_cast, &searcher::search_for_dynamic_cast,
+      &searcher::search_for_reinterpret_cast, &searcher::search_for_const_cast}},
+    {"--throw-expression", {&searcher::search_for_throw_expression}},
+};
+
+bool is_include_dir_name(const fs::path& path) {
+    const fs::path file_name = path.filename();
+    std::string_view name = file_name.native();
+    std::string_view suffix = "include";
+    return name.size() >= suffix.size() &&
+           name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+} // namespace
+
+void configure_parser(argparse::ArgumentParser& parser) {
+    parser.add_argument("query");
+    parser.add_argument("path");
+    add_flag(parser, "Shows help message and exits", "-h", "--help");
+    add_flag(parser, "Only consider exact matches", "-E", "--exact-match");
+    parser.add_argument("-f", "--filter")
+        .default_value(std::string("*.*"))
+        .help("Only evaluate files that match filter pattern");
+    parser.add_argument("-j").scan<'d', int>().default_value(5).help("Number of threads");
+    add_flag(parser, "Search for enum declaration", "--enum");
+    add_flag(parser, "Search for struct declaration", "--struct");
+    add_flag(parser, "Search for union declaration", "--union");
+    add_flag(parser, "Search for class member function declaration", "--member-function");
+    add_flag(parser, "Search for function declaration", "--function");
+    add_flag(parser, "Search for function template declaration", "--function-template");
+    add_flag(parser, "Search for any function or function template or class member function", "-F");
+    add_flag(parser, "Search for class declaration", "--class");
+    add_flag(parser, "Search for class template declaration", "--class-template");
+    add_flag(parser, "Search for class constructor declaration", "--class-constructor");
+    add_flag(parser, "Search for class destructor declaration", "--class-destructor");
+    add_flag(parser, "Search for any class or class template or struct", "-C");
+    add_flag(parser, "Search for `for` statement", "--for-statement");
+    add_flag(parser, "Search for namespace alias", "--namespace-alias");
+    add_flag(parser, "Search for function or method parameter", "--parameter-declaration");
+    add_flag(parser, "Search for typedef declaration", "--typedef");
+    add_flag(parser, "Search for using declarations, using directives, and type alias declarations",
+             "--using-declaration");
+    add_flag(parser, "Search for variable declaration", "--variable-declaration");
+    add_flag(parser, "Request verbose output", "--verbose");
+    add_flag(parser,
+             "Search for expressions that refer to some value or member, e.g., function, "
+             "variable, or enumerator.",
+             "--ie", "--include-expressions");
+    add_flag(parser, "Search for static_cast", "--static-cast");
+    add_flag(parser, "Search for dynamic_cast", "--dynamic-cast");
+    add_flag(parser, "Search for reinterpret_cast", "--reinterpret-cast");
+    add_flag(parser, "Search for const_cast", "--const-cast");
+    add_flag(parser,
+             "Search for any static_cast, dynamic_cast, reinterpret_cast, orconst_cast expression",
+             "-c");
+    add_flag(parser, "Search for throw expression", "--throw-expression");
+    add_flag(parser, "Ignore forward declarations, member function declarations, etc.", "--isl",
+             "--ignore-single-line-results");
+    parser.add_argument("-I", "--include-dir")
+        .default_value(std::vector<std::string>{})
+        .append()
+        .help("Additional include directories");
+    parser.add_argument("-l", "--language")
+        .default_value(std::string("c++"))
+        .help("Language option used by clang");
+    parser.add_argument("--std")
+        .default_value(std::string("c++17"))
+        .help("C++ standard to be used by clang");
+    add_flag(parser, "Stops pyrn from coloring the output", "--nc", "--no-color");
+    auto& formats = parser.add_mutually_exclusive_group();
+    add_flag(formats, "Print one JSON object per match, one per line", "--json");
+    add_flag(formats, "Print path:line:column:text for each match", "--vimgrep");
+    add_flag(formats, "Print only the path of each file with a match", "--files-with-matches");
+    parser.add_argument("-p", "--compile-commands")
+        .default_value(std::string())
+        .help("Parse with the arguments of this compile_commands.json or of the one in this "
+              "build directory");
+    parser.add_argument("--cache")
+        .default_value(std::string())
+        .help("Keep what parses find in this directory and answer later searches from it");
+    add_flag(parser, "Match ASCII letters without case", "-i", "--ignore-case");
+    add_flag(parser, "Take the query as a regular expression (RE2)", "--regex");
+}
+
+search::output_format chosen_format(const argparse::ArgumentParser& parser) {
+    if (parser.get<bool>("--json")) {
+        return search::output_format::json;
+    }
+    if (parser.get<bool>("--vimgrep")) {
+        return search::output_format::vimgrep;
+    }
+    if (parser.get<bool>("--files-with-matches")) {
+        return search::output_format::files;
+    }
+    return search::output_format::blocks;
+}
+
+void apply_kind_options(const argparse::ArgumentParser& parser) {
+    bool some_kind_given = false;
+    for (const kind_option& option : kind_options) {
+        some_kind_given = some_kind_given || parser.get<bool>(option.name);
+    }
+    for (const kind_option& option : kind_options) {
+        for (bool* field : option.fields) {
+            *field = !some_kind_given;
+        }
+    }
+    for (const kind_option& option : kind_options) {
+        if (parser.get<bool>(option.name)) {
+            for (bool* field : option.fields) {
+                *field = true;
+            }
+        }
+    }
+    searcher::include_expressions = parser.get<bool>("--include-expressions");
+}
+
+std::vector<std::string> discover_include_dirs(const std::string& root) {
+    std::vector<std::string> arguments;
+    auto visit = [&](const fs::directory_entry& entry) {
+        std::error_code error; // an entry whose status cannot be had is no directory
+        if (is_include_dir_name(entry.path()) && fs::is_directory(entry.path(), error)) {
+            arguments.push_back("-I" + entry.path().native());
+        }
+    };
+    auto stop = [](const fs::path& path, const std::error_code& error) -> bool {
+        throw fs::filesystem_error(error.message(), path, error);
+    };
+    search::walk_tree(fs::path(root), visit, stop);
+    return arguments;
+}
+
+std::vector<const char*> build_clang_options(const std::string& language,
+                                             const std::string& std_argument,
+                                             const std::vector<std::string>& include_arguments) {
+    std::vector<const char*> options{"-x", language.c_str()};
+    if (language == "c++") {
+        options.push_back(std_argument.c_str());
+    }
+    for (const std::string& argument : include_arguments) {
+        options.push_back(argument.c_str());
+    }
+    return options;
+}
+
+} // namespace pyrn

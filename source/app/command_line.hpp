@@ -1,0 +1,38 @@
+#pragma once
+
+#include "core/search_types.hpp"
+
+#include <argparse/argparse.hpp>
+
+#include <string>
+#include <vector>
+
+namespace pyrn {
+
+inline constexpr const char* version = "0.6.0";
+
+// Adds the arguments of pyrn's command line, in the order of the help listing.
+void configure_parser(argparse::ArgumentParser& parser);
+
+// The output format chosen by --json, --vimgrep or --files-with-matches (at most one).
+search::output_format chosen_format(const argparse::ArgumentParser& parser);
+
+// Sets the searcher's kind fields and include_expressions from the parsed kind options:
+// no kind option means every kind; otherwise each kind its own option or its group's.
+void apply_kind_options(const argparse::ArgumentParser& parser);
+
+// "-I" arguments for every directory below root (never root itself) whose name ends in
+// "include", in walk order. Throws std::filesystem::filesystem_error when root or a
+// directory of the tree cannot be opened.
+std::vector<std::string> discover_include_dirs(const std::string& root);
+
+// The leading libclang arguments: "-x", the language, "-std=..." for c++ only, then the
+// "-I" arguments. The pointers borrow the given strings.
+std::vector<const char*> build_clang_options(const std::string& language,
+                                             const std::string& std_argument,
+                                             const std::vector<std::string>& include_arguments);
+
+// The whole program: parses the command line, fills the settings and runs the search.
+int run(int argc, char** argv);
+
+} // namespace pyrn

@@ -1,0 +1,168 @@
+#include "app/command_line.hpp"
+#include "base/messages.hpp"
+#include "base/worker_pool.hpp"
+#include "cache/cursor_cache.hpp"
+#include "core/searcher.hpp"
+#include "match/query.hpp"
+#include "clang/compile_database.hpp"
+
+#include <fmt/format.h>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace pyrn {
+
+using search::searcher;
+
+namespace {
+
+// Help was asked for and only the final checks (the positional arguments) failed.
+bool help_after_complete_parse(const argparse::ArgumentParser& parser) {
+    try {
+        return parser.get<bool>("--help");
+    } catch (const std::logic_error&) {
+        return false; // the error came before all arguments were read
+    }
+}
+
+// The query and how it is compared; a malformed regular expression is a command-line error.
+void apply_query_options(const argparse::ArgumentParser& parser, const std::string& query) {
+    searcher::query = query;
+    searcher::exact_match = parser.get<bool>("--exact-match");
+    searcher::ignore_case = parser.get<bool>("--ignore-case");
+    searcher::use_regex = parser.get<bool>("--regex");
+    std::string malformed;
+    if (!search::prepare_query(malformed)) {
+        std::cerr << malformed << '\n' << parser;
+        std::exit(1);
+    }
+}
+
+// False, after one line on standard error, when the database of -p cannot be used.
+bool load_compile_commands(const argparse::ArgumentParser& parser) {
+    const auto database = parser.get<std::string>("--compile-commands");
+    if (database.empty()) {
+        return true;
+    }
+    // The entries' directories are the working directories of their parses.
+    std::vector<std::string> absolute_includes;
+    for (const std::string& dir : parser.get<std::vector<std::string>>("--include-dir")) {
+        absolute_includes.push_back("-I" + std::filesystem::absolute(dir).native());
+    }
+    try {
+        searcher::compile_commands = search::compile_database::load(
+            database, std::move(absolute_includes), parser.get<bool>("--verbose"));
+    } catch (const search::database_error& error) {
+        search::report(error.what());
+        return false;
+    }
+    return true;
+}
+
+int search_run(int jobs, const std::string& path) {
+    if (jobs < 0) {
+        search::report(fmt::format("the number of threads must not be negative, got {}", jobs));
+        return 2;
+    }
+    try {
+        searcher::pool = std::make_unique<search::worker_pool>(static_cast<std::uint32_t>(jobs));
+    } catch (const std::exception& error) {
+        search::report(fmt::format("cannot start {} worker threads: {}", jobs, error.what()));
+        return 2;
+    }
+    searcher::directory_search(path.c_str());
+    if (searcher::format == search::output_format::blocks) {
+        fmt::print(stdout, "\n");
+    }
+    // A full disk or a closed output must not pass for a successful search.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        search::report("cannot write the output", std::strerror(errno));
+        return 2;
+    }
+    return 0;
+}
+
+} // namespace
+
+int run(int argc, char** argv) {
+    const bool stdout_is_terminal = isatty(1) == 1;
+    std::ios_base::sync_with_stdio(false);
+    std::cin.tie(nullptr);
+
+    argparse::ArgumentParser parser("pyrn", version, argparse::default_arguments::all, true,
+                                    std::cout);
+    configure_parser(parser);
+    try {
+        parser.parse_args(argc, argv);
+    } catch (const std::exception& error) {
+        if (help_after_complete_parse(parser)) {
+            std::cout << parser << std::endl;
+            return 0;
+        }
+        std::cerr << error.what() << '\n' << parser;
+        std::exit(1);
+    }
+
+    const auto query = parser.get<std::string>("query");
+    const auto path = parser.get<std::string>("path");
+    const auto filter = parser.get<std::string>("--filter");
+    const auto language = parser.get<std::string>("--language");
+    const auto standard = parser.get<std::string>("--std");
+    const int jobs = parser.get<int>("-j");
+
+    apply_kind_options(parser);
+    apply_query_options(parser, query);
+
+    std::vector<std::string> include_arguments;
+    for (const std::string& dir : parser.get<std::vector<std::string>>("--include-dir")) {
+        include_arguments.push_back("-I" + dir);
+    }
+    try {
+        for (std::string& dir : discover_include_dirs(path)) {
+            include_arguments.push_back(std::move(dir));
+        }
+    } catch (const std::filesystem::filesystem_error& error) {
+        search::report(error.path1().native(), error.code().message());
+        return 2;
+    }
+
+    if (!load_compile_commands(parser)) {
+        return 2;
+    }
+    const auto cache_dir = parser.get<std::string>("--cache");
+    if (!cache_dir.empty()) {
+        // A cache that cannot be used is said once; the search goes on without it.
+        searcher::cache = search::cursor_cache::open(cache_dir);
+    }
+
+    const std::string std_argument = "-std=" + standard;
+    searcher::filter = filter;
+    searcher::format = chosen_format(parser);
+    searcher::use_color = stdout_is_terminal && !parser.get<bool>("--no-color") &&
+                          searcher::format == search::output_format::blocks;
+    searcher::verbose = parser.get<bool>("--verbose");
+    searcher::clang_options = build_clang_options(language, std_argument, include_arguments);
+    searcher::ignore_single_line_results = parser.get<bool>("--ignore-single-line-results");
+
+    try {
+        return search_run(jobs, path);
+    } catch (const std::exception& error) {
+        search::report(error.what());
+        return 2;
+    }
+}
+
+} // namespace pyrn

@@ -1,0 +1,408 @@
+#include "cache/cursor_cache.hpp"
+
+#include "base/messages.hpp"
+#include "match/kinds.hpp"
+#include "clang/libclang_loader.hpp"
+
+#include <fmt/format.h>
+#include <sqlite3.h>
+#include <xxhash.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace search {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Raised whenever the layout of an entry or of the database changes: entries of another
+// version are never read, and a database of another version is emptied.
+constexpr std::uint32_t format_version = 2;
+constexpr char magic[8] = {'p', 'y', 'r', 'n', 'c', 'u', 'r', 's'};
+
+struct entry_header {
+    char magic[8];
+    std::uint32_t version;
+    std::uint32_t record_count;
+    std::uint64_t checksum; // of everything after the header
+    cache_key key;          // an entry stored under another key is foreign
+    std::uint64_t content_hash;
+    std::uint32_t included_count;
+    std::uint32_t absent_count;
+    std::uint32_t arena_size;
+    std::uint32_t reserved;
+};
+
+struct stored_dependency {
+    std::uint32_t path_offset;
+    std::uint32_t path_length;
+    std::uint64_t size;
+    std::int64_t modified_ns;
+    std::int64_t changed_ns;
+    std::uint64_t inode;
+};
+
+struct stored_absence {
+    std::uint32_t path_offset;
+    std::uint32_t path_length;
+};
+
+std::int64_t nanoseconds(const timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+template <class T> void append(std::string& blob, const T& value) {
+    blob.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// Reads the next count values of T from blob at pos; false when the blob is too short.
+template <class T>
+bool take(std::string_view blob, std::size_t& pos, std::size_t count, std::vector<T>& out) {
+    if (count > (blob.size() - pos) / sizeof(T)) {
+        return false;
+    }
+    out.assign(count, T{});
+    if (count > 0) { // an empty vector's data() may be null, which memcpy must not get
+        std::memcpy(out.data(), blob.data() + pos, count * sizeof(T));
+    }
+    pos += count * sizeof(T);
+    return true;
+}
+
+std::uint32_t add_text(std::string& arena, std::string_view text) {
+    const auto offset = static_cast<std::uint32_t>(arena.size());
+    arena.append(text);
+    return offset;
+}
+
+bool within(std::uint32_t offset, std::uint32_t length, std::size_t size) {
+    return offset <= size && length <= size - offset;
+}
+
+// A decoded entry, before its dependencies are checked.
+struct entry {
+    file_records records;
+    std::vector<std::pair<std::string, file_state>> included;
+    std::vector<std::string> absent;
+};
+
+std::string encode(const cache_key& key, std::uint64_t content_hash, const file_records& records,
+                   const std::vector<std::pair<std::string, file_state>>& included,
+                   const std::vector<std::string>& absent) {
+    std::string arena = records.arena;
+    std::vector<stored_dependency> dependencies;
+    for (const auto& [path, state] : included) {
+        dependencies.push_back({add_text(arena, path), static_cast<std::uint32_t>(path.size()),
+                                state.size, state.modified_ns, state.changed_ns, state.inode});
+    }
+    std::vector<stored_absence> absences;
+    for (const std::string& path : absent) {
+        absences.push_back({add_text(arena, path), static_cast<std::uint32_t>(path.size())});
+    }
+    entry_header header{};
+    std::memcpy(header.magic, magic, sizeof magic);
+    header.version = format_version;
+    header.record_count = static_cast<std::uint32_t>(records.records.size());
+    header.key = key;
+    header.content_hash = content_hash;
+    header.included_count = static_cast<std::uint32_t>(dependencies.size());
+    header.absent_count = static_cast<std::uint32_t>(absences.size());
+    header.arena_size = static_cast<std::uint32_t>(arena.size());
+    std::string body;
+    body.append(reinterpret_cast<const char*>(records.records.data()),
+                records.records.size() * sizeof(cursor_record));
+    body.append(reinterpret_cast<const char*>(dependencies.data()),
+                dependencies.size() * sizeof(stored_dependency));
+    body.append(reinterpret_cast<const char*>(absences.data()),
+                absences.size() * sizeof(stored_absence));
+    body.append(arena);
+    header.checksum = XXH3_64bits(body.data(), body.size());
+    std::string blob;
+    append(blob, header);
+    return blob + body;
+}
+
+// Every record must be of a matched kind, with its name in the arena and its subtree inside
+// the list after it, so that a replay can neither read outside nor loop.
+bool records_are_sound(const file_records& records) {
+    const std::size_t count = records.records.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const cursor_record& record = records.records[i];
+        if (find_kind(static_cast<int>(record.kind)) == nullptr ||
+            !within(record.name_offset, record.name_length, records.arena.size()) ||
+            !within(record.qualified_offset, record.qualified_length, records.arena.size()) ||
+            record.subtree_end <= i || record.subtree_end > count) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The entry in blob, if it is whole, of this format and of this key and content.
+bool decode(std::string_view blob, const cache_key& key, std::uint64_t content_hash, entry& out) {
+    entry_header header;
+    if (blob.size() < sizeof header) {
+        return false;
+    }
+    std::memcpy(&header, blob.data(), sizeof header);
+    blob.remove_prefix(sizeof header);
+    if (std::memcmp(header.magic, magic, sizeof magic) != 0 || header.version != format_version ||
+        header.key != key || header.content_hash != content_hash ||
+        header.checksum != XXH3_64bits(blob.data(), blob.size())) {
+        return false;
+    }
+    std::size_t pos = 0;
+    std::vector<stored_dependency> dependencies;
+    std::vector<stored_absence> absences;
+    if (!take(blob, pos, header.record_count, out.records.records) ||
+        !take(blob, pos, header.included_count, dependencies) ||
+        !take(blob, pos, header.absent_count, absences) || blob.size() - pos != header.arena_size) {
+        return false;
+    }
+    const std::string_view arena = blob.substr(pos);
+    for (const stored_dependency& d : dependencies) {
+        if (!within(d.path_offset, d.path_length, arena.size())) {
+            return false;
+        }
+        file_state state{true, d.size, d.modified_ns, d.changed_ns, d.inode};
+        out.included.emplace_back(std::string(arena.substr(d.path_offset, d.path_length)), state);
+    }
+    for (const stored_absence& a : absences) {
+        if (!within(a.path_offset, a.path_length, arena.size())) {
+            return false;
+        }
+        out.absent.emplace_back(arena.substr(a.path_offset, a.path_length));
+    }
+    out.records.arena = std::string(arena);
+    return records_are_sound(out.records);
+}
+
+file_state state_of(const char* path) {
+    struct stat info {};
+    if (stat(path, &info) != 0) {
+        return {};
+    }
+    return {true, static_cast<std::uint64_t>(info.st_size), nanoseconds(info.st_mtim),
+            nanoseconds(info.st_ctim), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+// What the loaded libclang and the working directory are known by: another build of the
+// library has another size or time stamp.
+std::string identity_of_run() {
+    const file_state library = state_of(libclang_library_path());
+    std::error_code error;
+    return fmt::format("{}\n{}\n{}\n{}\n", libclang_library_path(), library.size,
+                       library.modified_ns, fs::current_path(error).native());
+}
+
+} // namespace
+
+bool file_state::operator==(const file_state& other) const {
+    return exists == other.exists && size == other.size && modified_ns == other.modified_ns &&
+           changed_ns == other.changed_ns && inode == other.inode;
+}
+
+cursor_cache::cursor_cache(std::string dir) : dir(std::move(dir)), identity(identity_of_run()) {}
+
+cursor_cache::~cursor_cache() {
+    sqlite3_finalize(select);
+    sqlite3_finalize(insert);
+    sqlite3_close(database);
+}
+
+std::unique_ptr<cursor_cache> cursor_cache::open(const std::string& dir) {
+    auto refuse = [&](const std::string& reason) {
+        report(dir, reason);
+        return nullptr;
+    };
+    std::error_code error;
+    const fs::path parent = fs::path(dir).parent_path();
+    if (!parent.empty()) {
+        fs::create_directories(parent, error);
+    }
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        return refuse(std::strerror(errno));
+    }
+    struct stat info {};
+    if (stat(dir.c_str(), &info) != 0) {
+        return refuse(std::strerror(errno));
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return refuse(std::strerror(ENOTDIR));
+    }
+    if (access(dir.c_str(), W_OK | X_OK) != 0) {
+        return refuse(std::strerror(errno));
+    }
+    std::unique_ptr<cursor_cache> cache(new cursor_cache(dir));
+    const std::string file = (fs::path(dir) / "cursors.sqlite").native();
+    if (sqlite3_open_v2(file.c_str(), &cache->database,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK ||
+        !cache->prepare()) {
+        return refuse(sqlite3_errmsg(cache->database));
+    }
+    return cache;
+}
+
+// WAL lets readers and one writer of several processes work at once, and a write that is cut
+// off leaves the last whole state. Reads through a memory map copy each entry once.
+bool cursor_cache::prepare() {
+    sqlite3_busy_timeout(database, 10'000);
+    // Two processes creating the database at once can find the journal mode locked, which
+    // the busy timeout does not cover: the set-up is tried again.
+    int result = SQLITE_BUSY;
+    for (int attempt = 0; attempt < 50 && (result == SQLITE_BUSY || result == SQLITE_LOCKED);
+         ++attempt) {
+        result = sqlite3_exec(database,
+                              "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
+                              "PRAGMA mmap_size=1073741824;",
+                              nullptr, nullptr, nullptr);
+        if (result != SQLITE_OK) {
+            usleep(20'000);
+        }
+    }
+    if (result != SQLITE_OK || !current_format()) {
+        return false;
+    }
+    return sqlite3_prepare_v2(database, "SELECT value FROM entries WHERE key = ?", -1, &select,
+                              nullptr) == SQLITE_OK &&
+           sqlite3_prepare_v2(database, "INSERT OR REPLACE INTO entries VALUES (?, ?)", -1, &insert,
+                              nullptr) == SQLITE_OK;
+}
+
+// A database of another format version is emptied and takes this one's.
+bool cursor_cache::current_format() {
+    sqlite3_stmt* version = nullptr;
+    if (sqlite3_prepare_v2(database, "PRAGMA user_version", -1, &version, nullptr) != SQLITE_OK) {
+        return false;
+    }
+    const bool read = sqlite3_step(version) == SQLITE_ROW;
+    const auto found = static_cast<std::uint32_t>(read ? sqlite3_column_int64(version, 0) : 0);
+    sqlite3_finalize(version);
+    if (!read || found == format_version) {
+        return read;
+    }
+    const std::string reset =
+        fmt::format("BEGIN IMMEDIATE; DROP TABLE IF EXISTS entries; "
+                    "CREATE TABLE entries (key BLOB PRIMARY KEY, value BLOB NOT NULL); "
+                    "PRAGMA user_version = {}; COMMIT;",
+                    format_version);
+    return sqlite3_exec(database, reset.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+cache_key cursor_cache::key_for(std::string_view absolute_path,
+                                const std::vector<const char*>& arguments) const {
+    XXH3_state_t* state = XXH3_createState();
+    XXH3_128bits_reset(state);
+    auto add = [&](std::string_view text) {
+        XXH3_128bits_update(state, text.data(), text.size());
+        XXH3_128bits_update(state, "", 1); // the NUL keeps the pieces apart
+    };
+    add(identity);
+    add(absolute_path);
+    for (const char* argument : arguments) {
+        add(argument);
+    }
+    const XXH128_hash_t hash = XXH3_128bits_digest(state);
+    XXH3_freeState(state);
+    XXH128_canonical_t canonical;
+    XXH128_canonicalFromHash(&canonical, hash);
+    cache_key key;
+    std::memcpy(key.data(), canonical.digest, key.size());
+    return key;
+}
+
+bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash, file_records& out) {
+    std::string blob;
+    {
+        const std::lock_guard<std::mutex> hold(database_lock);
+        sqlite3_bind_blob(select, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+        if (sqlite3_step(select) == SQLITE_ROW) {
+            const auto* bytes = static_cast<const char*>(sqlite3_column_blob(select, 0));
+            blob.assign(bytes != nullptr ? bytes : "",
+                        static_cast<std::size_t>(sqlite3_column_bytes(select, 0)));
+        }
+        sqlite3_reset(select);
+    }
+    entry found;
+    if (blob.empty() || !decode(blob, key, content_hash, found) ||
+        !still_valid(found.included, found.absent)) {
+        return false;
+    }
+    out = std::move(found.records);
+    return true;
+}
+
+void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
+                         const std::string& absolute_path, const file_records& records,
+                         const file_dependencies& dependencies, const timespec& parse_start) {
+    if (failed) {
+        return;
+    }
+    const std::int64_t start = nanoseconds(parse_start);
+    auto too_new = [&](const file_state& state) {
+        return state.modified_ns >= start || state.changed_ns >= start;
+    };
+    if (too_new(state_of(absolute_path.c_str()))) {
+        return;
+    }
+    std::vector<std::pair<std::string, file_state>> included;
+    for (const std::string& path : dependencies.included) {
+        const file_state& state = current_state(path);
+        if (!state.exists || too_new(state)) {
+            return;
+        }
+        included.emplace_back(path, state);
+    }
+    const std::string blob = encode(key, content_hash, records, included, dependencies.absent);
+    const std::lock_guard<std::mutex> hold(database_lock);
+    sqlite3_bind_blob(insert, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+    sqlite3_bind_blob64(insert, 2, blob.data(), blob.size(), SQLITE_STATIC);
+    const int result = sqlite3_step(insert);
+    sqlite3_reset(insert);
+    sqlite3_clear_bindings(insert);
+    // Another process holding the database past the timeout costs this entry, nothing more.
+    if (result != SQLITE_DONE && result != SQLITE_BUSY) {
+        const int system_error = sqlite3_system_errno(database);
+        fail(system_error != 0 ? std::strerror(system_error) : sqlite3_errstr(result));
+    }
+}
+
+const file_state& cursor_cache::current_state(const std::string& path) {
+    const std::lock_guard<std::mutex> hold(states_lock);
+    auto [found, added] = states.try_emplace(path);
+    if (added) {
+        found->second = state_of(path.c_str());
+    }
+    return found->second;
+}
+
+bool cursor_cache::still_valid(const std::vector<std::pair<std::string, file_state>>& included,
+                               const std::vector<std::string>& absent) {
+    for (const auto& [path, state] : included) {
+        if (current_state(path) != state) {
+            return false;
+        }
+    }
+    for (const std::string& path : absent) {
+        if (current_state(path).exists) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void cursor_cache::fail(const char* reason) {
+    if (!failed.exchange(true)) {
+        report(dir, reason);
+    }
+}
+
+} // namespace search

@@ -1,0 +1,62 @@
+#include "clang/clang_cursor.hpp"
+
+namespace search {
+
+namespace {
+
+bool is_reference(CXCursorKind kind) {
+    return kind == CXCursor_DeclRefExpr || kind == CXCursor_MemberRefExpr ||
+           kind == CXCursor_MemberRef;
+}
+
+bool is_end_of_scopes(CXCursor cursor) {
+    return clang_Cursor_isNull(cursor) || cursor.kind == CXCursor_TranslationUnit ||
+           (cursor.kind >= CXCursor_FirstInvalid && cursor.kind <= CXCursor_LastInvalid);
+}
+
+// A scope as a user writes it inside its file: anonymous namespaces and records, inline
+// namespaces and extern "C" blocks are left out.
+bool is_written_scope(CXCursor scope) {
+    return clang_isDeclaration(scope.kind) && scope.kind != CXCursor_LinkageSpec &&
+           scope.kind != CXCursor_UnexposedDecl && !clang_Cursor_isAnonymous(scope) &&
+           !clang_Cursor_isInlineNamespace(scope);
+}
+
+} // namespace
+
+const std::string& qualified_names::of(CXCursor cursor) {
+    if (is_reference(cursor.kind)) {
+        const CXCursor referenced = clang_getCursorReferenced(cursor);
+        if (!clang_Cursor_isNull(referenced)) {
+            return of_declaration(referenced);
+        }
+    }
+    return of_declaration(cursor);
+}
+
+const std::string& qualified_names::of_declaration(CXCursor declaration) {
+    const unsigned hash = clang_hashCursor(declaration);
+    for (auto [at, end] = known.equal_range(hash); at != end; ++at) {
+        if (clang_equalCursors(at->second.first, declaration)) {
+            return at->second.second;
+        }
+    }
+    std::string name = prefix_in(clang_getCursorSemanticParent(declaration));
+    name += "::";
+    name += owned_text(clang_getCursorSpelling(declaration));
+    return known.emplace(hash, std::make_pair(declaration, std::move(name)))->second.second;
+}
+
+// What the names declared in scope begin with: the scope's own qualified name, or for a scope
+// that is not written (anonymous, inline, extern "C") that of the scope around it.
+const std::string& qualified_names::prefix_in(CXCursor scope) {
+    if (is_end_of_scopes(scope)) {
+        return none;
+    }
+    if (!is_written_scope(scope) || owned_text(clang_getCursorSpelling(scope)).empty()) {
+        return prefix_in(clang_getCursorSemanticParent(scope));
+    }
+    return of_declaration(scope);
+}
+
+} // namespace search

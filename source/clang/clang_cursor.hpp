@@ -1,0 +1,90 @@
+#pragma once
+
+// libclang's cursors as the match decision and the cursor records see them.
+
+#include "core/search_types.hpp"
+#include "clang/clang_handles.hpp"
+
+#include <clang-c/Index.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+namespace search {
+
+// The raw offset and length of an extent. Offsets of the main file start at 2 in the raw
+// encoding; those of other files and of macro expansions lie beyond its end.
+inline cursor_span span_of(const CXSourceRange& extent) {
+    return {extent.begin_int_data - 2u, extent.end_int_data - extent.begin_int_data};
+}
+
+// Qualified names: "::" followed by the names of a declaration's scopes and its own, joined by
+// "::"; for a reference those of what it refers to. Each declaration's is worked out once: the
+// cursors of a file share a few scopes, and its references a few declarations.
+class qualified_names {
+public:
+    const std::string& of(CXCursor cursor);
+
+private:
+    const std::string& of_declaration(CXCursor declaration);
+    const std::string& prefix_in(CXCursor scope);
+
+    std::unordered_multimap<unsigned, std::pair<CXCursor, std::string>> known; // by hash
+    const std::string none;
+};
+
+// A cursor as the match decision sees it; the extent and the names are fetched once, the
+// names only when they are asked for. Qualified names come from names, shared by the unit's
+// cursors.
+class clang_cursor {
+public:
+    clang_cursor(CXCursor cursor, qualified_names& names) : cursor(cursor), names(names) {}
+
+    int kind() const { return cursor.kind; }
+
+    const cursor_span& span() {
+        if (!have_extent) {
+            extent = clang_getCursorExtent(cursor);
+            at = span_of(extent);
+            have_extent = true;
+        }
+        return at;
+    }
+
+    // Lines cost a lookup each in the unit's source manager: they are fetched when asked for.
+    const cursor_lines& lines() {
+        if (!have_lines) {
+            span();
+            clang_getExpansionLocation(clang_getRangeStart(extent), nullptr, &lines_at.start,
+                                       nullptr, nullptr);
+            clang_getExpansionLocation(clang_getRangeEnd(extent), nullptr, &lines_at.end, nullptr,
+                                       nullptr);
+            have_lines = true;
+        }
+        return lines_at;
+    }
+
+    std::string_view name() {
+        if (!name_text) {
+            name_text.emplace(clang_getCursorSpelling(cursor));
+        }
+        return name_text->view();
+    }
+
+    std::string_view qualified_name() { return names.of(cursor); }
+
+private:
+    CXCursor cursor;
+    qualified_names& names;
+    CXSourceRange extent{};
+    cursor_span at;
+    cursor_lines lines_at;
+    bool have_extent = false;
+    bool have_lines = false;
+    std::optional<clang_text> name_text;
+};
+
+} // namespace search

@@ -1,0 +1,307 @@
+#include "clang/compile_database.hpp"
+
+#include "base/messages.hpp"
+#include "base/paths.hpp"
+#include "core/source_files.hpp"
+#include "clang/clang_handles.hpp"
+
+#include <clang-c/CXCompilationDatabase.h>
+#include <clang-c/Index.h>
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <unordered_set>
+
+namespace search {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs body with standard error sent to a temporary file and returns what was written there:
+// libclang writes its reasons for refusing a database to standard error, and they belong in
+// the one line that names the database. Only called before any worker thread exists.
+template <class Body> std::string capture_stderr(Body body) {
+    std::FILE* capture = std::tmpfile();
+    if (capture == nullptr) {
+        body();
+        return {};
+    }
+    std::fflush(stderr);
+    const int saved = dup(2);
+    dup2(fileno(capture), 2);
+    body();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    std::string text;
+    std::rewind(capture);
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, capture)) > 0;) {
+        text.append(buffer, got);
+    }
+    std::fclose(capture);
+    return text;
+}
+
+// The JSON reader's own words from what libclang wrote, e.g. "Expected array.".
+std::string refusal_reason(const std::string& captured) {
+    constexpr std::string_view prefix = "json-compilation-database: ";
+    const std::size_t at = captured.find(prefix);
+    if (at == std::string::npos) {
+        return "not a valid compilation database";
+    }
+    const std::size_t start = at + prefix.size();
+    return captured.substr(start, captured.find('\n', start) - start);
+}
+
+// The arguments from args[i] on that only concern outputs: 0, 1, or 2 with a separate value.
+std::size_t output_arguments(const std::vector<std::string>& args, std::size_t i) {
+    static const std::unordered_set<std::string_view> alone{"-c",  "-S",   "-E",  "-M",  "-MM",
+                                                            "-MD", "-MMD", "-MP", "-MG", "-MV"};
+    static const std::string_view with_value[] = {"-o", "-MF", "-MT", "-MQ", "-MJ"};
+    const std::string_view arg = args[i];
+    if (alone.count(arg) != 0) {
+        return 1;
+    }
+    for (std::string_view option : with_value) {
+        if (arg == option) {
+            return i + 1 < args.size() ? 2 : 1;
+        }
+        // -ofile, -MFfile; but -objc... is another option altogether.
+        if (arg.size() > option.size() && arg.compare(0, option.size(), option) == 0 &&
+            arg.compare(0, 4, "-obj") != 0) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+std::string normal(const fs::path& path) {
+    return path.lexically_normal().native();
+}
+
+// The language a file is compiled as: the last -x before it, else its suffix's.
+std::string language_of(const std::vector<std::string>& arguments, std::string_view file) {
+    std::string language;
+    bool as_cpp = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& arg = arguments[i];
+        if (arg == "-x" && i + 1 < arguments.size()) {
+            language = arguments[++i];
+        } else if (arg.size() > 2 && arg.compare(0, 2, "-x") == 0) {
+            language = arg.substr(2);
+        }
+        as_cpp = as_cpp || arg == "--driver-mode=g++";
+    }
+    return !language.empty() ? language : std::string(language_of_suffix(file, as_cpp));
+}
+
+std::size_t depth(const std::string& path) {
+    std::size_t slashes = 0;
+    for (char c : path) {
+        slashes += c == '/';
+    }
+    return slashes;
+}
+
+// The options among arguments that clang reports about (unknown, unsupported or unused), as
+// found by a parse of an empty stand-in for file with them.
+std::vector<std::string> options_clang_refuses(const std::vector<std::string>& arguments,
+                                               const std::string& file) {
+    std::vector<const char*> list;
+    for (const std::string& arg : arguments) {
+        list.push_back(arg.c_str());
+    }
+    CXUnsavedFile empty{file.c_str(), "", 0};
+    const index_handle index(clang_createIndex(0, 0));
+    const unit_handle unit(clang_parseTranslationUnit(index.get(), file.c_str(), list.data(),
+                                                      static_cast<int>(list.size()), &empty, 1, 0));
+    std::vector<std::string> refused;
+    const unsigned count = unit ? clang_getNumDiagnostics(unit.get()) : 0;
+    for (unsigned i = 0; i < count; ++i) {
+        const diagnostic_handle diagnostic(clang_getDiagnostic(unit.get(), i));
+        CXFile where = nullptr;
+        clang_getExpansionLocation(clang_getDiagnosticLocation(diagnostic.get()), &where, nullptr,
+                                   nullptr, nullptr);
+        const std::string text = owned_text(clang_getDiagnosticSpelling(diagnostic.get()));
+        // Driver diagnostics have no place in a file and quote the option first.
+        const std::size_t open = text.find("'-");
+        const std::size_t close = open == std::string::npos ? open : text.find('\'', open + 1);
+        if (where == nullptr && close != std::string::npos) {
+            refused.push_back(text.substr(open + 1, close - open - 1));
+        }
+    }
+    return refused;
+}
+
+} // namespace
+
+std::unique_ptr<compile_database>
+compile_database::load(const std::string& path, std::vector<std::string> includes, bool verbose) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (error) {
+        throw database_error(fmt::format("{}: {}", path, error.message()));
+    }
+    fs::path file = path;
+    if (fs::is_directory(status)) {
+        file /= "compile_commands.json";
+    } else if (file.filename() != "compile_commands.json") {
+        throw database_error(fmt::format("{}: not a file named compile_commands.json", path));
+    }
+    if (std::FILE* readable = std::fopen(file.c_str(), "rb")) {
+        std::fclose(readable);
+    } else if (errno == ENOENT && fs::is_directory(status)) {
+        throw database_error(fmt::format("{}: no compile_commands.json in this directory", path));
+    } else {
+        throw database_error(fmt::format("{}: {}", file.native(), std::strerror(errno)));
+    }
+    const std::string directory = normal(fs::absolute(file).parent_path());
+    CXCompilationDatabase_Error failure = CXCompilationDatabase_NoError;
+    database_handle loaded;
+    const std::string said = capture_stderr([&] {
+        loaded.reset(clang_CompilationDatabase_fromDirectory(directory.c_str(), &failure));
+    });
+    if (!loaded || failure != CXCompilationDatabase_NoError) {
+        throw database_error(fmt::format("{}: {}", file.native(), refusal_reason(said)));
+    }
+
+    auto database = std::make_unique<compile_database>();
+    database->include_arguments = std::move(includes);
+    database->verbose = verbose;
+    const commands_handle all(clang_CompilationDatabase_getAllCompileCommands(loaded.get()));
+    std::unordered_map<std::string, bool> existing_dirs;
+    for (unsigned i = 0, n = clang_CompileCommands_getSize(all.get()); i < n; ++i) {
+        CXCompileCommand entry = clang_CompileCommands_getCommand(all.get(), i);
+        compile_command command;
+        command.directory =
+            absolute_in(directory, owned_text(clang_CompileCommand_getDirectory(entry)));
+        command.file =
+            absolute_in(command.directory, owned_text(clang_CompileCommand_getFilename(entry)));
+        std::vector<std::string> arguments;
+        for (unsigned k = 0, count = clang_CompileCommand_getNumArgs(entry); k < count; ++k) {
+            arguments.push_back(owned_text(clang_CompileCommand_getArg(entry, k)));
+        }
+        auto dir = existing_dirs.try_emplace(command.directory, false);
+        if (dir.second) {
+            dir.first->second = fs::is_directory(command.directory, error);
+        }
+        // An entry without arguments or whose directory is gone stands for nothing.
+        if (arguments.empty() || !dir.first->second) {
+            continue;
+        }
+        for (std::size_t k = 1; k < arguments.size();) {
+            if (const std::size_t outputs = output_arguments(arguments, k)) {
+                k += outputs;
+                continue;
+            }
+            const std::string& arg = arguments[k++];
+            if (arg.empty() || arg[0] != '-') {
+                if (absolute_in(command.directory, arg) == command.file) {
+                    continue;
+                }
+            }
+            command.arguments.push_back(arg);
+        }
+        command.language = language_of(command.arguments, command.file);
+        database->commands.push_back(std::move(command));
+        database->index(database->commands.size() - 1);
+    }
+    return database;
+}
+
+void compile_database::index(std::size_t at) {
+    const compile_command& command = commands[at];
+    by_file.emplace(command.file, at);
+    const fs::path file = command.file;
+    if (!is_header_path(command.file)) {
+        by_stem.emplace(normal(file.parent_path() / file.stem()), at);
+    }
+    for (fs::path dir = file.parent_path(); dir.has_relative_path(); dir = dir.parent_path()) {
+        auto [nearest, added] = by_dir.emplace(dir.native(), at);
+        if (!added && depth(command.file) < depth(commands[nearest->second].file)) {
+            nearest->second = at;
+        }
+    }
+}
+
+const compile_command* compile_database::entry_for(const std::string& file, bool& stand_in) const {
+    stand_in = false;
+    if (auto own = by_file.find(file); own != by_file.end()) {
+        return &commands[own->second];
+    }
+    stand_in = true;
+    const fs::path path = file;
+    if (is_header_path(file)) {
+        if (auto source = by_stem.find(normal(path.parent_path() / path.stem()));
+            source != by_stem.end()) {
+            return &commands[source->second];
+        }
+    }
+    for (fs::path dir = path.parent_path(); dir.has_relative_path(); dir = dir.parent_path()) {
+        if (auto nearest = by_dir.find(dir.native()); nearest != by_dir.end()) {
+            return &commands[nearest->second];
+        }
+    }
+    return nullptr;
+}
+
+std::vector<std::string> compile_database::arguments_for(const std::string& file) const {
+    bool stand_in = false;
+    const compile_command* entry = entry_for(file, stand_in);
+    if (entry == nullptr) {
+        return {};
+    }
+    std::vector<std::string> arguments = entry->arguments;
+    // Relative paths of the entry mean its directory; the process stays where it is.
+    arguments.push_back("-working-directory=" + entry->directory);
+    arguments.insert(arguments.end(), include_arguments.begin(), include_arguments.end());
+    if (stand_in) {
+        arguments.push_back("-x");
+        arguments.emplace_back(is_header_path(file) ? header_language(entry->language)
+                                                    : language_of_suffix(file, false));
+    }
+    return arguments;
+}
+
+std::vector<std::string>
+compile_database::without_unknown_options(const std::vector<std::string>& arguments,
+                                          const std::string& file) const {
+    std::string key;
+    for (const std::string& arg : arguments) {
+        key += arg;
+        key += '\0';
+    }
+    std::vector<std::string> refused;
+    {
+        const std::lock_guard<std::mutex> hold(unknown_lock);
+        auto found = unknown_by_list.find(key);
+        if (found == unknown_by_list.end()) {
+            found = unknown_by_list.emplace(key, options_clang_refuses(arguments, file)).first;
+            if (verbose && !found->second.empty()) {
+                report(fmt::format("left out the options that clang does not take: {}",
+                                   fmt::join(found->second, " ")));
+            }
+        }
+        refused = found->second;
+    }
+    std::vector<std::string> kept;
+    for (const std::string& arg : arguments) {
+        if (std::find(refused.begin(), refused.end(), arg) == refused.end()) {
+            kept.push_back(arg);
+        }
+    }
+    return kept;
+}
+
+} // namespace search

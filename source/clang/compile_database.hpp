@@ -1,0 +1,67 @@
+#pragma once
+
+// The project's compile_commands.json, read with libclang's compilation-database interface, and
+// the arguments it gives each file: its own entry's, or those of the entry that best stands for
+// it (the source of a header, else the nearest entry of the tree).
+
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace search {
+
+// A database that cannot be used; what() reads "<path>: <reason>".
+class database_error : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One entry: its directory, its file (absolute) and the arguments that matter for a parse:
+// no compiler name, no source file, no option that only concerns outputs.
+struct compile_command {
+    std::string directory;
+    std::string file;
+    std::vector<std::string> arguments;
+    std::string language; // the language its file is compiled as (c, c++, cuda, ...)
+};
+
+class compile_database {
+public:
+    // Reads path, a build directory holding compile_commands.json or that file itself.
+    // include_arguments are the command line's "-I" options (absolute), added after an
+    // entry's; verbose says which options clang does not take. Throws database_error when
+    // the database is missing or cannot be read.
+    static std::unique_ptr<compile_database>
+    load(const std::string& path, std::vector<std::string> include_arguments, bool verbose);
+
+    // The libclang arguments for a file (absolute and normal): its entry's, or its stand-in's
+    // with the language switched to the file's; empty when no entry lies near the file.
+    std::vector<std::string> arguments_for(const std::string& file) const;
+
+    // The arguments without the options that clang does not take (GCC's own, say), which
+    // would only add an error per file; found once per list by a parse of an empty file.
+    std::vector<std::string> without_unknown_options(const std::vector<std::string>& arguments,
+                                                     const std::string& file) const;
+
+private:
+    std::vector<compile_command> commands;
+    std::vector<std::string> include_arguments;
+    bool verbose = false;
+    std::unordered_map<std::string, std::size_t> by_file;
+    std::unordered_map<std::string, std::size_t> by_stem; // "dir/stem" of every entry
+    std::unordered_map<std::string, std::size_t> by_dir;  // every ancestor of every entry
+
+    // The options of an argument list that clang does not know, found once per list.
+    mutable std::mutex unknown_lock;
+    mutable std::unordered_map<std::string, std::vector<std::string>> unknown_by_list;
+
+    void index(std::size_t at);
+    // The entry used for a file, or nullptr; stand_in tells whether it is another file's.
+    const compile_command* entry_for(const std::string& file, bool& stand_in) const;
+};
+
+} // namespace search

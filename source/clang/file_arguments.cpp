@@ -1,0 +1,66 @@
+#include "clang/file_arguments.hpp"
+
+#include "base/paths.hpp"
+#include "core/source_files.hpp"
+#include "clang/compile_database.hpp"
+
+#include <cstring>
+#include <filesystem>
+
+namespace search {
+
+namespace {
+
+// At the 21st error clang raises a fatal error that KeepGoing does not lift: from then on it
+// instantiates no templates, so references further down lose their names.
+constexpr const char* no_error_limit = "-ferror-limit=0";
+
+} // namespace
+
+file_arguments::file_arguments(std::string_view path, const std::vector<const char*>& options,
+                               const compile_database* database)
+    : source(path) {
+    if (database != nullptr) {
+        std::string absolute = absolute_in("", source);
+        from_database = database->arguments_for(absolute);
+        if (!from_database.empty()) {
+            source = std::move(absolute);
+            point_at_database_arguments();
+            return;
+        }
+    }
+    // Textual parents: no file system access, "./a.cpp" gives "." and "".
+    const std::filesystem::path parent_dir = std::filesystem::path(path).parent_path();
+    parent = "-I" + parent_dir.native();
+    grandparent = "-I" + parent_dir.parent_path().native();
+    list.reserve(options.size() + 5);
+    list.assign(options.begin(), options.end());
+    // In a header parsed as a source file, clang ignores #pragma once: a header that reaches
+    // itself through an include cycle is read twice and its declarations land in the copy.
+    if (list.size() >= 2 && std::strcmp(list[0], "-x") == 0 && is_header_path(path)) {
+        list[1] = header_language(list[1]).data(); // a literal, or list[1] itself
+    }
+    list.push_back(parent.c_str());
+    list.push_back(grandparent.c_str());
+    for (const char* argument : system_include_arguments) {
+        list.push_back(argument);
+    }
+    list.push_back(no_error_limit);
+}
+
+void file_arguments::drop_unknown_options(const compile_database& database) {
+    if (!from_database.empty()) {
+        from_database = database.without_unknown_options(from_database, source);
+        point_at_database_arguments();
+    }
+}
+
+void file_arguments::point_at_database_arguments() {
+    list.clear();
+    for (const std::string& argument : from_database) {
+        list.push_back(argument.c_str());
+    }
+    list.push_back(no_error_limit);
+}
+
+} // namespace search

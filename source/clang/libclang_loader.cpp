@@ -1,0 +1,172 @@
+// libclang (with LLVM behind it) costs about 17 ms to map and initialise, more than walking and
+// pre-filtering a thousand files. So the tool does not link it: these definitions of the few
+// libclang functions it calls load the library on the first call, from whichever worker gets
+// there first, and forward to it. A search whose query occurs in no file never loads it.
+#include "clang/libclang_loader.hpp"
+
+#include <clang-c/CXCompilationDatabase.h>
+#include <clang-c/Index.h>
+
+#include <fmt/format.h>
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Each libclang function the tool calls; the loader fills one pointer of the same name for each.
+#define PYRN_LIBCLANG_FUNCTIONS(X)                                                                 \
+    X(clang_createIndex)                                                                           \
+    X(clang_disposeIndex)                                                                          \
+    X(clang_parseTranslationUnit)                                                                  \
+    X(clang_disposeTranslationUnit)                                                                \
+    X(clang_getTranslationUnitCursor)                                                              \
+    X(clang_visitChildren)                                                                         \
+    X(clang_getCursorExtent)                                                                       \
+    X(clang_getRangeStart)                                                                         \
+    X(clang_getRangeEnd)                                                                           \
+    X(clang_getExpansionLocation)                                                                  \
+    X(clang_getCursorSpelling)                                                                     \
+    X(clang_getCString)                                                                            \
+    X(clang_disposeString)                                                                         \
+    X(clang_getNumDiagnostics)                                                                     \
+    X(clang_getDiagnostic)                                                                         \
+    X(clang_getDiagnosticSpelling)                                                                 \
+    X(clang_getDiagnosticLocation)                                                                 \
+    X(clang_disposeDiagnostic)                                                                     \
+    X(clang_CompilationDatabase_fromDirectory)                                                     \
+    X(clang_CompilationDatabase_getAllCompileCommands)                                             \
+    X(clang_CompilationDatabase_dispose)                                                           \
+    X(clang_CompileCommands_getSize)                                                               \
+    X(clang_CompileCommands_getCommand)                                                            \
+    X(clang_CompileCommands_dispose)                                                               \
+    X(clang_CompileCommand_getDirectory)                                                           \
+    X(clang_CompileCommand_getFilename)                                                            \
+    X(clang_CompileCommand_getNumArgs)                                                             \
+    X(clang_CompileCommand_getArg)                                                                 \
+    X(clang_getInclusions)                                                                         \
+    X(clang_getFileName)                                                                           \
+    X(clang_getCursorSemanticParent)                                                               \
+    X(clang_getCursorReferenced)                                                                   \
+    X(clang_Cursor_isNull)                                                                         \
+    X(clang_isDeclaration)                                                                         \
+    X(clang_Cursor_isAnonymous)                                                                    \
+    X(clang_Cursor_isInlineNamespace)                                                              \
+    X(clang_hashCursor)                                                                            \
+    X(clang_equalCursors)
+
+struct libclang_api {
+#define PYRN_POINTER(name) decltype(&::name) name;
+    PYRN_LIBCLANG_FUNCTIONS(PYRN_POINTER)
+#undef PYRN_POINTER
+};
+
+[[noreturn]] void fail_to_load(const char* what) {
+    std::fflush(stdout);
+    fmt::print(stderr, "pyrn: cannot load libclang ({}): {}\n", PYRN_LIBCLANG_PATH, what);
+    std::_Exit(2);
+}
+
+template <class Function> void resolve(void* library, const char* name, Function& slot) {
+    slot = reinterpret_cast<Function>(dlsym(library, name));
+    if (slot == nullptr) {
+        fail_to_load(name);
+    }
+}
+
+libclang_api load() {
+    // dlsym on this handle finds libclang's own definitions, never the ones below.
+    void* library = dlopen(PYRN_LIBCLANG_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        fail_to_load(dlerror());
+    }
+    libclang_api api{};
+#define PYRN_RESOLVE(name) resolve(library, #name, api.name);
+    PYRN_LIBCLANG_FUNCTIONS(PYRN_RESOLVE)
+#undef PYRN_RESOLVE
+    return api;
+}
+
+// Loaded once, thread-safely, and kept until the process ends.
+const libclang_api& api() {
+    static const libclang_api loaded = load();
+    return loaded;
+}
+
+} // namespace
+
+const char* libclang_library_path() {
+    return PYRN_LIBCLANG_PATH;
+}
+
+// Each definition forwards to the loaded function of its name.
+#define PYRN_FORWARD(result, name, parameters, arguments)                                          \
+    result name parameters {                                                                       \
+        return api().name arguments;                                                               \
+    }
+
+extern "C" {
+
+PYRN_FORWARD(CXIndex, clang_createIndex,
+             (int exclude_declarations_from_pch, int display_diagnostics),
+             (exclude_declarations_from_pch, display_diagnostics))
+PYRN_FORWARD(void, clang_disposeIndex, (CXIndex index), (index))
+PYRN_FORWARD(CXTranslationUnit, clang_parseTranslationUnit,
+             (CXIndex index, const char* source_filename, const char* const* command_line_args,
+              int num_command_line_args, struct CXUnsavedFile* unsaved_files,
+              unsigned num_unsaved_files, unsigned options),
+             (index, source_filename, command_line_args, num_command_line_args, unsaved_files,
+              num_unsaved_files, options))
+PYRN_FORWARD(void, clang_disposeTranslationUnit, (CXTranslationUnit unit), (unit))
+PYRN_FORWARD(CXCursor, clang_getTranslationUnitCursor, (CXTranslationUnit unit), (unit))
+PYRN_FORWARD(unsigned, clang_visitChildren,
+             (CXCursor parent, CXCursorVisitor visitor, CXClientData client_data),
+             (parent, visitor, client_data))
+PYRN_FORWARD(CXSourceRange, clang_getCursorExtent, (CXCursor cursor), (cursor))
+PYRN_FORWARD(CXSourceLocation, clang_getRangeStart, (CXSourceRange range), (range))
+PYRN_FORWARD(CXSourceLocation, clang_getRangeEnd, (CXSourceRange range), (range))
+PYRN_FORWARD(void, clang_getExpansionLocation,
+             (CXSourceLocation location, CXFile* file, unsigned* line, unsigned* column,
+              unsigned* offset),
+             (location, file, line, column, offset))
+PYRN_FORWARD(CXString, clang_getCursorSpelling, (CXCursor cursor), (cursor))
+PYRN_FORWARD(const char*, clang_getCString, (CXString string), (string))
+PYRN_FORWARD(void, clang_disposeString, (CXString string), (string))
+PYRN_FORWARD(unsigned, clang_getNumDiagnostics, (CXTranslationUnit unit), (unit))
+PYRN_FORWARD(CXDiagnostic, clang_getDiagnostic, (CXTranslationUnit unit, unsigned index),
+             (unit, index))
+PYRN_FORWARD(CXString, clang_getDiagnosticSpelling, (CXDiagnostic diagnostic), (diagnostic))
+PYRN_FORWARD(CXSourceLocation, clang_getDiagnosticLocation, (CXDiagnostic diagnostic), (diagnostic))
+PYRN_FORWARD(void, clang_disposeDiagnostic, (CXDiagnostic diagnostic), (diagnostic))
+PYRN_FORWARD(CXCompilationDatabase, clang_CompilationDatabase_fromDirectory,
+             (const char* directory, CXCompilationDatabase_Error* error), (directory, error))
+PYRN_FORWARD(CXCompileCommands, clang_CompilationDatabase_getAllCompileCommands,
+             (CXCompilationDatabase database), (database))
+PYRN_FORWARD(void, clang_CompilationDatabase_dispose, (CXCompilationDatabase database), (database))
+PYRN_FORWARD(unsigned, clang_CompileCommands_getSize, (CXCompileCommands commands), (commands))
+PYRN_FORWARD(CXCompileCommand, clang_CompileCommands_getCommand,
+             (CXCompileCommands commands, unsigned index), (commands, index))
+PYRN_FORWARD(void, clang_CompileCommands_dispose, (CXCompileCommands commands), (commands))
+PYRN_FORWARD(CXString, clang_CompileCommand_getDirectory, (CXCompileCommand command), (command))
+PYRN_FORWARD(CXString, clang_CompileCommand_getFilename, (CXCompileCommand command), (command))
+PYRN_FORWARD(unsigned, clang_CompileCommand_getNumArgs, (CXCompileCommand command), (command))
+PYRN_FORWARD(CXString, clang_CompileCommand_getArg, (CXCompileCommand command, unsigned index),
+             (command, index))
+PYRN_FORWARD(void, clang_getInclusions,
+             (CXTranslationUnit unit, CXInclusionVisitor visitor, CXClientData data),
+             (unit, visitor, data))
+PYRN_FORWARD(CXString, clang_getFileName, (CXFile file), (file))
+PYRN_FORWARD(CXCursor, clang_getCursorSemanticParent, (CXCursor cursor), (cursor))
+PYRN_FORWARD(CXCursor, clang_getCursorReferenced, (CXCursor cursor), (cursor))
+PYRN_FORWARD(int, clang_Cursor_isNull, (CXCursor cursor), (cursor))
+PYRN_FORWARD(unsigned, clang_isDeclaration, (enum CXCursorKind kind), (kind))
+PYRN_FORWARD(unsigned, clang_Cursor_isAnonymous, (CXCursor cursor), (cursor))
+PYRN_FORWARD(unsigned, clang_Cursor_isInlineNamespace, (CXCursor cursor), (cursor))
+PYRN_FORWARD(unsigned, clang_hashCursor, (CXCursor cursor), (cursor))
+PYRN_FORWARD(unsigned, clang_equalCursors, (CXCursor a, CXCursor b), (a, b))
+
+} // extern "C"
+
+#undef PYRN_FORWARD

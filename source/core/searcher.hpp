@@ -1,0 +1,82 @@
+#pragma once
+
+// The search settings, the process-wide owners and the four operations of the search. The
+// operations are defined where their work is done: the walk and the file search in search/,
+// the block writer in output/.
+
+#include "core/search_types.hpp"
+
+#include <clang-c/Index.h>
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace search {
+
+class worker_pool;
+class compile_database;
+class cursor_cache;
+
+class searcher {
+public:
+    // Process-wide owners, filled by the driver. They are destroyed in the order of their
+    // definitions (search/owners.cpp): clang_options first, the pool last.
+    static std::unique_ptr<worker_pool> pool;
+    // The project's compilation database (-p), or nothing.
+    static std::unique_ptr<compile_database> compile_commands;
+    // The cursor cache (--cache), or nothing.
+    static std::unique_ptr<cursor_cache> cache;
+
+    // Search settings: written once by the driver before any worker exists, then read-only.
+    static std::string_view query;
+    static std::string_view filter;
+    static std::vector<const char*> clang_options;
+    static bool verbose;
+    static bool exact_match;
+    static bool ignore_case;
+    static bool use_regex;
+    static bool ignore_single_line_results;
+    static bool use_color;
+    static bool include_expressions;
+    static output_format format;
+
+    static bool search_for_enum;
+    static bool search_for_struct;
+    static bool search_for_union;
+    static bool search_for_member_function;
+    static bool search_for_function;
+    static bool search_for_function_template;
+    static bool search_for_class;
+    static bool search_for_class_template;
+    static bool search_for_class_constructor;
+    static bool search_for_class_destructor;
+    static bool search_for_typedef;
+    static bool search_for_using_declaration;
+    static bool search_for_namespace_alias;
+    static bool search_for_variable_declaration;
+    static bool search_for_parameter_declaration;
+    static bool search_for_static_cast;
+    static bool search_for_dynamic_cast;
+    static bool search_for_reinterpret_cast;
+    static bool search_for_const_cast;
+    static bool search_for_throw_expression;
+    static bool search_for_for_statement;
+
+    // Walks the tree below search_path, posts one task per selected file and waits for all.
+    static void directory_search(const char* search_path);
+
+    // Pre-filters, parses and visits one file; path must be followed by a NUL byte.
+    static void file_search(std::string_view path, std::string_view content);
+
+    // libclang visitor: decides for one cursor whether it is a match and reports it.
+    static CXChildVisitResult visit_cursor(CXCursor cursor, CXCursor parent,
+                                           CXClientData data) noexcept;
+
+    // Prints one match as one block with a single write.
+    static void print_match(std::string_view path, std::uint32_t start_line, std::uint32_t end_line,
+                            std::string_view snippet);
+};
+
+} // namespace search

@@ -1,5 +1,0 @@
-#include "command_line.hpp"
-
-int main(int argc, char** argv) {
-    return pyrn::run(argc, argv);
-}

@@ -1,0 +1,61 @@
+#pragma once
+
+// The one decision whether a cursor is a match. Cursors reach it from libclang's visit and
+// from stored records alike, so both roads print the same matches.
+
+#include "core/search_types.hpp"
+#include "match/kinds.hpp"
+#include "match/query.hpp"
+
+#include <cstdint>
+#include <string_view>
+
+namespace search {
+
+// The parts of the decision that do not depend on where the cursor comes from.
+bool passes_line_rule(const cursor_lines& lines);
+bool passes_name_test(std::string_view name, bool expression);
+bool passes_text_test(std::string_view snippet);
+// The entity's text, or its source line for the expression group; false when the cursor
+// does not lie in the content.
+bool cut_snippet(const cursor_span& span, bool expression, std::string_view content,
+                 std::string_view& snippet);
+
+// The 1-based byte column of offset in content.
+std::uint32_t column_of(std::string_view content, std::uint32_t offset);
+
+// Cursor provides kind(), span(), lines(), name() and qualified_name(). The cheap tests come
+// first, so that a producer that fetches the others lazily fetches them only for cursors in
+// the file; any failing test before the text test gives the same verdict.
+template <class Cursor>
+verdict decide(Cursor& cursor, std::string_view content, std::string_view& snippet) {
+    const kind_row* row = find_kind(cursor.kind());
+    if (row == nullptr || !*row->enabled ||
+        !cut_snippet(cursor.span(), row->expression, content, snippet) ||
+        !passes_line_rule(cursor.lines())) {
+        return verdict::pass;
+    }
+    if (name_test_applies() &&
+        !passes_name_test(is_qualified_query() ? cursor.qualified_name() : cursor.name(),
+                          row->expression)) {
+        return verdict::pass;
+    }
+    return passes_text_test(snippet) ? verdict::match : verdict::prune;
+}
+
+// The match as the writers see it.
+template <class Cursor>
+match describe(Cursor& cursor, const file_context& file, std::string_view snippet) {
+    const cursor_lines& lines = cursor.lines();
+    match found;
+    found.path = file.path;
+    found.snippet = snippet;
+    found.name = cursor.name();
+    found.kind_name = find_kind(cursor.kind())->name;
+    found.start_line = lines.start;
+    found.end_line = lines.end;
+    found.column = column_of(file.content, cursor.span().offset);
+    return found;
+}
+
+} // namespace search

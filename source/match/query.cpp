@@ -1,0 +1,198 @@
+#include "match/query.hpp"
+
+#include "base/sse2_strstr.hpp"
+#include "core/searcher.hpp"
+#include "match/kinds.hpp"
+
+#include <re2/filtered_re2.h>
+#include <re2/re2.h>
+
+#include <memory>
+#include <vector>
+
+namespace search {
+
+namespace {
+
+using s = searcher;
+
+constexpr std::string_view scope = "::";
+
+// A --regex query, compiled once before any worker exists and only read afterwards.
+struct compiled_regex {
+    std::unique_ptr<re2::RE2> name; // -E: the whole name, or a qualified name's end
+    std::unique_ptr<re2::RE2> text;
+    re2::FilteredRE2 filter;
+    std::vector<std::string> atoms; // lower case; a file needs those the filter asks for
+    bool filtered = false;          // false: every file may hold a match
+};
+
+compiled_regex& regex() {
+    static compiled_regex compiled;
+    return compiled;
+}
+
+char folded(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equal(std::string_view a, std::string_view b) {
+    if (!s::ignore_case) {
+        return a == b;
+    }
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (folded(a[i]) != folded(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool contains(std::string_view text, std::string_view piece) {
+    return s::ignore_case ? sse2_strcasestr(text, piece) != npos
+                          : text.find(piece) != std::string_view::npos;
+}
+
+bool holds_scope(std::string_view text) {
+    return text.find(scope) != std::string_view::npos;
+}
+
+// The part after the last "::" that stands outside groups and classes, when everything a match
+// of the expression needs of a qualified name's last component is in it; else nothing, and
+// then the pre-filter cannot ask anything of the file.
+bool last_component_of_expression(std::string_view pattern, std::string_view& last) {
+    int depth = 0;
+    bool in_class = false;
+    std::size_t split = std::string_view::npos;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char c = pattern[i];
+        if (c == '\\') {
+            ++i;
+        } else if (in_class) {
+            in_class = c != ']';
+        } else if (c == '[') {
+            in_class = true;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')') {
+            --depth;
+        } else if (c == '|' && depth == 0) {
+            return false; // an alternative before the split would be lost
+        } else if (depth == 0 && pattern.compare(i, scope.size(), scope) == 0) {
+            split = i + scope.size();
+        }
+    }
+    if (split == std::string_view::npos) {
+        return false;
+    }
+    last = pattern.substr(split);
+    return !holds_scope(last);
+}
+
+// What the pre-filter asks of a file: the literals the piece of the expression needs.
+void prepare_filter(std::string_view piece, const re2::RE2::Options& options) {
+    compiled_regex& compiled = regex();
+    int id = 0;
+    if (compiled.filter.Add(piece, options, &id) != re2::RE2::NoError) {
+        return;
+    }
+    compiled.filter.Compile(&compiled.atoms);
+    compiled.filtered = !compiled.atoms.empty();
+}
+
+} // namespace
+
+bool is_qualified_query() {
+    return holds_scope(s::query);
+}
+
+bool name_test_applies() {
+    return !s::query.empty() && !text_test_enabled();
+}
+
+bool prepare_query(std::string& error) {
+    if (!s::use_regex) {
+        return true;
+    }
+    re2::RE2::Options options;
+    options.set_log_errors(false);
+    options.set_case_sensitive(!s::ignore_case);
+    const std::string pattern(s::query);
+    compiled_regex& compiled = regex();
+    compiled.text = std::make_unique<re2::RE2>(pattern, options);
+    if (!compiled.text->ok()) {
+        error = "Invalid regular expression: " + compiled.text->error();
+        return false;
+    }
+    // -E with a qualified name: the whole name, or its end from a "::" on.
+    std::string name_pattern = pattern;
+    if (s::exact_match && is_qualified_query()) {
+        name_pattern = "(?:.*::)?(?:" + pattern + ")";
+    }
+    compiled.name = std::make_unique<re2::RE2>(name_pattern, options);
+    std::string_view piece = pattern;
+    if (name_test_applies() && is_qualified_query() &&
+        !last_component_of_expression(pattern, piece)) {
+        return true;
+    }
+    prepare_filter(piece, options);
+    return true;
+}
+
+bool passes_pre_filter(std::string_view content) {
+    if (s::use_regex) {
+        const compiled_regex& compiled = regex();
+        if (!compiled.filtered) {
+            return true;
+        }
+        std::vector<int> found;
+        for (std::size_t i = 0; i < compiled.atoms.size(); ++i) {
+            if (sse2_strcasestr(content, compiled.atoms[i]) != npos) {
+                found.push_back(static_cast<int>(i));
+            }
+        }
+        std::vector<int> potential;
+        compiled.filter.AllPotentials(found, &potential);
+        return !potential.empty();
+    }
+    std::string_view needle = s::query;
+    // A file that declares open inside class Reader never spells Reader::open.
+    if (is_qualified_query() && name_test_applies()) {
+        needle = needle.substr(needle.rfind(scope) + scope.size());
+    }
+    const std::size_t found =
+        s::ignore_case ? sse2_strcasestr(content, needle) : sse2_strstr(content, needle);
+    // A one-byte NUL query "occurs" at the content's end in the terminating NUL.
+    return found != npos && found != content.size();
+}
+
+bool name_matches(std::string_view name) {
+    if (s::use_regex) {
+        const re2::RE2& pattern = *regex().name;
+        return s::exact_match ? re2::RE2::FullMatch(name, pattern)
+                              : re2::RE2::PartialMatch(name, pattern);
+    }
+    const std::string_view query = s::query;
+    if (!s::exact_match) {
+        return contains(name, query);
+    }
+    if (equal(name, query)) {
+        return true;
+    }
+    // -E Reader::open names ::io::Reader::open, not ::io::MyReader::open.
+    return is_qualified_query() && name.size() >= query.size() + scope.size() &&
+           equal(name.substr(name.size() - query.size()), query) &&
+           name.substr(name.size() - query.size() - scope.size(), scope.size()) == scope;
+}
+
+bool text_matches(std::string_view text) {
+    if (s::use_regex) {
+        return re2::RE2::PartialMatch(text, *regex().text);
+    }
+    return contains(text, s::query);
+}
+
+} // namespace search

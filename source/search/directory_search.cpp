@@ -1,0 +1,63 @@
+#include "base/messages.hpp"
+#include "base/tree_walk.hpp"
+#include "base/worker_pool.hpp"
+#include "core/searcher.hpp"
+#include "core/source_files.hpp"
+#include "search/file_search.hpp"
+
+#include <fnmatch.h>
+
+#include <filesystem>
+#include <string>
+
+namespace search {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool is_default_filter() {
+    static const bool is_default = searcher::filter == "*.*";
+    return is_default;
+}
+
+bool is_selected(const std::string& path) {
+    if (is_default_filter()) {
+        return has_source_extension(path);
+    }
+    // The filter's view lies over a NUL-terminated driver string.
+    return fnmatch(searcher::filter.data(), path.c_str(), 0) == 0;
+}
+
+bool is_searchable_file(const fs::path& path) {
+    std::error_code error;
+    fs::file_status status = fs::status(path, error);
+    if (status.type() == fs::file_type::not_found) {
+        return false; // vanished, or a dangling link
+    }
+    if (error) {
+        report(path.native(), error.message());
+        return false;
+    }
+    return status.type() == fs::file_type::regular;
+}
+
+} // namespace
+
+void searcher::directory_search(const char* search_path) {
+    is_default_filter();
+    auto visit = [](const fs::directory_entry& entry) {
+        const std::string& path = entry.path().native();
+        if (is_searchable_file(entry.path()) && is_selected(path)) {
+            pool->post([copy = path] { search_file_task(copy); });
+        }
+    };
+    auto report_and_go_on = [](const fs::path& path, const std::error_code& error) {
+        report(path.native(), error.message());
+        return true;
+    };
+    walk_tree(fs::path(search_path), visit, report_and_go_on);
+    pool->wait_all();
+}
+
+} // namespace search

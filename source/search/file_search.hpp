@@ -1,0 +1,18 @@
+#pragma once
+
+// The road of one file: read, pre-filter, answer from the cache or parse, decide, report.
+
+#include <string>
+#include <system_error>
+
+namespace search {
+
+// The body of one file task: reads the file and searches it. Failures are reported on
+// standard error and end only this file's search.
+void search_file_task(const std::string& path) noexcept;
+
+// Reads a file whole; an empty string when it cannot be opened or read, is not a regular file
+// or its size cannot be had or held. error tells why a file could not be opened or read.
+std::string read_whole_file(const char* path, std::error_code& error);
+
+} // namespace search

@@ -1,0 +1,17 @@
+// The process-wide owners, defined here because their destructors need the complete types.
+
+#include "base/worker_pool.hpp"
+#include "cache/cursor_cache.hpp"
+#include "core/searcher.hpp"
+#include "clang/compile_database.hpp"
+
+namespace search {
+
+// Static objects of one file are destroyed in the reverse order of these definitions: the
+// cache, the database and clang_options go before the pool.
+std::unique_ptr<worker_pool> searcher::pool;
+std::vector<const char*> searcher::clang_options;
+std::unique_ptr<compile_database> searcher::compile_commands;
+std::unique_ptr<cursor_cache> searcher::cache;
+
+} // namespace search

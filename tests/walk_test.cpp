@@ -1,8 +1,10 @@
+#include "output.hpp"
 #include "process.hpp"
 #include "temp_tree.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -161,16 +163,48 @@ TEST(walk_roots, an_empty_root_prints_only_the_final_newline) {
     EXPECT_EQ(result.err, "");
 }
 
+std::vector<std::string> sorted_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
 // Runs as root see every directory; the permission cases run pyrn as nobody.
-TEST(walk_permissions, an_unreadable_directory_stops_the_start_up) {
+TEST(walk_permissions, an_unreadable_directory_is_reported_once_and_the_search_goes_on) {
     temp_tree tree;
-    write_files(tree, {"open/a.cpp", "locked/b.cpp"});
+    tree.write("open/a.cpp", "int walk_open() { return 1; }\n");
+    tree.write("locked/b.cpp", "int walk_locked() { return 2; }\n");
+    // Found only when the discovery of include directories went on past the locked one.
+    tree.write("deep/include/walk.h", "namespace walk {\nint walk_declared();\n}\n");
+    tree.write("uses.cpp", "#include \"walk.h\"\nint walk::walk_declared() { return 3; }\n");
+    tree.symlink("loop", "loop");
     tree.set_mode("locked", fs::perms::none);
-    auto result =
-        testing_support::run_pyrn_as_nobody(tree.path(), {"--nc", "walkmarker", tree.path()});
-    EXPECT_EQ(result.status, 2);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "pyrn: " + tree.path("locked") + ": Permission denied\n");
+    const std::vector<std::string> reported{"pyrn: " + tree.path("locked") + ": Permission denied",
+                                            "pyrn: " + tree.path("loop") +
+                                                ": Too many levels of symbolic links"};
+    for (const char* format : {"--nc", "--files-with-matches"}) {
+        SCOPED_TRACE(format);
+        auto result =
+            testing_support::run_pyrn_as_nobody(tree.path(), {format, "-F", "walk_", tree.path()});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(sorted_lines(result.err), reported);
+        if (format == std::string("--files-with-matches")) {
+            EXPECT_EQ(sorted_lines(result.out),
+                      (std::vector<std::string>{tree.path("deep/include/walk.h"),
+                                                tree.path("open/a.cpp"), tree.path("uses.cpp")}));
+        } else {
+            EXPECT_EQ(testing_support::parse_blocks(result.out).size(), 3u) << result.out;
+        }
+    }
+    // The root itself that cannot be read ends the start-up.
+    auto root = testing_support::run_pyrn_as_nobody(tree.path(), {"walk_", tree.path("locked")});
+    EXPECT_EQ(root.status, 2);
+    EXPECT_EQ(root.out, "");
+    EXPECT_EQ(root.err, "pyrn: " + tree.path("locked") + ": Permission denied\n");
 }
 
 } // namespace

@@ -178,10 +178,16 @@ std::vector<std::string> discover_include_dirs(const std::string& root) {
             arguments.push_back("-I" + entry.path().native());
         }
     };
-    auto stop = [](const fs::path& path, const std::error_code& error) -> bool {
-        throw fs::filesystem_error(error.message(), path, error);
+    // A folder below the root that cannot be read is the search's to report, once, and to
+    // skip; only a root that cannot be read ends the start-up.
+    const fs::path root_path(root);
+    auto stop_at_root = [&](const fs::path& path, const std::error_code& error) {
+        if (path == root_path) {
+            throw fs::filesystem_error(error.message(), path, error);
+        }
+        return true;
     };
-    search::walk_tree(fs::path(root), visit, stop);
+    search::walk_tree(root_path, visit, stop_at_root);
     return arguments;
 }
 

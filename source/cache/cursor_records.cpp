@@ -113,7 +113,7 @@ void replay_records(const file_records& in, file_context& context) {
     for (std::size_t i = 0; i < in.records.size();) {
         record_cursor cursor(in.records[i], in.arena);
         std::string_view snippet;
-        switch (decide(cursor, context.content, snippet)) {
+        switch (decide(cursor, context, snippet)) {
         case verdict::prune:
             i = in.records[i].subtree_end;
             continue;

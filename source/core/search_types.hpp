@@ -2,9 +2,11 @@
 
 // The types that every layer of the search passes on.
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <string_view>
+#include <unordered_set>
 
 namespace search {
 
@@ -12,13 +14,41 @@ namespace search {
 // path:line:column:text) or per file (its path) for editors and scripts.
 enum class output_format { blocks, json, vimgrep, files };
 
+// Where a cursor's text lies: the raw offset and length of its extent in the searched file (an
+// offset at or past the content's end means elsewhere).
+struct cursor_span {
+    std::uint32_t offset = 0;
+    std::uint32_t length = 0;
+};
+
+// A match as the visit reached it: the same kind over the same text is one match, however
+// often the visit reaches it (a struct is a child of its typedef too).
+struct reached_match {
+    int kind = 0;
+    cursor_span span;
+
+    bool operator==(const reached_match& other) const {
+        return kind == other.kind && span.offset == other.span.offset &&
+               span.length == other.span.length;
+    }
+};
+
+struct reached_match_hash {
+    std::size_t operator()(const reached_match& reached) const {
+        const std::uint64_t place = std::uint64_t{reached.span.offset} << 32 | reached.span.length;
+        return std::hash<std::uint64_t>()(place * 31 + static_cast<std::uint64_t>(reached.kind));
+    }
+};
+
 // One file being searched: its path (NUL-terminated) and bytes, an exception caught inside a
-// libclang visit, which must not unwind through libclang, and whether a match was found.
+// libclang visit, which must not unwind through libclang, whether a match was found, and the
+// matches reported so far.
 struct file_context {
     std::string_view path;
     std::string_view content;
     std::exception_ptr failure;
     bool matched = false;
+    std::unordered_set<reached_match, reached_match_hash> reported;
 };
 
 // One match as the writers see it.
@@ -30,13 +60,6 @@ struct match {
     std::uint32_t start_line = 0;
     std::uint32_t end_line = 0;
     std::uint32_t column = 0;
-};
-
-// Where a cursor's text lies: the raw offset and length of its extent in the searched file (an
-// offset at or past the content's end means elsewhere).
-struct cursor_span {
-    std::uint32_t offset = 0;
-    std::uint32_t length = 0;
 };
 
 // The expansion lines of a cursor's start and end.

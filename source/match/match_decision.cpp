@@ -38,6 +38,10 @@ bool passes_text_test(std::string_view snippet) {
     return s::query.empty() || !text_test_enabled() || text_matches(snippet);
 }
 
+bool reached_first_time(file_context& file, int kind, const cursor_span& span) {
+    return file.reported.insert({kind, span}).second;
+}
+
 bool cut_snippet(const cursor_span& span, bool expression, std::string_view content,
                  std::string_view& snippet) {
     if (span.offset >= content.size()) {

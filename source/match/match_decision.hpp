@@ -16,6 +16,8 @@ namespace search {
 bool passes_line_rule(const cursor_lines& lines);
 bool passes_name_test(std::string_view name, bool expression);
 bool passes_text_test(std::string_view snippet);
+// Whether the visit reaches this match for the first time in its file; notes it.
+bool reached_first_time(file_context& file, int kind, const cursor_span& span);
 // The entity's text, or its source line for the expression group; false when the cursor
 // does not lie in the content.
 bool cut_snippet(const cursor_span& span, bool expression, std::string_view content,
@@ -28,10 +30,10 @@ std::uint32_t column_of(std::string_view content, std::uint32_t offset);
 // first, so that a producer that fetches the others lazily fetches them only for cursors in
 // the file; any failing test before the text test gives the same verdict.
 template <class Cursor>
-verdict decide(Cursor& cursor, std::string_view content, std::string_view& snippet) {
+verdict decide(Cursor& cursor, file_context& file, std::string_view& snippet) {
     const kind_row* row = find_kind(cursor.kind());
     if (row == nullptr || !*row->enabled ||
-        !cut_snippet(cursor.span(), row->expression, content, snippet) ||
+        !cut_snippet(cursor.span(), row->expression, file.content, snippet) ||
         !passes_line_rule(cursor.lines())) {
         return verdict::pass;
     }
@@ -40,7 +42,10 @@ verdict decide(Cursor& cursor, std::string_view content, std::string_view& snipp
                           row->expression)) {
         return verdict::pass;
     }
-    return passes_text_test(snippet) ? verdict::match : verdict::prune;
+    if (!passes_text_test(snippet)) {
+        return verdict::prune;
+    }
+    return reached_first_time(file, cursor.kind(), cursor.span()) ? verdict::match : verdict::pass;
 }
 
 // The match as the writers see it.

@@ -116,7 +116,9 @@ void searcher::file_search(std::string_view path, std::string_view content) {
         fmt::print(message_stream(), "Checking {}\n", path);
     }
     file_arguments arguments(path, clang_options, compile_commands.get());
-    file_context context{path, content, nullptr};
+    file_context context;
+    context.path = path;
+    context.content = content;
     std::optional<cache_slot> slot;
     if (cache) {
         slot = slot_for(*cache, arguments, content);
@@ -198,7 +200,7 @@ CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit) {
     file_context& context = visit.context;
     clang_cursor facts(cursor, visit.names);
     std::string_view snippet;
-    switch (decide(facts, context.content, snippet)) {
+    switch (decide(facts, context, snippet)) {
     case verdict::pass:
         return CXChildVisit_Recurse;
     case verdict::prune:

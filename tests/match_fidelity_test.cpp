@@ -1,0 +1,92 @@
+// Nothing missing, nothing twice, on tests/fixtures/fidelity: cursors that the visit reaches
+// twice. Each search runs in every output format, then again answered from a warm cache,
+// against one golden file.
+// PYRN_UPDATE_GOLDEN=1 rewrites the golden files from the actual output.
+#include "output.hpp"
+#include "process.hpp"
+#include "temp_tree.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using testing_support::process_result;
+
+struct fidelity_case {
+    const char* name;
+    const char* file;
+    std::vector<std::string> arguments; // the query comes last
+};
+
+std::ostream& operator<<(std::ostream& out, const fidelity_case& c) {
+    return out << c.name;
+}
+
+const fidelity_case cases[] = {
+    // A tag inside its typedef or inside a field, and the fields inside it, print once.
+    {"repeated_tags", "typedefs.c", {"-l", "c", "--struct", "--enum", "--union", ""}},
+    {"repeated_fields", "typedefs.c", {"-l", "c", "--struct", "--ie", ""}},
+    {"repeated_text_search", "typedefs.c", {"-l", "c", "point"}},
+};
+
+std::vector<std::string> arguments(const fidelity_case& c,
+                                   const std::vector<std::string>& options) {
+    std::vector<std::string> all{"-j", "1", "-f", std::string("./") + c.file};
+    all.insert(all.end(), options.begin(), options.end());
+    all.insert(all.end(), c.arguments.begin(), c.arguments.end());
+    all.push_back(".");
+    return all;
+}
+
+const std::string fixture_dir = testing_support::test_dir() + "/fixtures/fidelity";
+
+// With a cache, the search must be answered from it: the dynamic loader, asked to list what it
+// loads, must not load libclang.
+process_result search(const fidelity_case& c, const std::string& format, const std::string& cache) {
+    if (cache.empty()) {
+        const process_result result =
+            testing_support::run_pyrn(arguments(c, {format}), {fixture_dir});
+        EXPECT_EQ(result.err, "");
+        return result;
+    }
+    std::vector<std::string> argv{"env", "LD_DEBUG=files", testing_support::pyrn_binary()};
+    for (std::string& argument : arguments(c, {format, "--cache", cache})) {
+        argv.push_back(std::move(argument));
+    }
+    const process_result result = testing_support::run_process(argv, {fixture_dir});
+    EXPECT_EQ(result.err.find("libclang"), std::string::npos) << "parsed instead";
+    return result;
+}
+
+// The outputs of the four formats, one after the other under their options.
+std::string every_format(const fidelity_case& c, const std::string& cache = "") {
+    std::string all;
+    for (const char* format : {"--nc", "--json", "--vimgrep", "--files-with-matches"}) {
+        const process_result result = search(c, format, cache);
+        EXPECT_EQ(result.status, 0) << format;
+        all += std::string("== ") + format + "\n" + result.out;
+    }
+    return all;
+}
+
+class fidelity : public testing::TestWithParam<fidelity_case> {};
+
+TEST_P(fidelity, every_format_and_a_warm_cache_give_the_golden_output) {
+    const fidelity_case& c = GetParam();
+    const std::string fresh = every_format(c);
+    EXPECT_EQ(fresh, testing_support::golden("fidelity/" + std::string(c.name) + ".out", fresh));
+    testing_support::temp_tree cache;
+    testing_support::run_pyrn(arguments(c, {"--files-with-matches", "--cache", cache.path("c")}),
+                              {fixture_dir});
+    EXPECT_EQ(every_format(c, cache.path("c")), fresh);
+}
+
+INSTANTIATE_TEST_SUITE_P(fixtures, fidelity, testing::ValuesIn(cases),
+                         [](const testing::TestParamInfo<fidelity_case>& info) {
+                             return std::string(info.param.name);
+                         });
+
+} // namespace

@@ -1,6 +1,6 @@
-// Nothing missing, nothing twice, on tests/fixtures/fidelity: cursors that the visit reaches
-// twice. Each search runs in every output format, then again answered from a warm cache,
-// against one golden file.
+// Nothing missing, nothing twice, on tests/fixtures/fidelity: declarations whose first tokens a
+// macro wrote, and cursors that the visit reaches twice. Each search runs in every output
+// format, then again answered from a warm cache, against one golden file.
 // PYRN_UPDATE_GOLDEN=1 rewrites the golden files from the actual output.
 #include "output.hpp"
 #include "process.hpp"
@@ -26,6 +26,11 @@ std::ostream& operator<<(std::ostream& out, const fidelity_case& c) {
 }
 
 const fidelity_case cases[] = {
+    // The snippet, the column and the cache's record start at the macro that opens the
+    // declaration; a function whose name a macro wrote stays out.
+    {"macro_prefixed_c", "prefixed.c", {"-l", "c", "-F", "_function"}},
+    {"macro_prefixed_alloc_func", "prefixed.c", {"-l", "c", "-F", "-E", "curl_dbg_malloc"}},
+    {"macro_prefixed_cuda_kernels", "kernel.cu", {"-F", "kernel"}},
     // A tag inside its typedef or inside a field, and the fields inside it, print once.
     {"repeated_tags", "typedefs.c", {"-l", "c", "--struct", "--enum", "--union", ""}},
     {"repeated_fields", "typedefs.c", {"-l", "c", "--struct", "--ie", ""}},

@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 
 // Raised whenever the layout of an entry or of the database changes: entries of another
 // version are never read, and a database of another version is emptied.
-constexpr std::uint32_t format_version = 2;
+constexpr std::uint32_t format_version = 3;
 constexpr char magic[8] = {'p', 'y', 'r', 'n', 'c', 'u', 'r', 's'};
 
 struct entry_header {

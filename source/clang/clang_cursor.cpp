@@ -4,6 +4,11 @@ namespace search {
 
 namespace {
 
+// The raw encoding marks a location inside a macro expansion with its highest bit.
+bool is_macro_location(unsigned raw) {
+    return (raw & 0x80000000u) != 0;
+}
+
 bool is_reference(CXCursorKind kind) {
     return kind == CXCursor_DeclRefExpr || kind == CXCursor_MemberRefExpr ||
            kind == CXCursor_MemberRef;
@@ -23,6 +28,27 @@ bool is_written_scope(CXCursor scope) {
 }
 
 } // namespace
+
+cursor_span span_of(CXCursor cursor, const CXSourceRange& extent) {
+    const cursor_span raw = span_of(extent);
+    if (!is_macro_location(extent.begin_int_data)) {
+        return raw;
+    }
+    // A name that a macro produced (a function written by GETTER(x)) keeps the cursor out.
+    const CXSourceLocation name = clang_getCursorLocation(cursor);
+    if (is_macro_location(name.int_data) || !clang_Location_isFromMainFile(name)) {
+        return raw;
+    }
+    CXFile name_file = nullptr;
+    clang_getExpansionLocation(name, &name_file, nullptr, nullptr, nullptr);
+    CXFile start_file = nullptr;
+    unsigned start = 0;
+    clang_getExpansionLocation(clang_getRangeStart(extent), &start_file, nullptr, nullptr, &start);
+    if (start_file == nullptr || !clang_File_isEqual(start_file, name_file)) {
+        return raw;
+    }
+    return {start, extent.end_int_data - 2u - start};
+}
 
 const std::string& qualified_names::of(CXCursor cursor) {
     if (is_reference(cursor.kind)) {

@@ -21,6 +21,11 @@ inline cursor_span span_of(const CXSourceRange& extent) {
     return {extent.begin_int_data - 2u, extent.end_int_data - extent.begin_int_data};
 }
 
+// The span of a cursor's text. libclang maps an extent's end out of a macro expansion but not
+// its start: a declaration whose first tokens a macro wrote (STATIC int f()) starts where that
+// macro is invoked, when the declaration's name is written in the main file itself.
+cursor_span span_of(CXCursor cursor, const CXSourceRange& extent);
+
 // Qualified names: "::" followed by the names of a declaration's scopes and its own, joined by
 // "::"; for a reference those of what it refers to. Each declaration's is worked out once: the
 // cursors of a file share a few scopes, and its references a few declarations.
@@ -48,7 +53,7 @@ public:
     const cursor_span& span() {
         if (!have_extent) {
             extent = clang_getCursorExtent(cursor);
-            at = span_of(extent);
+            at = span_of(cursor, extent);
             have_extent = true;
         }
         return at;

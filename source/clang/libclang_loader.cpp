@@ -28,6 +28,9 @@ namespace {
     X(clang_getRangeStart)                                                                         \
     X(clang_getRangeEnd)                                                                           \
     X(clang_getExpansionLocation)                                                                  \
+    X(clang_getCursorLocation)                                                                     \
+    X(clang_Location_isFromMainFile)                                                               \
+    X(clang_File_isEqual)                                                                          \
     X(clang_getCursorSpelling)                                                                     \
     X(clang_getCString)                                                                            \
     X(clang_disposeString)                                                                         \
@@ -131,6 +134,9 @@ PYRN_FORWARD(void, clang_getExpansionLocation,
              (CXSourceLocation location, CXFile* file, unsigned* line, unsigned* column,
               unsigned* offset),
              (location, file, line, column, offset))
+PYRN_FORWARD(CXSourceLocation, clang_getCursorLocation, (CXCursor cursor), (cursor))
+PYRN_FORWARD(int, clang_Location_isFromMainFile, (CXSourceLocation location), (location))
+PYRN_FORWARD(int, clang_File_isEqual, (CXFile a, CXFile b), (a, b))
 PYRN_FORWARD(CXString, clang_getCursorSpelling, (CXCursor cursor), (cursor))
 PYRN_FORWARD(const char*, clang_getCString, (CXString string), (string))
 PYRN_FORWARD(void, clang_disposeString, (CXString string), (string))

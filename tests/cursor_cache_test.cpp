@@ -91,7 +91,7 @@ TEST(warm_run, answers_qualified_names_cases_and_expressions_from_the_stored_rec
     const std::string tree = testing_support::test_dir() + "/fixtures/queries";
     for (const std::vector<std::string>& query :
          {std::vector<std::string>{"-F", "-E", "Reader::open"},
-          {"--function", "--ie", "io::Reader"},
+          {"--function", "--ie", "-E", "io::Reader::open"},
           {"-i", "--regex", "-F", "^OPEN"}}) {
         SCOPED_TRACE(testing::PrintToString(query));
         const auto arguments = joined(joined({"--nc", "-j", "1"}, query), {"."});

@@ -1,6 +1,6 @@
 // Nothing missing, nothing twice, on tests/fixtures/fidelity: declarations whose first tokens a
-// macro wrote, and cursors that the visit reaches twice. Each search runs in every output
-// format, then again answered from a warm cache, against one golden file.
+// macro wrote, cursors that the visit reaches twice, and qualified queries. Each search runs
+// in every output format, then again answered from a warm cache, against one golden file.
 // PYRN_UPDATE_GOLDEN=1 rewrites the golden files from the actual output.
 #include "output.hpp"
 #include "process.hpp"
@@ -35,6 +35,15 @@ const fidelity_case cases[] = {
     {"repeated_tags", "typedefs.c", {"-l", "c", "--struct", "--enum", "--union", ""}},
     {"repeated_fields", "typedefs.c", {"-l", "c", "--struct", "--ie", ""}},
     {"repeated_text_search", "typedefs.c", {"-l", "c", "point"}},
+    // The method and its callers, not its parameters and locals; -E keeps the references.
+    {"qualified_callers", "cache.cpp", {"--ie", "--member-function", "Cache::Get"}},
+    {"qualified_exact_callers", "cache.cpp", {"--ie", "-E", "--member-function", "ns::Cache::Get"}},
+    {"qualified_regex_callers",
+     "cache.cpp",
+     {"--ie", "-E", "--regex", "--member-function", "ns::Cache::Get(All)?"}},
+    // A leading "::" anchors at the global scope.
+    {"qualified_anchored", "cache.cpp", {"--ie", "-F", "::Cache::Get"}},
+    {"qualified_anchored_without_case", "cache.cpp", {"-i", "--ie", "-F", "::NS::cache::get"}},
 };
 
 std::vector<std::string> arguments(const fidelity_case& c,

@@ -48,8 +48,10 @@ TEST(queries, match_qualified_names_without_case_and_by_expression) {
         {{"-F", "-E", "io::Open_File"}, {23}},
         {{"-i", "-F", "-E", "io::open_file"}, {23}},
         {{"-i", "--class", "reader"}, {3, 11}},
-        // A reference's name is that of what it refers to; a parameter's includes its function.
-        {{"--function", "--ie", "Reader::open"}, {13, 28, 31, 32, 37}},
+        // A reference's name is that of what it refers to; the parameters of Reader::open are
+        // not Reader::open. With -E, references to the one entity named pass too.
+        {{"--function", "--ie", "Reader::open"}, {37}},
+        {{"--function", "--ie", "-E", "::open"}, {35, 37}},
         {{"--regex", "-F", "^open$"}, {5, 6, 13, 18, 28, 30, 35}},
         {{"--regex", "-F", "-E", "open|opened"}, {5, 6, 7, 13, 18, 28, 30, 35}},
         {{"--regex", "-F", "-E", "Reader::open(ed)?"}, {5, 6, 7, 28, 30}},

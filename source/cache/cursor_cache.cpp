@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 
 // Raised whenever the layout of an entry or of the database changes: entries of another
 // version are never read, and a database of another version is emptied.
-constexpr std::uint32_t format_version = 3;
+constexpr std::uint32_t format_version = 4;
 constexpr char magic[8] = {'p', 'y', 'r', 'n', 'c', 'u', 'r', 's'};
 
 struct entry_header {
@@ -138,7 +138,8 @@ bool records_are_sound(const file_records& records) {
         if (find_kind(static_cast<int>(record.kind)) == nullptr ||
             !within(record.name_offset, record.name_length, records.arena.size()) ||
             !within(record.qualified_offset, record.qualified_length, records.arena.size()) ||
-            record.subtree_end <= i || record.subtree_end > count) {
+            record.scope_length > record.qualified_length || record.subtree_end <= i ||
+            record.subtree_end > count) {
             return false;
         }
     }

@@ -54,9 +54,10 @@ CXChildVisitResult collect(CXCursor cursor, collection& into) {
     record.length = span.length;
     record.name_offset = into.add_text(name);
     record.name_length = static_cast<std::uint32_t>(name.size());
-    const std::string_view qualified = facts.qualified_name();
-    record.qualified_length = static_cast<std::uint32_t>(qualified.size());
-    record.qualified_offset = into.add_text(qualified);
+    const scoped_name qualified = facts.qualified_name();
+    record.qualified_length = static_cast<std::uint32_t>(qualified.text.size());
+    record.qualified_offset = into.add_text(qualified.text);
+    record.scope_length = qualified.scope_length;
     const std::size_t index = records.size();
     records.push_back(record);
     if (clang_visitChildren(cursor, &collect_cursor, &into) != 0) {
@@ -91,8 +92,9 @@ public:
     std::string_view name() const {
         return std::string_view(arena).substr(record.name_offset, record.name_length);
     }
-    std::string_view qualified_name() const {
-        return std::string_view(arena).substr(record.qualified_offset, record.qualified_length);
+    scoped_name qualified_name() const {
+        return {std::string_view(arena).substr(record.qualified_offset, record.qualified_length),
+                record.scope_length};
     }
 
 private:

@@ -50,27 +50,30 @@ cursor_span span_of(CXCursor cursor, const CXSourceRange& extent) {
     return {start, extent.end_int_data - 2u - start};
 }
 
-const std::string& qualified_names::of(CXCursor cursor) {
+scoped_name qualified_names::of(CXCursor cursor) {
+    CXCursor declaration = cursor;
     if (is_reference(cursor.kind)) {
         const CXCursor referenced = clang_getCursorReferenced(cursor);
         if (!clang_Cursor_isNull(referenced)) {
-            return of_declaration(referenced);
+            declaration = referenced;
         }
     }
-    return of_declaration(cursor);
+    const known_name& name = of_declaration(declaration);
+    return {name.text, name.scope_length};
 }
 
-const std::string& qualified_names::of_declaration(CXCursor declaration) {
+const qualified_names::known_name& qualified_names::of_declaration(CXCursor declaration) {
     const unsigned hash = clang_hashCursor(declaration);
     for (auto [at, end] = known.equal_range(hash); at != end; ++at) {
-        if (clang_equalCursors(at->second.first, declaration)) {
-            return at->second.second;
+        if (clang_equalCursors(at->second.declaration, declaration)) {
+            return at->second;
         }
     }
-    std::string name = prefix_in(clang_getCursorSemanticParent(declaration));
-    name += "::";
-    name += owned_text(clang_getCursorSpelling(declaration));
-    return known.emplace(hash, std::make_pair(declaration, std::move(name)))->second.second;
+    std::string text = prefix_in(clang_getCursorSemanticParent(declaration));
+    const auto scope_length = static_cast<std::uint32_t>(text.size());
+    text += "::";
+    text += owned_text(clang_getCursorSpelling(declaration));
+    return known.emplace(hash, known_name{declaration, std::move(text), scope_length})->second;
 }
 
 // What the names declared in scope begin with: the scope's own qualified name, or for a scope
@@ -82,7 +85,7 @@ const std::string& qualified_names::prefix_in(CXCursor scope) {
     if (!is_written_scope(scope) || owned_text(clang_getCursorSpelling(scope)).empty()) {
         return prefix_in(clang_getCursorSemanticParent(scope));
     }
-    return of_declaration(scope);
+    return of_declaration(scope).text;
 }
 
 } // namespace search

@@ -7,11 +7,11 @@
 
 #include <clang-c/Index.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <utility>
 
 namespace search {
 
@@ -31,13 +31,19 @@ cursor_span span_of(CXCursor cursor, const CXSourceRange& extent);
 // cursors of a file share a few scopes, and its references a few declarations.
 class qualified_names {
 public:
-    const std::string& of(CXCursor cursor);
+    scoped_name of(CXCursor cursor);
 
 private:
-    const std::string& of_declaration(CXCursor declaration);
+    struct known_name {
+        CXCursor declaration;
+        std::string text;
+        std::uint32_t scope_length;
+    };
+
+    const known_name& of_declaration(CXCursor declaration);
     const std::string& prefix_in(CXCursor scope);
 
-    std::unordered_multimap<unsigned, std::pair<CXCursor, std::string>> known; // by hash
+    std::unordered_multimap<unsigned, known_name> known; // by hash
     const std::string none;
 };
 
@@ -79,7 +85,7 @@ public:
         return name_text->view();
     }
 
-    std::string_view qualified_name() { return names.of(cursor); }
+    scoped_name qualified_name() { return names.of(cursor); }
 
 private:
     CXCursor cursor;

@@ -68,6 +68,19 @@ struct cursor_lines {
     std::uint32_t end = 0;
 };
 
+// A qualified name: "::" followed by the names of the entity's scopes and its own, joined by
+// "::". Its last component is the entity's own name, which may itself hold "::" (operator
+// std::string), so where it begins is kept rather than searched for.
+struct scoped_name {
+    std::string_view text;
+    std::uint32_t scope_length = 0; // the scopes' part, without the "::" after it
+
+    std::string_view scopes() const { return text.substr(0, scope_length); }
+    std::string_view last() const {
+        return scope_length + 2 <= text.size() ? text.substr(scope_length + 2) : std::string_view();
+    }
+};
+
 enum class verdict {
     pass,  // no match; its children are still looked at
     prune, // no match, and its children are not looked at either

@@ -28,7 +28,8 @@ std::uint32_t column_of(std::string_view content, std::uint32_t offset);
 
 // Cursor provides kind(), span(), lines(), name() and qualified_name(). The cheap tests come
 // first, so that a producer that fetches the others lazily fetches them only for cursors in
-// the file; any failing test before the text test gives the same verdict.
+// the file; any failing test before the text test gives the same verdict. A qualified query
+// names one entity, so its exact test passes the expression group too.
 template <class Cursor>
 verdict decide(Cursor& cursor, file_context& file, std::string_view& snippet) {
     const kind_row* row = find_kind(cursor.kind());
@@ -38,8 +39,8 @@ verdict decide(Cursor& cursor, file_context& file, std::string_view& snippet) {
         return verdict::pass;
     }
     if (name_test_applies() &&
-        !passes_name_test(is_qualified_query() ? cursor.qualified_name() : cursor.name(),
-                          row->expression)) {
+        !(is_qualified_query() ? qualified_name_matches(cursor.qualified_name())
+                               : passes_name_test(cursor.name(), row->expression))) {
         return verdict::pass;
     }
     if (!passes_text_test(snippet)) {

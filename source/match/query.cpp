@@ -22,6 +22,10 @@ constexpr std::string_view scope = "::";
 struct compiled_regex {
     std::unique_ptr<re2::RE2> name; // -E: the whole name, or a qualified name's end
     std::unique_ptr<re2::RE2> text;
+    // A qualified pattern split at its last "::": the part before it, searched for in the
+    // scopes, and the part after it, in the last component. Null when it cannot be split.
+    std::unique_ptr<re2::RE2> scopes;
+    std::unique_ptr<re2::RE2> last;
     re2::FilteredRE2 filter;
     std::vector<std::string> atoms; // lower case; a file needs those the filter asks for
     bool filtered = false;          // false: every file may hold a match
@@ -60,10 +64,10 @@ bool holds_scope(std::string_view text) {
     return text.find(scope) != std::string_view::npos;
 }
 
-// The part after the last "::" that stands outside groups and classes, when everything a match
-// of the expression needs of a qualified name's last component is in it; else nothing, and
-// then the pre-filter cannot ask anything of the file.
-bool last_component_of_expression(std::string_view pattern, std::string_view& last) {
+// Splits a pattern at its last "::" that stands outside groups and classes into the part before
+// it and the part after it, when everything a match of the expression needs of a qualified
+// name's last component is in the part after it; else false.
+bool split_expression(std::string_view pattern, std::string_view& outer, std::string_view& last) {
     int depth = 0;
     bool in_class = false;
     std::size_t split = std::string_view::npos;
@@ -82,14 +86,56 @@ bool last_component_of_expression(std::string_view pattern, std::string_view& la
         } else if (c == '|' && depth == 0) {
             return false; // an alternative before the split would be lost
         } else if (depth == 0 && pattern.compare(i, scope.size(), scope) == 0) {
-            split = i + scope.size();
+            split = i;
         }
     }
     if (split == std::string_view::npos) {
         return false;
     }
-    last = pattern.substr(split);
+    outer = pattern.substr(0, split);
+    last = pattern.substr(split + scope.size());
     return !holds_scope(last);
+}
+
+// Whether a name's scopes end with outer: with -E at a "::" or as a whole; a leading "::"
+// anchors it at the global scope.
+bool scopes_match(std::string_view scopes, std::string_view outer) {
+    if (s::query.substr(0, scope.size()) == scope) {
+        return equal(scopes, outer);
+    }
+    if (scopes.size() < outer.size() ||
+        !equal(scopes.substr(scopes.size() - outer.size()), outer)) {
+        return false;
+    }
+    const std::size_t before = scopes.size() - outer.size();
+    return !s::exact_match || before == 0 ||
+           (before >= scope.size() && scopes.substr(before - scope.size(), scope.size()) == scope);
+}
+
+// What the scopes of a match must match, searched for (RE2's PartialMatch) like the rest.
+std::string scopes_expression(std::string_view outer) {
+    const std::string group = "(?:" + std::string(outer) + ")";
+    if (outer.substr(0, scope.size()) == scope) {
+        return "\\A" + group + "\\z";
+    }
+    return s::exact_match ? "\\A(?:.*::)?" + group + "\\z" : group + "\\z";
+}
+
+// Compiles the two parts of a qualified pattern; when either fails (a flag group before the
+// split, say), the whole pattern is compared with the whole name instead.
+void prepare_split(std::string_view pattern, const re2::RE2::Options& options) {
+    std::string_view outer;
+    std::string_view last;
+    if (!split_expression(pattern, outer, last)) {
+        return;
+    }
+    compiled_regex& compiled = regex();
+    auto scopes = std::make_unique<re2::RE2>(scopes_expression(outer), options);
+    auto last_part = std::make_unique<re2::RE2>(last, options);
+    if (scopes->ok() && last_part->ok()) {
+        compiled.scopes = std::move(scopes);
+        compiled.last = std::move(last_part);
+    }
 }
 
 // What the pre-filter asks of a file: the literals the piece of the expression needs.
@@ -133,9 +179,12 @@ bool prepare_query(std::string& error) {
         name_pattern = "(?:.*::)?(?:" + pattern + ")";
     }
     compiled.name = std::make_unique<re2::RE2>(name_pattern, options);
+    if (is_qualified_query()) {
+        prepare_split(pattern, options);
+    }
     std::string_view piece = pattern;
-    if (name_test_applies() && is_qualified_query() &&
-        !last_component_of_expression(pattern, piece)) {
+    std::string_view outer;
+    if (name_test_applies() && is_qualified_query() && !split_expression(pattern, outer, piece)) {
         return true;
     }
     prepare_filter(piece, options);
@@ -186,6 +235,25 @@ bool name_matches(std::string_view name) {
     return is_qualified_query() && name.size() >= query.size() + scope.size() &&
            equal(name.substr(name.size() - query.size()), query) &&
            name.substr(name.size() - query.size() - scope.size(), scope.size()) == scope;
+}
+
+bool qualified_name_matches(const scoped_name& name) {
+    if (s::use_regex) {
+        const compiled_regex& compiled = regex();
+        if (!compiled.last) {
+            return name_matches(name.text);
+        }
+        const bool last_matches = s::exact_match
+                                      ? re2::RE2::FullMatch(name.last(), *compiled.last)
+                                      : re2::RE2::PartialMatch(name.last(), *compiled.last);
+        return last_matches && re2::RE2::PartialMatch(name.scopes(), *compiled.scopes);
+    }
+    const std::size_t split = s::query.rfind(scope);
+    const std::string_view outer = s::query.substr(0, split);
+    const std::string_view last = s::query.substr(split + scope.size());
+    const bool last_matches =
+        s::exact_match ? equal(name.last(), last) : contains(name.last(), last);
+    return last_matches && scopes_match(name.scopes(), outer);
 }
 
 bool text_matches(std::string_view text) {

@@ -4,6 +4,8 @@
 // expression (--regex); with ASCII case or without (-i); against a cursor's name, or against
 // its qualified name when the query holds "::".
 
+#include "core/search_types.hpp"
+
 #include <string>
 #include <string_view>
 
@@ -26,6 +28,12 @@ bool passes_pre_filter(std::string_view content);
 // The name test's comparison: the query in the name (-E: the name itself, or for a qualified
 // name its end after a "::").
 bool name_matches(std::string_view name);
+
+// The name test of a qualified query, split at its last "::": the part after it in the name's
+// last component (-E: equal to it), the part before it at the end of the name's scopes (-E: all
+// of them, or those after a "::"). A --regex pattern that cannot be split there is compared
+// with the whole qualified name.
+bool qualified_name_matches(const scoped_name& name);
 
 // The text test's comparison: the query anywhere in the text.
 bool text_matches(std::string_view text);

@@ -5,8 +5,12 @@
 #include "temp_tree.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,7 +41,8 @@ std::string database_with(const std::string& entry) {
 }
 
 const std::string gcc_entry = database_with(
-    R"("arguments": ["g++", "-DWITH_TURBO", "-Ivendor/api", "-fconserve-stack", "-c", )"
+    R"("arguments": ["g++", "-DWITH_TURBO", "-Ivendor/api", "-fconserve-stack", "-mavx512er", )"
+    R"("-c", )"
     R"("src/app.cpp", "-o", "build/app.o", "-MD", "-MF", "build/app.d"])");
 
 TEST(compile_commands, finds_what_only_the_database_makes_visible) {
@@ -73,15 +78,94 @@ TEST(compile_commands, finds_what_only_the_database_makes_visible) {
     EXPECT_EQ(sorted_blocks(search(with_database)), size);
 }
 
-TEST(compile_commands, options_clang_does_not_take_are_left_out_and_named_when_verbose) {
+TEST(compile_commands, options_left_out_are_named_when_verbose) {
     temp_tree build;
     build.write("compile_commands.json", gcc_entry);
     const process_result verbose =
         search({"--nc", "--verbose", "-p", build.path(), "-F", "turbo_speed", "."});
     EXPECT_EQ(verbose.status, 0);
-    EXPECT_EQ(verbose.err,
-              "pyrn: left out the options that clang does not take: -fconserve-stack\n");
+    // GCC's own option is no language flag; clang 19 no longer knows a target feature.
+    EXPECT_EQ(verbose.err, "pyrn: left out the options that a parse does not need: "
+                           "-fconserve-stack\n"
+                           "pyrn: left out the options that clang does not take: -mavx512er\n");
     EXPECT_NE(verbose.out.find("int turbo_speed(int gear)"), std::string::npos) << verbose.out;
+}
+
+// A cloned project that ships the programs clang's driver runs to ask for the GPU's
+// architecture, and a header that only its owner may read.
+void write_hostile_project(const temp_tree& project) {
+    for (const char* tool : {"tools/nvptx-arch", "tools/amdgpu-arch"}) {
+        project.write(tool, "#!/bin/sh\ntouch \"$0.ran\"\necho sm_70\n");
+        project.set_mode(tool, std::filesystem::perms::owner_all);
+    }
+    project.write("tools/options.rsp", "-fopenmp --offload-arch=native -Btools/\n");
+    project.write("mod/m.h", "int open_module();\n");
+    project.write("mod/module.modulemap", "module m { header \"m.h\" export * }\n");
+    project.write("secret.h", "int open_secret();\n");
+    project.set_mode("secret.h", std::filesystem::perms::owner_read);
+    project.write("main.cpp", "#include \"mod/m.h\"\n#ifdef CLEAN\nint open_clean();\n#endif\n"
+                              "int open_main() { return 0; }\n");
+    project.write("src/other.cpp", "int open_other() { return 1; }\n"); // takes main's entry
+    project.make_dir("home");
+}
+
+std::set<std::string> files_below(const std::string& root) {
+    std::set<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        files.insert(entry.path().native());
+    }
+    return files;
+}
+
+TEST(compile_commands, entries_neither_run_programs_nor_write_files) {
+    temp_tree project;
+    write_hostile_project(project);
+    const struct {
+        std::vector<std::string> hostile;
+        std::vector<std::string> clean; // what a parse takes of it
+    } cases[] = {
+        {{"-fopenmp", "--offload-arch=native", "-Btools/"}, {"-fopenmp"}},
+        {{"-fopenmp", "--offload-arch=native", "--nvptx-arch-tool=tools/nvptx-arch",
+          "--amdgpu-arch-tool=tools/amdgpu-arch"},
+         {"-fopenmp"}},
+        {{"-x", "cuda", "--cuda-gpu-arch=native", "-Btools/"}, {"-x", "cuda"}},
+        {{"@tools/options.rsp"}, {}},
+        {{"-Wp,-MD,deps.d"}, {}},
+        {{"--write-dependencies", "--output=out"}, {}},
+        {{"-H", "-Xclang", "-header-include-file", "-Xclang", "headers.txt"}, {}},
+        {{"-fmodules", "-fmodules-cache-path=modules"}, {}},
+        {{"-fmodules"}, {}}, // into $HOME/.cache
+        {{"-include", "secret.h", "-Xclang", "-module-dependency-dir", "-Xclang", "copies"},
+         {"-include", "secret.h"}},
+        {{"-fplugin=tools/plugin.so", "-Xclang", "-load", "-Xclang", "tools/plugin.so"}, {}},
+    };
+    std::map<std::vector<std::string>, std::vector<block>> clean_runs;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.hostile));
+        auto search_with = [&](const std::vector<std::string>& options) {
+            std::vector<std::string> arguments{"clang++", "-DCLEAN"};
+            arguments.insert(arguments.end(), options.begin(), options.end());
+            arguments.insert(arguments.end(), {"-c", "main.cpp", "-o", "main.o"});
+            const nlohmann::json entry = {
+                {"directory", project.path()}, {"file", "main.cpp"}, {"arguments", arguments}};
+            project.write("build/compile_commands.json", nlohmann::json::array({entry}).dump());
+            testing_support::process_options in_project;
+            in_project.cwd = project.path();
+            return sorted_blocks(testing_support::run_process(
+                {"env", "HOME=" + project.path("home"), testing_support::pyrn_binary(), "--nc",
+                 "-p", "build", "open", "."},
+                in_project));
+        };
+        auto known = clean_runs.find(c.clean);
+        if (known == clean_runs.end()) {
+            known = clean_runs.emplace(c.clean, search_with(c.clean)).first;
+        }
+        const std::vector<block>& clean = known->second;
+        EXPECT_EQ(clean.size(), 5u); // main's two, the module's, the secret's, other's
+        const std::set<std::string> files = files_below(project.path());
+        EXPECT_EQ(search_with(c.hostile), clean);
+        EXPECT_EQ(files_below(project.path()), files);
+    }
 }
 
 TEST(compile_commands, unusable_databases_end_the_run_with_one_line) {

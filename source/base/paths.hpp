@@ -14,6 +14,7 @@ std::string joined(const std::string& directory, std::string_view path);
 // joined, then lexically normal: the form in which a compilation database's files are compared.
 std::string absolute_in(const std::string& directory, std::string_view path);
 
+bool starts_with(std::string_view text, std::string_view start);
 bool ends_with(std::string_view text, std::string_view end);
 
 } // namespace search

@@ -4,6 +4,7 @@
 #include "base/paths.hpp"
 #include "core/source_files.hpp"
 #include "clang/clang_handles.hpp"
+#include "clang/entry_options.hpp"
 
 #include <clang-c/CXCompilationDatabase.h>
 #include <clang-c/Index.h>
@@ -64,30 +65,44 @@ std::string refusal_reason(const std::string& captured) {
     return captured.substr(start, captured.find('\n', start) - start);
 }
 
-// The arguments from args[i] on that only concern outputs: 0, 1, or 2 with a separate value.
-std::size_t output_arguments(const std::vector<std::string>& args, std::size_t i) {
-    static const std::unordered_set<std::string_view> alone{"-c",  "-S",   "-E",  "-M",  "-MM",
-                                                            "-MD", "-MMD", "-MP", "-MG", "-MV"};
-    static const std::string_view with_value[] = {"-o", "-MF", "-MT", "-MQ", "-MJ"};
-    const std::string_view arg = args[i];
-    if (alone.count(arg) != 0) {
-        return 1;
-    }
-    for (std::string_view option : with_value) {
-        if (arg == option) {
-            return i + 1 < args.size() ? 2 : 1;
-        }
-        // -ofile, -MFfile; but -objc... is another option altogether.
-        if (arg.size() > option.size() && arg.compare(0, option.size(), option) == 0 &&
-            arg.compare(0, 4, "-obj") != 0) {
-            return 1;
-        }
-    }
-    return 0;
-}
-
 std::string normal(const fs::path& path) {
     return path.lexically_normal().native();
+}
+
+// Keeps in command the arguments of an entry (the compiler first) that a parse takes, and
+// returns the others but the source file and the outputs, which every entry names.
+std::vector<std::string> take_parse_options(const std::vector<std::string>& arguments,
+                                            compile_command& command) {
+    std::vector<std::string> left_out;
+    for (std::size_t k = 1; k < arguments.size();) {
+        if (const std::size_t length = parse_option_length(arguments, k)) {
+            const auto first = arguments.begin() + static_cast<std::ptrdiff_t>(k);
+            command.arguments.insert(command.arguments.end(), first,
+                                     first + static_cast<std::ptrdiff_t>(length));
+            k += length;
+        } else if (const std::size_t outputs = output_option_length(arguments, k)) {
+            k += outputs;
+        } else {
+            const std::string& arg = arguments[k++];
+            const bool is_source =
+                !starts_with(arg, "-") && absolute_in(command.directory, arg) == command.file;
+            if (!is_source) {
+                left_out.push_back(arg);
+            }
+        }
+    }
+    return left_out;
+}
+
+// One line for each distinct set of options left out.
+void say_left_out(const std::vector<std::string>& left_out, std::unordered_set<std::string>& said) {
+    if (left_out.empty()) {
+        return;
+    }
+    std::string list = fmt::format("{}", fmt::join(left_out, " "));
+    if (said.insert(list).second) {
+        report("left out the options that a parse does not need: " + list);
+    }
 }
 
 // The language a file is compiled as: the last -x before it, else its suffix's.
@@ -181,6 +196,7 @@ compile_database::load(const std::string& path, std::vector<std::string> include
     database->verbose = verbose;
     const commands_handle all(clang_CompilationDatabase_getAllCompileCommands(loaded.get()));
     std::unordered_map<std::string, bool> existing_dirs;
+    std::unordered_set<std::string> said_left_out;
     for (unsigned i = 0, n = clang_CompileCommands_getSize(all.get()); i < n; ++i) {
         CXCompileCommand entry = clang_CompileCommands_getCommand(all.get(), i);
         compile_command command;
@@ -200,18 +216,9 @@ compile_database::load(const std::string& path, std::vector<std::string> include
         if (arguments.empty() || !dir.first->second) {
             continue;
         }
-        for (std::size_t k = 1; k < arguments.size();) {
-            if (const std::size_t outputs = output_arguments(arguments, k)) {
-                k += outputs;
-                continue;
-            }
-            const std::string& arg = arguments[k++];
-            if (arg.empty() || arg[0] != '-') {
-                if (absolute_in(command.directory, arg) == command.file) {
-                    continue;
-                }
-            }
-            command.arguments.push_back(arg);
+        const std::vector<std::string> left_out = take_parse_options(arguments, command);
+        if (verbose) {
+            say_left_out(left_out, said_left_out);
         }
         command.language = language_of(command.arguments, command.file);
         database->commands.push_back(std::move(command));

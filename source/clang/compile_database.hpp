@@ -20,8 +20,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// One entry: its directory, its file (absolute) and the arguments that matter for a parse:
-// no compiler name, no source file, no option that only concerns outputs.
+// One entry: its directory, its file (absolute) and the options of its arguments that a parse
+// takes (clang/entry_options.hpp): no compiler name, no source file, nothing else.
 struct compile_command {
     std::string directory;
     std::string file;
@@ -33,8 +33,8 @@ class compile_database {
 public:
     // Reads path, a build directory holding compile_commands.json or that file itself.
     // include_arguments are the command line's "-I" options (absolute), added after an
-    // entry's; verbose says which options clang does not take. Throws database_error when
-    // the database is missing or cannot be read.
+    // entry's; verbose says which options are left out, and which clang does not take.
+    // Throws database_error when the database is missing or cannot be read.
     static std::unique_ptr<compile_database>
     load(const std::string& path, std::vector<std::string> include_arguments, bool verbose);
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -314,6 +316,121 @@ TEST(cache, survives_two_processes_at_once_and_one_killed_while_writing) {
     const auto killed = joined({"--cache", cache.path("killed")}, arguments);
     EXPECT_EQ(blocks_of(testing_support::run_pyrn(killed).out), expected);
     EXPECT_EQ(blocks_of(answered_from_cache("", killed).out), expected);
+}
+
+// --- whom the cache trusts ------------------------------------------------------------------
+
+constexpr uid_t nobody = 65534;
+
+// A directory or file of the places tree, given to nobody with the mode.
+void give_to_nobody(const temp_tree& places, const std::string& relative, mode_t mode) {
+    ASSERT_EQ(chown(places.path(relative).c_str(), nobody, nobody), 0) << relative;
+    ASSERT_EQ(chmod(places.path(relative).c_str(), mode), 0) << relative;
+}
+
+// An SQLite database of nobody's own, which no cache may change.
+void write_own_database(const temp_tree& places, const std::string& relative) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(places.path(relative).c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db,
+                           "PRAGMA user_version = 7; CREATE TABLE entries (note TEXT); "
+                           "INSERT INTO entries VALUES ('mine');",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    give_to_nobody(places, relative, 0600);
+}
+
+TEST(cache_trust, a_cache_that_others_can_change_or_that_is_not_pyrns_is_refused_and_left_alone) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "making files of another user needs root";
+    }
+    temp_tree tree;
+    tree.write("a.cpp", "int probe_a() { return 1; }\n");
+    temp_tree places;
+    places.make_dir("shared");
+    ASSERT_EQ(chmod(places.path("shared").c_str(), 01777), 0);
+    for (const char* dir : {"open", "linked", "dangling", "foreign", "used_by_root"}) {
+        places.make_dir(dir);
+        give_to_nobody(places, dir, dir == std::string("open") ? 0777 : 0700);
+    }
+    write_own_database(places, "own.sqlite");
+    places.symlink(places.path("own.sqlite"), "linked/cursors.sqlite");
+    places.symlink(places.path("created.sqlite"), "dangling/cursors.sqlite");
+    write_own_database(places, "foreign/cursors.sqlite");
+    places.write("used_by_root/cursors.sqlite", "");
+    places.make_dir("writable_parent/mine");
+    ASSERT_EQ(chmod(places.path("writable_parent").c_str(), 0777), 0);
+    give_to_nobody(places, "writable_parent/mine", 0700);
+    const std::string own = testing_support::read_file(places.path("own.sqlite"));
+    settle();
+
+    const std::vector<std::string> query{"--nc", "-F", "probe", tree.path()};
+    const std::string expected = testing_support::run_pyrn(query).out;
+    const struct {
+        std::string dir;
+        std::string line;
+    } cases[] = {
+        {places.path("shared"), places.path("shared") + ": it belongs to another user"},
+        {places.path("open"), places.path("open") + ": other users can write to it"},
+        {places.path("linked"), places.path("linked/cursors.sqlite") + ": it is a symbolic link"},
+        {places.path("dangling"),
+         places.path("dangling/cursors.sqlite") + ": it is a symbolic link"},
+        {places.path("foreign"),
+         places.path("foreign/cursors.sqlite") + ": not a database of pyrn's cache"},
+        {places.path("used_by_root"),
+         places.path("used_by_root/cursors.sqlite") + ": it belongs to another user"},
+        {places.path("writable_parent/mine"), places.path("writable_parent/mine") +
+                                                  ": another user can change " +
+                                                  places.path("writable_parent")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dir);
+        const process_result result =
+            testing_support::run_pyrn_as_nobody(tree.path(), joined({"--cache", c.dir}, query));
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, expected);
+        EXPECT_EQ(result.err, "pyrn: " + c.line + "\n");
+    }
+    EXPECT_TRUE(testing_support::read_file(places.path("own.sqlite")) == own) << "changed";
+    EXPECT_FALSE(std::filesystem::exists(places.path("own.sqlite-wal")));
+    EXPECT_FALSE(std::filesystem::exists(places.path("created.sqlite")));
+    EXPECT_EQ(change_database(places.path("foreign"), "SELECT note FROM entries"), "mine");
+}
+
+TEST(cache_trust, a_cache_is_private_to_its_user) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "running as another user needs root";
+    }
+    temp_tree tree;
+    tree.write("a.cpp", "int probe_a() { return 1; }\n");
+    temp_tree places;
+    places.make_dir("home");
+    give_to_nobody(places, "home", 0755);
+    const std::string cache = places.path("home/cache");
+    settle();
+    const std::vector<std::string> query{"--nc", "-F", "probe", tree.path()};
+    const std::string expected = testing_support::run_pyrn(query).out;
+    const auto cached = joined({"--cache", cache}, query);
+
+    const process_result filled = testing_support::run_pyrn_as_nobody(tree.path(), cached);
+    EXPECT_EQ(filled.err, "");
+    EXPECT_EQ(filled.out, expected);
+    for (const char* file : {"cursors.sqlite", "cursors.sqlite-wal", "cursors.sqlite-shm"}) {
+        struct stat info {};
+        if (stat((cache + "/" + file).c_str(), &info) == 0) {
+            EXPECT_EQ(info.st_mode & 0777, 0600u) << file;
+        }
+    }
+    // Another user's search must neither use it nor leave files that its owner cannot write.
+    const process_result other = testing_support::run_pyrn(cached);
+    EXPECT_EQ(other.out, expected);
+    EXPECT_EQ(other.err, "pyrn: " + cache + ": it belongs to another user\n");
+    tree.write("a.cpp", "int probe_a() { return 1; }\nint probe_b() { return 2; }\n");
+    settle();
+    const process_result refilled = testing_support::run_pyrn_as_nobody(tree.path(), cached);
+    EXPECT_EQ(refilled.err, "");
+    EXPECT_EQ(refilled.out, testing_support::run_pyrn(query).out);
 }
 
 } // namespace

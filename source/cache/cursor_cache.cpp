@@ -1,6 +1,7 @@
 #include "cache/cursor_cache.hpp"
 
 #include "base/messages.hpp"
+#include "cache/cache_place.hpp"
 #include "match/kinds.hpp"
 #include "clang/libclang_loader.hpp"
 
@@ -11,7 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -25,6 +25,9 @@ namespace fs = std::filesystem;
 // Raised whenever the layout of an entry or of the database changes: entries of another
 // version are never read, and a database of another version is emptied.
 constexpr std::uint32_t format_version = 4;
+// What marks a database as pyrn's cache ("pyrn"); no other database is ever changed.
+constexpr std::int32_t application_id = 0x7079726e;
+constexpr const char* not_ours = "not a database of pyrn's cache";
 constexpr char magic[8] = {'p', 'y', 'r', 'n', 'c', 'u', 'r', 's'};
 
 struct entry_header {
@@ -194,6 +197,38 @@ file_state state_of(const char* path) {
             nanoseconds(info.st_ctim), static_cast<std::uint64_t>(info.st_ino)};
 }
 
+enum class database_state { current, outdated, empty, foreign };
+
+bool single_integer(sqlite3* database, const char* sql, std::int64_t& value) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(database, sql, -1, &statement, nullptr) != SQLITE_OK) {
+        return false;
+    }
+    const bool read = sqlite3_step(statement) == SQLITE_ROW;
+    value = read ? sqlite3_column_int64(statement, 0) : 0;
+    sqlite3_finalize(statement);
+    return read;
+}
+
+// What a database holds, read without changing it; false when it cannot be read.
+bool read_state(sqlite3* database, database_state& state) {
+    std::int64_t id = 0;
+    std::int64_t version = 0;
+    std::int64_t objects = 0;
+    if (!single_integer(database, "PRAGMA application_id", id) ||
+        !single_integer(database, "PRAGMA user_version", version) ||
+        !single_integer(database, "SELECT count(*) FROM sqlite_master", objects)) {
+        return false;
+    }
+    if (id == application_id) {
+        state = version == format_version ? database_state::current : database_state::outdated;
+    } else {
+        const bool blank = id == 0 && version == 0 && objects == 0;
+        state = blank ? database_state::empty : database_state::foreign;
+    }
+    return true;
+}
+
 // What the loaded libclang and the working directory are known by: another build of the
 // library has another size or time stamp.
 std::string identity_of_run() {
@@ -219,43 +254,37 @@ cursor_cache::~cursor_cache() {
 }
 
 std::unique_ptr<cursor_cache> cursor_cache::open(const std::string& dir) {
-    auto refuse = [&](const std::string& reason) {
-        report(dir, reason);
+    refusal why;
+    const std::string file = private_database_path(dir, why);
+    if (file.empty()) {
+        report(why.subject, why.reason);
         return nullptr;
-    };
-    std::error_code error;
-    const fs::path parent = fs::path(dir).parent_path();
-    if (!parent.empty()) {
-        fs::create_directories(parent, error);
-    }
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-        return refuse(std::strerror(errno));
-    }
-    struct stat info {};
-    if (stat(dir.c_str(), &info) != 0) {
-        return refuse(std::strerror(errno));
-    }
-    if (!S_ISDIR(info.st_mode)) {
-        return refuse(std::strerror(ENOTDIR));
-    }
-    if (access(dir.c_str(), W_OK | X_OK) != 0) {
-        return refuse(std::strerror(errno));
     }
     std::unique_ptr<cursor_cache> cache(new cursor_cache(dir));
-    const std::string file = (fs::path(dir) / "cursors.sqlite").native();
+    const std::string shown = (fs::path(dir) / database_name).native();
+    // The file is there, made private: SQLite must neither create it nor follow a link to it.
     if (sqlite3_open_v2(file.c_str(), &cache->database,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK ||
-        !cache->prepare()) {
-        return refuse(sqlite3_errmsg(cache->database));
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
+                        nullptr) != SQLITE_OK) {
+        report(shown, sqlite3_errmsg(cache->database));
+        return nullptr;
+    }
+    std::string reason;
+    if (!cache->prepare(reason)) {
+        report(shown, reason);
+        return nullptr;
     }
     return cache;
 }
 
 // WAL lets readers and one writer of several processes work at once, and a write that is cut
 // off leaves the last whole state. Reads through a memory map copy each entry once.
-bool cursor_cache::prepare() {
+bool cursor_cache::prepare(std::string& reason) {
     sqlite3_busy_timeout(database, 10'000);
+    // Nothing is written to a database before it is known to be pyrn's.
+    if (!take_format(reason)) {
+        return false;
+    }
     // Two processes creating the database at once can find the journal mode locked, which
     // the busy timeout does not cover: the set-up is tried again.
     int result = SQLITE_BUSY;
@@ -269,33 +298,57 @@ bool cursor_cache::prepare() {
             usleep(20'000);
         }
     }
-    if (result != SQLITE_OK || !current_format()) {
-        return false;
+    const bool ready = result == SQLITE_OK &&
+                       sqlite3_prepare_v2(database, "SELECT value FROM entries WHERE key = ?", -1,
+                                          &select, nullptr) == SQLITE_OK &&
+                       sqlite3_prepare_v2(database, "INSERT OR REPLACE INTO entries VALUES (?, ?)",
+                                          -1, &insert, nullptr) == SQLITE_OK;
+    if (!ready) {
+        reason = sqlite3_errmsg(database);
     }
-    return sqlite3_prepare_v2(database, "SELECT value FROM entries WHERE key = ?", -1, &select,
-                              nullptr) == SQLITE_OK &&
-           sqlite3_prepare_v2(database, "INSERT OR REPLACE INTO entries VALUES (?, ?)", -1, &insert,
-                              nullptr) == SQLITE_OK;
+    return ready;
 }
 
-// A database of another format version is emptied and takes this one's.
-bool cursor_cache::current_format() {
-    sqlite3_stmt* version = nullptr;
-    if (sqlite3_prepare_v2(database, "PRAGMA user_version", -1, &version, nullptr) != SQLITE_OK) {
+// A database of this format is used as it is, pyrn's own of another format is emptied and
+// takes this one, a new one is set up; any other database is refused and left as it is.
+bool cursor_cache::take_format(std::string& reason) {
+    database_state state{};
+    if (!read_state(database, state)) {
+        reason = sqlite3_errmsg(database);
         return false;
     }
-    const bool read = sqlite3_step(version) == SQLITE_ROW;
-    const auto found = static_cast<std::uint32_t>(read ? sqlite3_column_int64(version, 0) : 0);
-    sqlite3_finalize(version);
-    if (!read || found == format_version) {
-        return read;
+    if (state == database_state::current) {
+        return true;
     }
-    const std::string reset =
-        fmt::format("BEGIN IMMEDIATE; DROP TABLE IF EXISTS entries; "
-                    "CREATE TABLE entries (key BLOB PRIMARY KEY, value BLOB NOT NULL); "
-                    "PRAGMA user_version = {}; COMMIT;",
-                    format_version);
-    return sqlite3_exec(database, reset.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (state == database_state::foreign) {
+        reason = not_ours;
+        return false;
+    }
+    if (sqlite3_exec(database, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        reason = sqlite3_errmsg(database);
+        return false;
+    }
+    // Another pyrn may have set it up in the meantime.
+    bool done = read_state(database, state);
+    if (done && state == database_state::foreign) {
+        reason = not_ours;
+        done = false;
+    } else if (done && state != database_state::current) {
+        const std::string reset =
+            fmt::format("DROP TABLE IF EXISTS entries; "
+                        "CREATE TABLE entries (key BLOB PRIMARY KEY, value BLOB NOT NULL); "
+                        "PRAGMA application_id = {}; PRAGMA user_version = {};",
+                        application_id, format_version);
+        done = sqlite3_exec(database, reset.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    if (!done || sqlite3_exec(database, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        if (reason.empty()) {
+            reason = sqlite3_errmsg(database);
+        }
+        sqlite3_exec(database, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    return true;
 }
 
 cache_key cursor_cache::key_for(std::string_view absolute_path,

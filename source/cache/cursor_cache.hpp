@@ -40,8 +40,9 @@ struct file_state {
 
 class cursor_cache {
 public:
-    // Opens the cache in dir, creating dir (mode 0700) and its database if missing. When the
-    // cache cannot be used, says why in one line on standard error and returns nothing.
+    // Opens the cache in dir, creating dir (mode 0700) and its database (0600) if missing. When
+    // the cache cannot be used, or others could change it (cache/cache_place.hpp), or its
+    // database is not pyrn's, says why in one line on standard error and returns nothing.
     static std::unique_ptr<cursor_cache> open(const std::string& dir);
     ~cursor_cache();
     cursor_cache(const cursor_cache&) = delete;
@@ -77,8 +78,8 @@ private:
     std::mutex states_lock;
     std::unordered_map<std::string, file_state> states;
 
-    bool prepare();
-    bool current_format();
+    bool prepare(std::string& reason);
+    bool take_format(std::string& reason);
     const file_state& current_state(const std::string& path);
     bool still_valid(const std::vector<std::pair<std::string, file_state>>& included,
                      const std::vector<std::string>& absent);

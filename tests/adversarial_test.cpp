@@ -8,6 +8,8 @@
 #include <atomic>
 #include <filesystem>
 #include <random>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -223,6 +225,41 @@ TEST(bad_output, a_reader_that_goes_away_ends_the_run_quietly) {
     // Ended by SIGPIPE like any filter whose reader left, or by a write error: never a crash.
     EXPECT_TRUE(result.status == 128 + 13 || result.status == 2 || result.status == 0)
         << result.status;
+}
+
+// A message that standard error cannot take is lost, and nothing more: no match goes missing,
+// and no worker outlives the run (AddressSanitizer would see it read the settings' storage).
+TEST(bad_output, a_standard_error_that_takes_nothing_loses_no_match) {
+    temp_tree tree;
+    std::string deep = "d"; // long paths: the Checking lines fill a pipe after a few files
+    for (char level = 'a'; level < 'i'; ++level) {
+        deep += "/" + std::string(120, level);
+    }
+    std::set<std::string> expected;
+    for (int i = 0; i < 100; ++i) {
+        const std::string file = deep + "/" + std::to_string(i) + ".cpp";
+        tree.write(file, "int lost_" + std::to_string(i) + "() { return 0; }\n");
+        expected.insert(tree.path(file));
+    }
+    for (int i = 0; i < 50; ++i) {
+        const std::string loop = "loop" + std::to_string(i) + ".cpp";
+        tree.symlink(loop, "loops/" + loop);
+    }
+    for (auto err :
+         {testing_support::error_stream::full_disk, testing_support::error_stream::unread_pipe}) {
+        SCOPED_TRACE(static_cast<int>(err));
+        process_options options;
+        options.err = err;
+        auto result = run_pyrn(
+            {"--verbose", "--files-with-matches", "-j", "2", "lost_", tree.path()}, options);
+        expect_clean_end(result);
+        std::set<std::string> listed;
+        std::istringstream lines(result.out);
+        for (std::string line; std::getline(lines, line);) {
+            listed.insert(line);
+        }
+        EXPECT_TRUE(listed == expected) << listed.size() << " of " << expected.size() << " listed";
+    }
 }
 
 } // namespace

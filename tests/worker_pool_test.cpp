@@ -5,11 +5,32 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <numeric>
 #include <stdexcept>
 #include <thread>
 #include <vector>
+
+// Allocations of a thread fail while it asks for it, as they do when memory runs out.
+thread_local bool allocations_fail = false;
+
+void* operator new(std::size_t size) {
+    void* memory = allocations_fail ? nullptr : std::malloc(size != 0 ? size : 1);
+    if (memory == nullptr) {
+        throw std::bad_alloc();
+    }
+    return memory;
+}
+
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
 
 namespace {
 
@@ -120,6 +141,48 @@ TEST(worker_pool, a_throwing_task_neither_kills_its_worker_nor_blocks_the_wait) 
     pool.wait_all();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "pyrn: task failed: boom\n");
     EXPECT_EQ(count.load(), 1);
+}
+
+// Whatever ends the walk, the tasks that read the settings must not outlive it: the queued ones
+// are dropped, and a task that could not be queued is not waited for.
+TEST(worker_pool, cancelled_and_unqueued_tasks_are_not_waited_for) {
+    std::atomic<bool> release{false};
+    std::atomic<int> count{0};
+    auto pool = std::make_unique<worker_pool>(1);
+    pool->post([&] {
+        while (!release) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    int unqueued = 0;
+    for (int i = 0; i < 200; ++i) {
+        search::task counting = [&count] { ++count; };
+        allocations_fail = i >= 100; // the queue cannot grow any more
+        try {
+            pool->post(std::move(counting));
+        } catch (const std::bad_alloc&) {
+            ++unqueued;
+        }
+        allocations_fail = false;
+    }
+    EXPECT_GT(unqueued, 0);
+    pool->cancel_queued();
+    release = true;
+    std::atomic<bool> waited{false};
+    std::thread waiter([&] {
+        pool->wait_all();
+        waited = true;
+    });
+    for (int i = 0; i < 5000 && !waited; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!waited) {
+        waiter.detach();
+        pool.release(); // its destructor would wait for ever too
+        FAIL() << "wait_all waits for tasks that were never queued";
+    }
+    waiter.join();
+    EXPECT_EQ(count.load(), 0);
 }
 
 } // namespace

@@ -83,9 +83,13 @@ int search_run(int jobs, const std::string& path) {
         search::report(fmt::format("cannot start {} worker threads: {}", jobs, error.what()));
         return 2;
     }
+    // No worker outlives the run, whose strings the settings view.
+    struct stop_pool {
+        ~stop_pool() { searcher::pool.reset(); }
+    } stop_at_exit;
     searcher::directory_search(path.c_str());
     if (searcher::format == search::output_format::blocks) {
-        fmt::print(stdout, "\n");
+        search::say(stdout, "\n");
     }
     // A full disk or a closed output must not pass for a successful search.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

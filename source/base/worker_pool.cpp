@@ -42,7 +42,21 @@ void worker_pool::post(task callable) {
     // Counted before it is visible, so wait_all never sees zero while a task is queued.
     ++outstanding;
     std::lock_guard<std::mutex> guard(queue_lock);
-    pending.push_back(std::move(callable));
+    try {
+        pending.push_back(std::move(callable));
+    } catch (...) {
+        --outstanding; // never queued: wait_all must not wait for it
+        throw;
+    }
+}
+
+void worker_pool::cancel_queued() {
+    std::deque<task> dropped;
+    {
+        std::lock_guard<std::mutex> guard(queue_lock);
+        dropped.swap(pending);
+        outstanding -= static_cast<std::uint32_t>(dropped.size());
+    }
 }
 
 void worker_pool::wait_all() {

@@ -24,8 +24,11 @@ public:
     worker_pool(const worker_pool&) = delete;
     worker_pool& operator=(const worker_pool&) = delete;
 
+    // Queues a task. When it cannot be queued (no memory), throws and counts nothing.
     void post(task callable);
     void wait_all();
+    // Drops the tasks that no worker has taken yet; those running go on.
+    void cancel_queued();
 
     std::uint32_t size() const { return worker_count; }
 

@@ -21,8 +21,9 @@ class cursor_cache;
 
 class searcher {
 public:
-    // Process-wide owners, filled by the driver. They are destroyed in the order of their
-    // definitions (search/owners.cpp): clang_options first, the pool last.
+    // Process-wide owners, filled by the driver. The pool is stopped when the search run ends,
+    // however it ends, so that no worker outlives the strings the settings view; the others
+    // are destroyed at exit in the reverse order of their definitions (search/owners.cpp).
     static std::unique_ptr<worker_pool> pool;
     // The project's compilation database (-p), or nothing.
     static std::unique_ptr<compile_database> compile_commands;

@@ -56,7 +56,15 @@ void searcher::directory_search(const char* search_path) {
         report(path.native(), error.message());
         return true;
     };
-    walk_tree(fs::path(search_path), visit, report_and_go_on);
+    // The tasks read the settings, which live only as long as the run: whatever ends the walk,
+    // none may be left behind.
+    try {
+        walk_tree(fs::path(search_path), visit, report_and_go_on);
+    } catch (...) {
+        pool->cancel_queued();
+        pool->wait_all();
+        throw;
+    }
     pool->wait_all();
 }
 

@@ -14,7 +14,6 @@
 #include "clang/compile_database.hpp"
 #include "clang/file_arguments.hpp"
 
-#include <fmt/format.h>
 #include <xxhash.h>
 
 #include <sys/stat.h>
@@ -113,7 +112,7 @@ void searcher::file_search(std::string_view path, std::string_view content) {
         return;
     }
     if (verbose) {
-        fmt::print(message_stream(), "Checking {}\n", path);
+        say(message_stream(), "Checking {}\n", path);
     }
     file_arguments arguments(path, clang_options, compile_commands.get());
     file_context context;
@@ -150,7 +149,7 @@ void searcher::file_search(std::string_view path, std::string_view content) {
         if (context.failure) {
             std::rethrow_exception(context.failure);
         }
-        fmt::print(message_stream(), "Error: Visit children failed for {}\n", path);
+        say(message_stream(), "Error: Visit children failed for {}\n", path);
     }
     finish_file(context);
 }
@@ -213,12 +212,7 @@ CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit) {
 }
 
 [[noreturn]] void quit_on_parse_failure(std::string_view path) noexcept {
-    try {
-        fmt::print(message_stream(), "Error: Unable to parse translation unit {}. Quitting.\n",
-                   path);
-    } catch (...) {
-        // Ending the process is all that is left to do.
-    }
+    say(message_stream(), "Error: Unable to parse translation unit {}. Quitting.\n", path);
     // Static destructors would wait for this task, which never returns.
     std::fflush(stdout);
     std::_Exit(255);

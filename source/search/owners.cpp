@@ -8,7 +8,7 @@
 namespace search {
 
 // Static objects of one file are destroyed in the reverse order of these definitions: the
-// cache, the database and clang_options go before the pool.
+// cache, the database and clang_options go before the pool, which the search run has stopped.
 std::unique_ptr<worker_pool> searcher::pool;
 std::vector<const char*> searcher::clang_options;
 std::unique_ptr<compile_database> searcher::compile_commands;

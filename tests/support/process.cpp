@@ -37,13 +37,18 @@ pipe_pair make_pipe() {
     return {fds[0], fds[1]};
 }
 
-// Child side: wire the descriptors and exec; never returns.
+// Child side: wire the descriptors and exec; never returns. in_fd < 0 means /dev/null.
 [[noreturn]] void exec_child(const std::vector<std::string>& argv, const process_options& options,
-                             int out_fd, int err_fd) {
-    int null_fd = open("/dev/null", O_RDONLY);
-    dup2(null_fd, 0);
+                             int in_fd, int out_fd, int err_fd) {
+    dup2(in_fd >= 0 ? in_fd : open("/dev/null", O_RDONLY), 0);
     dup2(out_fd, 1);
+    if (options.err == error_stream::full_disk) {
+        err_fd = open("/dev/full", O_WRONLY);
+    }
     dup2(err_fd, 2);
+    if (options.err == error_stream::unread_pipe) {
+        fcntl(2, F_SETFL, fcntl(2, F_GETFL) | O_NONBLOCK);
+    }
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) {
         _exit(126);
     }
@@ -87,21 +92,30 @@ process_result run_process(const std::vector<std::string>& argv, const process_o
         out_read = out.read_end;
         out_write = out.write_end;
     }
+    // Held open by this side until the child has ended, so that a read never sees the end.
+    pipe_pair in{-1, -1};
+    if (options.stdin_stays_open) {
+        in = make_pipe();
+    }
     pid_t pid = fork();
     if (pid < 0) {
         fail("fork");
     }
     if (pid == 0) {
-        exec_child(argv, options, out_write, err.write_end);
+        exec_child(argv, options, in.read_end, out_write, err.write_end);
     }
     close(out_write);
     close(err.write_end);
+    if (in.read_end >= 0) {
+        close(in.read_end);
+    }
 
     process_result result;
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
-    pollfd fds[2] = {{out_read, POLLIN, 0}, {err.read_end, POLLIN, 0}};
-    int open_streams = 2;
+    const bool collect_err = options.err == error_stream::collected;
+    pollfd fds[2] = {{out_read, POLLIN, 0}, {collect_err ? err.read_end : -1, POLLIN, 0}};
+    int open_streams = collect_err ? 2 : 1;
     while (open_streams > 0) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
@@ -134,6 +148,12 @@ process_result run_process(const std::vector<std::string>& argv, const process_o
         if (errno != EINTR) {
             fail("waitpid");
         }
+    }
+    if (!collect_err) {
+        close(err.read_end);
+    }
+    if (in.write_end >= 0) {
+        close(in.write_end);
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;

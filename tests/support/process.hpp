@@ -12,10 +12,19 @@ struct process_result {
     bool timed_out = false;
 };
 
+// Where the child's standard error goes.
+enum class error_stream {
+    collected,  // into process_result::err
+    full_disk,  // /dev/full: every write fails
+    unread_pipe // a non-blocking pipe that no one reads: writes fail once it is full
+};
+
 struct process_options {
     std::string cwd;                 // empty: the test's own working directory
     bool stdout_is_terminal = false; // standard output is a pseudo-terminal
     bool close_stdout_early = false; // the reader goes away after the first byte
+    bool stdin_stays_open = false;   // standard input a pipe that never ends, not /dev/null
+    error_stream err = error_stream::collected;
     int timeout_seconds = 120;
 };
 

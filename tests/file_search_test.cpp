@@ -1,13 +1,16 @@
 // Reading a file, the per-file libclang arguments, the pre-filter and the file search's own
 // messages, in-process.
 
+#include "cache/cursor_cache.hpp"
 #include "file_search_support.hpp"
 #include "temp_tree.hpp"
 #include "clang/file_arguments.hpp"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -121,14 +124,30 @@ TEST(file_search, pre_filter_reads_the_content_given_not_the_file) {
     EXPECT_EQ(capture_stdout([&] { searcher::file_search(path, content); }), "");
 }
 
-TEST(file_search, file_that_vanished_after_reading_is_skipped) {
+// The bytes read are the bytes parsed, whatever the file holds by the time of the parse: the
+// cache stores the records under those bytes' hash, and a file gone since is searched as read.
+TEST(file_search, parses_the_bytes_it_read_not_the_file_again) {
     testing_support::temp_tree tree;
-    settings run("open");
-    searcher::verbose = true;
-    const std::string path = tree.path("gone.cpp");
-    const std::string content = read_file(fixture("functions.cpp"));
-    EXPECT_EQ(capture_stdout([&] { searcher::file_search(path, content); }),
-              "Checking " + path + "\n");
+    testing_support::temp_tree cache;
+    const std::string path = tree.path("a.cpp");
+    const std::string as_read = "int probe_read() { return 1; }\n";
+    tree.write("a.cpp", "// rewritten since\nint probe_rewritten() { return 2; }\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(30)); // older than the parse
+    settings run("probe");
+    const std::string expected =
+        "\n// " + path + " (Line: 1 to 1)\nint probe_read() { return 1; }\n";
+    searcher::cache = search::cursor_cache::open(cache.path());
+    EXPECT_EQ(capture_stdout([&] { searcher::file_search(path, as_read); }), expected);
+    searcher::cache.reset();
+    EXPECT_EQ(capture_stdout([&] { searcher::file_search(tree.path("gone.cpp"), as_read); }),
+              "\n// " + tree.path("gone.cpp") +
+                  " (Line: 1 to 1)\nint probe_read() { return 1; }\n");
+
+    tree.write("a.cpp", as_read); // the entry of these bytes holds their records
+    const auto answered =
+        testing_support::run_pyrn({"--nc", "--cache", cache.path(), "probe", tree.path()});
+    EXPECT_EQ(answered.out, expected + "\n");
+    EXPECT_EQ(answered.err, "");
 }
 
 TEST(file_search, empty_query_lets_every_non_empty_file_through) {

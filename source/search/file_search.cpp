@@ -54,7 +54,6 @@ bool visit_unit(CXTranslationUnit unit, file_context& context, const file_argume
                 const cache_slot* slot, const timespec& parse_start);
 CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit);
 [[noreturn]] void quit_on_parse_failure(std::string_view path) noexcept;
-bool can_open(const char* path);
 long regular_file_size(std::FILE* file);
 
 struct file_closer {
@@ -136,13 +135,11 @@ void searcher::file_search(std::string_view path, std::string_view content) {
     clock_gettime(CLOCK_REALTIME_COARSE, &parse_start);
     // Declared in this order so that the unit is disposed of before the index.
     const index_handle index(clang_createIndex(0, verbose ? 1 : 0));
+    CXUnsavedFile source = arguments.unsaved_source(content);
     const unit_handle unit(clang_parseTranslationUnit(
         index.get(), arguments.source.c_str(), arguments.list.data(),
-        static_cast<int>(arguments.list.size()), nullptr, 0, parse_flags));
+        static_cast<int>(arguments.list.size()), &source, 1, parse_flags));
     if (!unit) {
-        if (!can_open(path.data())) {
-            return; // gone since it was read: skipped like any file that cannot be opened
-        }
         quit_on_parse_failure(path);
     }
     if (!visit_unit(unit.get(), context, arguments, slot ? &*slot : nullptr, parse_start)) {
@@ -216,10 +213,6 @@ CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit) {
     // Static destructors would wait for this task, which never returns.
     std::fflush(stdout);
     std::_Exit(255);
-}
-
-bool can_open(const char* path) {
-    return file_handle(std::fopen(path, "rb")) != nullptr;
 }
 
 // The size of an opened regular file, or -1. A directory or a device can be opened too, but

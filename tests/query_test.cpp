@@ -2,6 +2,7 @@
 // inline scopes, out-of-line member definitions, overloads and same-named members.
 #include "output.hpp"
 #include "process.hpp"
+#include "temp_tree.hpp"
 
 #include <gtest/gtest.h>
 
@@ -101,12 +102,61 @@ TEST(queries, pre_filter_asks_what_a_match_needs) {
                   "int close_all(int handles) { return handles; }\n\n");
 }
 
+// RE2 lowers an expression's literals by Unicode's rules ("\xC3\x89" to "\xC3\xA9"), and with -i
+// matches the Kelvin sign for k: the pre-filter must not drop the files that hold them.
+TEST(queries, expressions_with_characters_beyond_ascii_find_what_they_match) {
+    const std::string capital_e_acute = "\xC3\x89";
+    const std::string small_e_acute = "\xC3\xA9";
+    const std::string kelvin_sign = "\xE2\x84\xAA";
+    testing_support::temp_tree pastry;
+    pastry.write("pastry.cpp", "int " + capital_e_acute + "clair_count() { return 1; }\nint " +
+                                   kelvin_sign + "elvin_scale() { return 2; }\n");
+    const std::string header = "\n// " + pastry.path("pastry.cpp");
+    const std::string eclair =
+        header + " (Line: 1 to 1)\nint " + capital_e_acute + "clair_count() { return 1; }\n\n";
+    const std::string kelvin =
+        header + " (Line: 2 to 2)\nint " + kelvin_sign + "elvin_scale() { return 2; }\n\n";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string out;
+    } cases[] = {
+        {{"-F", capital_e_acute + "clair"}, eclair}, // what the plain query finds
+        {{"--regex", "-F", capital_e_acute + "clair"}, eclair},
+        {{"--regex", "-F", "-E", capital_e_acute + "clair_count"}, eclair},
+        {{"-i", "--regex", "-F", small_e_acute + "CLAIR"}, eclair},
+        {{"--regex", "-F", kelvin_sign + "elvin"}, kelvin},
+        {{"--regex", "-F", "\\x{212A}elvin"}, kelvin},
+        {{"-i", "--regex", "-F", "kelvin"}, kelvin},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        std::vector<std::string> arguments{"--nc"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        arguments.push_back(pastry.path());
+        EXPECT_EQ(testing_support::run_pyrn(arguments).out, c.out);
+    }
+}
+
 TEST(queries, malformed_expression_is_a_command_line_error) {
-    const process_result result = search({"--regex", "(abc"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err.rfind("Invalid regular expression: missing ): (abc\nUsage: pyrn ", 0), 0u)
-        << result.err;
+    const struct {
+        std::vector<std::string> arguments;
+        std::string message;
+    } cases[] = {
+        {{"--regex", "(abc"}, "missing ): (abc"},
+        // Compared with the end of a qualified name, the expression is put in a group, whose
+        // closing parenthesis an unclosed \Q takes in.
+        {{"--regex", "-E", "-F", "\\Qreader::is_open"},
+         "missing ): (?:.*::)?(?:\\Qreader::is_open)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const process_result result = search(c.arguments);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(
+            result.err.rfind("Invalid regular expression: " + c.message + "\nUsage: pyrn ", 0), 0u)
+            << result.err;
+    }
 }
 
 } // namespace

@@ -27,8 +27,9 @@ struct compiled_regex {
     std::unique_ptr<re2::RE2> scopes;
     std::unique_ptr<re2::RE2> last;
     re2::FilteredRE2 filter;
-    std::vector<std::string> atoms; // lower case; a file needs those the filter asks for
-    bool filtered = false;          // false: every file may hold a match
+    // For each of the filter's atoms, the pieces of it that a file holding it holds.
+    std::vector<std::vector<std::string>> atom_pieces;
+    bool filtered = false; // false: every file may hold a match
 };
 
 compiled_regex& regex() {
@@ -138,6 +139,38 @@ void prepare_split(std::string_view pattern, const re2::RE2::Options& options) {
     }
 }
 
+// RE2 lowers the Kelvin sign to k and the long s to s in its atoms, and with -i matches them
+// for k and s: where the expression may name either, a file need not hold those letters.
+std::string_view letters_for_non_ascii(std::string_view pattern) {
+    bool may_name_them = s::ignore_case || pattern.find("\\x") != std::string_view::npos;
+    for (const char c : pattern) {
+        may_name_them = may_name_them || static_cast<unsigned char>(c) >= 0x80;
+    }
+    return may_name_them ? "ks" : "";
+}
+
+// The atoms are lowered by Unicode's rules ("Éclair" gives "éclair"), the pre-filter folds
+// ASCII letters only: it looks for the runs of ASCII bytes between the others and the letters
+// that may stand for them, each of which a file holding the atom holds in some case.
+std::vector<std::string> ascii_pieces(std::string_view atom, std::string_view cuts) {
+    std::vector<std::string> pieces;
+    std::string piece;
+    for (const char c : atom) {
+        const bool cut =
+            static_cast<unsigned char>(c) >= 0x80 || cuts.find(c) != std::string_view::npos;
+        if (!cut) {
+            piece += c;
+        } else if (!piece.empty()) {
+            pieces.push_back(std::move(piece));
+            piece.clear();
+        }
+    }
+    if (!piece.empty()) {
+        pieces.push_back(std::move(piece));
+    }
+    return pieces;
+}
+
 // What the pre-filter asks of a file: the literals the piece of the expression needs.
 void prepare_filter(std::string_view piece, const re2::RE2::Options& options) {
     compiled_regex& compiled = regex();
@@ -145,8 +178,22 @@ void prepare_filter(std::string_view piece, const re2::RE2::Options& options) {
     if (compiled.filter.Add(piece, options, &id) != re2::RE2::NoError) {
         return;
     }
-    compiled.filter.Compile(&compiled.atoms);
-    compiled.filtered = !compiled.atoms.empty();
+    std::vector<std::string> atoms;
+    compiled.filter.Compile(&atoms);
+    const std::string_view cuts = letters_for_non_ascii(piece);
+    for (const std::string& atom : atoms) {
+        compiled.atom_pieces.push_back(ascii_pieces(atom, cuts));
+    }
+    compiled.filtered = !atoms.empty();
+}
+
+bool holds_atom(std::string_view content, const std::vector<std::string>& pieces) {
+    for (const std::string& piece : pieces) {
+        if (sse2_strcasestr(content, piece) == npos) {
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -182,6 +229,12 @@ bool prepare_query(std::string& error) {
     if (is_qualified_query()) {
         prepare_split(pattern, options);
     }
+    // Grouped, a pattern can fail where it compiled alone (an unclosed \Q takes the closing
+    // parenthesis in); unless its two parts serve instead, it would match nothing.
+    if (!compiled.name->ok() && !compiled.last) {
+        error = "Invalid regular expression: " + compiled.name->error();
+        return false;
+    }
     std::string_view piece = pattern;
     std::string_view outer;
     if (name_test_applies() && is_qualified_query() && !split_expression(pattern, outer, piece)) {
@@ -198,8 +251,8 @@ bool passes_pre_filter(std::string_view content) {
             return true;
         }
         std::vector<int> found;
-        for (std::size_t i = 0; i < compiled.atoms.size(); ++i) {
-            if (sse2_strcasestr(content, compiled.atoms[i]) != npos) {
+        for (std::size_t i = 0; i < compiled.atom_pieces.size(); ++i) {
+            if (holds_atom(content, compiled.atom_pieces[i])) {
                 found.push_back(static_cast<int>(i));
             }
         }

@@ -144,6 +144,19 @@ TEST(bad_content, huge_files_and_huge_lines) {
     EXPECT_LT(result.out.size(), 4096u); // the 10 MiB comment is not part of any snippet
 }
 
+TEST(bad_content, an_include_of_standard_input_reads_nothing) {
+    temp_tree tree;
+    tree.write("stdin.cpp", "#include \"/proc/self/fd/0\"\n#include \"/dev/stdin\"\n"
+                            "int stdin_fn() { return 0; }\n");
+    process_options options;
+    options.stdin_stays_open = true; // a terminal nobody types at
+    options.timeout_seconds = 30;
+    auto result = run_pyrn({"--nc", "-F", "stdin_fn", tree.path()}, options);
+    expect_clean_end(result);
+    EXPECT_EQ(result.out,
+              block(tree.path("stdin.cpp"), 3, 3, "int stdin_fn() { return 0; }") + "\n");
+}
+
 // --- tree shapes ----------------------------------------------------------------------------
 
 TEST(bad_tree, deep_nesting_many_files_and_odd_names) {

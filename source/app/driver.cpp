@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -72,6 +73,16 @@ bool load_compile_commands(const argparse::ArgumentParser& parser) {
     return true;
 }
 
+// Parses never read the terminal: a source that includes /dev/stdin or /proc/self/fd/0 finds
+// an empty file rather than waiting for input.
+void give_standard_input_nothing() {
+    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (null > 0) {
+        dup2(null, 0);
+        close(null);
+    }
+}
+
 int search_run(int jobs, const std::string& path) {
     if (jobs < 0) {
         search::report(fmt::format("the number of threads must not be negative, got {}", jobs));
@@ -103,6 +114,7 @@ int search_run(int jobs, const std::string& path) {
 
 int run(int argc, char** argv) {
     const bool stdout_is_terminal = isatty(1) == 1;
+    give_standard_input_nothing();
     std::ios_base::sync_with_stdio(false);
     std::cin.tie(nullptr);
 

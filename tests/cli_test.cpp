@@ -1,5 +1,6 @@
 #include "output.hpp"
 #include "process.hpp"
+#include "temp_tree.hpp"
 
 #include <gtest/gtest.h>
 
@@ -117,6 +118,36 @@ TEST(command_line, include_dir_may_be_repeated) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "\n");
     EXPECT_EQ(result.err, "");
+}
+
+// A query or a path that begins with '-' follows "--"; with -0 each listed path ends in a NUL,
+// so that a name holding a line feed cannot pass for two.
+TEST(command_line, double_dash_ends_the_options_and_null_ends_each_listed_path) {
+    testing_support::temp_tree tree;
+    const std::string code = "struct node { int b; };\nint arrow(node* a) { return a->b; }\n";
+    tree.write("-dir/one.cpp", code);
+    tree.write("-dir/new\nline.cpp", code);
+    const std::string block = " (Line: 2 to 2)\nint arrow(node* a) { return a->b; }\n\n";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string out;
+    } cases[] = {
+        {{"--nc", "-f", "*/one.cpp", "--", "->b", "-dir"}, "\n// -dir/one.cpp" + block},
+        {{"--nc", "-f", "*/one.cpp", "-F", "arrow", "--", "-dir"}, "\n// -dir/one.cpp" + block},
+        {{"-0", "--files-with-matches", "-f", "*/new*", "arrow", "--", "-dir/"},
+         std::string("-dir/new\nline.cpp") + '\0'},
+        {{"--null", "--files-with-matches", "-f", "*/one.cpp", "--", "->b", "-dir"},
+         std::string("-dir/one.cpp") + '\0'},
+    };
+    testing_support::process_options in_tree;
+    in_tree.cwd = tree.path();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const auto result = run_pyrn(c.arguments, in_tree);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(result.err, "");
+    }
 }
 
 } // namespace

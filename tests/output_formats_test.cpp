@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -20,6 +21,7 @@ namespace {
 
 using nlohmann::json;
 using testing_support::block;
+using testing_support::process_options;
 using testing_support::process_result;
 
 std::vector<std::string> lines_of(const std::string& out) {
@@ -176,6 +178,47 @@ TEST(output_formats, messages_go_to_standard_error_and_no_colour_reaches_a_termi
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "./src/shapes.cpp:25:5:int vertex_count() const { return count; }\n");
     EXPECT_EQ(result.err.rfind("Checking ./src/shapes.cpp\n", 0), 0u) << result.err;
+}
+
+// Escape sequences in a source (a clipboard write, a cleared screen) or in a file name must
+// not reach a terminal as such; piped output keeps every byte.
+TEST(output_formats, control_characters_reach_a_terminal_only_shown) {
+    testing_support::temp_tree tree;
+    const std::string comment = "/* \x1b]52;c;ZXZpbA==\x07 \x9b"
+                                "2J \xc2\x9b"
+                                "2J \x7f caf\xc3\xa9 */";
+    const std::string function = "int shown_fn() {\r\n    return 0; " + comment + "\r\n}";
+    tree.write("t\x1b[2Jitle.cpp", function + "\r\n");
+    const std::string path = tree.path("t\x1b[2Jitle.cpp");
+    const std::string shown_path = tree.path("t^[[2Jitle.cpp");
+    const std::string shown_function = "int shown_fn() {\r\n    return 0; /* ^[]52;c;ZXZpbA==^G "
+                                       "<9b>2J <9b>2J ^? caf\xc3\xa9 */\r\n}";
+    testing_support::process_options terminal;
+    terminal.stdout_is_terminal = true;
+    const struct {
+        std::vector<std::string> options;
+        bool on_terminal;
+        std::string out;
+    } cases[] = {
+        {{"--nc"}, false, "\n// " + path + " (Line: 1 to 3)\n" + function + "\n\n"},
+        {{"--nc"}, true, "\n// " + shown_path + " (Line: 1 to 3)\n" + shown_function + "\n\n"},
+        {{"--vimgrep"}, true, shown_path + ":1:1:int shown_fn() {\n"},
+        {{"--files-with-matches"}, true, shown_path + "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.options) + (c.on_terminal ? " on a terminal" : ""));
+        std::vector<std::string> arguments = c.options;
+        arguments.insert(arguments.end(), {"-F", "shown_fn", tree.path()});
+        const process_result result =
+            testing_support::run_pyrn(arguments, c.on_terminal ? terminal : process_options{});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, c.out);
+    }
+    // In colour, no control character is left but the colours' own escapes.
+    const std::string coloured =
+        testing_support::run_pyrn({"-F", "shown_fn", tree.path()}, terminal).out;
+    const std::string plain = std::regex_replace(coloured, std::regex("\x1b\\[[0-9;]*m"), "");
+    EXPECT_EQ(plain, "\n// " + shown_path + " (Line: 1 to 3)\n" + shown_function + "\n\n");
 }
 
 TEST(output_formats, json_keeps_every_byte_of_paths_and_snippets) {

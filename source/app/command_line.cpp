@@ -1,5 +1,6 @@
 #include "app/command_line.hpp"
 
+#include "base/paths.hpp"
 #include "base/tree_walk.hpp"
 #include "core/searcher.hpp"
 
@@ -57,6 +58,19 @@ const kind_option kind_options[] = {
       &searcher::search_for_reinterpret_cast, &searcher::search_for_const_cast}},
     {"--throw-expression", {&searcher::search_for_throw_expression}},
 };
+
+// The options that take a value: the word after one is its value, whatever it looks like.
+bool takes_value(std::string_view word) {
+    static constexpr std::string_view options[] = {
+        "-f", "--filter",           "-j",     "-I", "--include-dir", "-l", "--language", "--std",
+        "-p", "--compile-commands", "--cache"};
+    for (std::string_view option : options) {
+        if (word == option) {
+            return true;
+        }
+    }
+    return false;
+}
 
 bool is_include_dir_name(const fs::path& path) {
     const fs::path file_name = path.filename();
@@ -135,6 +149,40 @@ void configure_parser(argparse::ArgumentParser& parser) {
         .help("Keep what parses find in this directory and answer later searches from it");
     add_flag(parser, "Match ASCII letters without case", "-i", "--ignore-case");
     add_flag(parser, "Take the query as a regular expression (RE2)", "--regex");
+    add_flag(parser, "Follow each path of --files-with-matches with a NUL byte, not a line feed",
+             "-0", "--null");
+}
+
+command_words split_command_line(int argc, char** argv) {
+    command_words words;
+    bool options_ended = false;
+    for (int i = 0; i < argc; ++i) {
+        std::string word = argv[i];
+        if (options_ended) {
+            // argparse takes every word that begins with '-' for an option.
+            words.for_parser.push_back(search::starts_with(word, "-") ? std::string() : word);
+            words.after_options.push_back(std::move(word));
+        } else if (i > 0 && word == "--") {
+            options_ended = true;
+        } else {
+            const bool value_follows = i > 0 && takes_value(word) && i + 1 < argc;
+            words.for_parser.push_back(word == "-0" ? "--null" : std::move(word));
+            if (value_follows) {
+                words.for_parser.emplace_back(argv[++i]);
+            }
+        }
+    }
+    return words;
+}
+
+void take_words_after_options(const command_words& words, std::string& query, std::string& path) {
+    const std::vector<std::string>& after = words.after_options;
+    if (!after.empty()) {
+        path = after.back();
+    }
+    if (after.size() >= 2) {
+        query = after[after.size() - 2];
+    }
 }
 
 search::output_format chosen_format(const argparse::ArgumentParser& parser) {

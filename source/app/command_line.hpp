@@ -14,6 +14,18 @@ inline constexpr const char* version = "0.6.0";
 // Adds the arguments of pyrn's command line, in the order of the help listing.
 void configure_parser(argparse::ArgumentParser& parser);
 
+// The command line as argparse can read it. argparse knows neither "--" nor an option that
+// reads as a negative number: "-0" is handed over as "--null", and the words after "--" as
+// placeholders that take the positional places, while the words are kept apart.
+struct command_words {
+    std::vector<std::string> for_parser; // the program's name first
+    std::vector<std::string> after_options;
+};
+command_words split_command_line(int argc, char** argv);
+
+// The words after "--" in the last positional places: the path, and the query before it.
+void take_words_after_options(const command_words& words, std::string& query, std::string& path);
+
 // The output format chosen by --json, --vimgrep or --files-with-matches (at most one).
 search::output_format chosen_format(const argparse::ArgumentParser& parser);
 

@@ -121,8 +121,9 @@ int run(int argc, char** argv) {
     argparse::ArgumentParser parser("pyrn", version, argparse::default_arguments::all, true,
                                     std::cout);
     configure_parser(parser);
+    const command_words words = split_command_line(argc, argv);
     try {
-        parser.parse_args(argc, argv);
+        parser.parse_args(words.for_parser);
     } catch (const std::exception& error) {
         if (help_after_complete_parse(parser)) {
             std::cout << parser << std::endl;
@@ -132,8 +133,9 @@ int run(int argc, char** argv) {
         std::exit(1);
     }
 
-    const auto query = parser.get<std::string>("query");
-    const auto path = parser.get<std::string>("path");
+    auto query = parser.get<std::string>("query");
+    auto path = parser.get<std::string>("path");
+    take_words_after_options(words, query, path);
     const auto filter = parser.get<std::string>("--filter");
     const auto language = parser.get<std::string>("--language");
     const auto standard = parser.get<std::string>("--std");
@@ -169,6 +171,8 @@ int run(int argc, char** argv) {
     searcher::format = chosen_format(parser);
     searcher::use_color = stdout_is_terminal && !parser.get<bool>("--no-color") &&
                           searcher::format == search::output_format::blocks;
+    searcher::visible_controls = stdout_is_terminal;
+    searcher::null_separated = parser.get<bool>("--null");
     searcher::verbose = parser.get<bool>("--verbose");
     searcher::clang_options = build_clang_options(language, std_argument, include_arguments);
     searcher::ignore_single_line_results = parser.get<bool>("--ignore-single-line-results");

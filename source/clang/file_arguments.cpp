@@ -15,11 +15,16 @@ namespace {
 // instantiates no templates, so references further down lose their names.
 constexpr const char* no_error_limit = "-ferror-limit=0";
 
+// libclang puts the file's name among the arguments, where "-dir/a.cpp" would read as options.
+std::string parse_name(std::string_view path) {
+    return path.empty() || path[0] != '-' ? std::string(path) : "./" + std::string(path);
+}
+
 } // namespace
 
 file_arguments::file_arguments(std::string_view path, const std::vector<const char*>& options,
                                const compile_database* database)
-    : source(path) {
+    : source(parse_name(path)) {
     if (database != nullptr) {
         std::string absolute = absolute_in("", source);
         from_database = database->arguments_for(absolute);

@@ -37,7 +37,9 @@ struct file_arguments {
         return {source.c_str(), content.data(), static_cast<unsigned long>(content.size())};
     }
 
-    std::string source; // the path as given, or absolute with the database's arguments
+    // The path as given ("./" before one that begins with '-'), or absolute with the
+    // database's arguments.
+    std::string source;
     std::string parent;
     std::string grandparent;
     std::vector<std::string> from_database;

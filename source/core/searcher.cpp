@@ -12,6 +12,8 @@ bool searcher::ignore_single_line_results = false;
 bool searcher::use_color = false;
 bool searcher::include_expressions = false;
 output_format searcher::format = output_format::blocks;
+bool searcher::visible_controls = false;
+bool searcher::null_separated = false;
 
 bool searcher::search_for_enum = true;
 bool searcher::search_for_struct = true;

@@ -42,6 +42,10 @@ public:
     static bool use_color;
     static bool include_expressions;
     static output_format format;
+    // Standard output is a terminal: the control characters of what is printed are shown.
+    static bool visible_controls;
+    // --null: each path of the file list is followed by a NUL byte, not a line feed.
+    static bool null_separated;
 
     static bool search_for_enum;
     static bool search_for_struct;

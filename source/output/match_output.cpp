@@ -2,6 +2,7 @@
 
 #include "core/searcher.hpp"
 #include "output/highlighter.hpp"
+#include "output/visible_text.hpp"
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -12,41 +13,6 @@
 namespace search {
 
 namespace {
-
-// Length of the well-formed UTF-8 sequence at text[i], or 0: no overlong forms, no
-// surrogates, nothing above U+10FFFF.
-std::size_t utf8_sequence(std::string_view text, std::size_t i) {
-    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-    const unsigned lead = byte(i);
-    if (lead < 0x80) {
-        return 1;
-    }
-    std::size_t length = 0;
-    unsigned low = 0x80;
-    unsigned high = 0xbf; // the bounds of the second byte
-    if (lead >= 0xc2 && lead <= 0xdf) {
-        length = 2;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-        length = 3;
-        low = lead == 0xe0 ? 0xa0 : 0x80;
-        high = lead == 0xed ? 0x9f : 0xbf;
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-        length = 4;
-        low = lead == 0xf0 ? 0x90 : 0x80;
-        high = lead == 0xf4 ? 0x8f : 0xbf;
-    } else {
-        return 0;
-    }
-    if (text.size() - i < length || byte(i + 1) < low || byte(i + 1) > high) {
-        return 0;
-    }
-    for (std::size_t k = 2; k < length; ++k) {
-        if ((byte(i + k) & 0xc0) != 0x80) {
-            return 0;
-        }
-    }
-    return length;
-}
 
 bool is_valid_utf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
@@ -106,19 +72,31 @@ void write_json(const match& found) {
     fmt::print(stdout, "{}", line);
 }
 
+// Text as it is printed: on a terminal with its control characters shown.
+std::string_view shown(std::string_view text, std::string& storage) {
+    return searcher::visible_controls ? visible_controls(text, storage) : text;
+}
+
 // grep's format: the snippet's first line, without a carriage return before its line feed.
 void write_vimgrep(const match& found) {
     std::string_view first_line = found.snippet.substr(0, found.snippet.find('\n'));
     if (!first_line.empty() && first_line.back() == '\r') {
         first_line.remove_suffix(1);
     }
-    fmt::print(stdout, "{}:{}:{}:{}\n", found.path, found.start_line, found.column, first_line);
+    std::string path;
+    std::string line;
+    fmt::print(stdout, "{}:{}:{}:{}\n", shown(found.path, path), found.start_line, found.column,
+               shown(first_line, line));
 }
 
 } // namespace
 
 void searcher::print_match(std::string_view path, std::uint32_t start_line, std::uint32_t end_line,
                            std::string_view snippet) {
+    std::string shown_path;
+    std::string shown_snippet;
+    path = shown(path, shown_path);
+    snippet = shown(snippet, shown_snippet);
     fmt::memory_buffer out;
     auto sink = std::back_inserter(out);
     if (use_color) {
@@ -153,7 +131,9 @@ void report_match(file_context& file, const match& found) {
 
 void finish_file(const file_context& file) {
     if (searcher::format == output_format::files && file.matched) {
-        fmt::print(stdout, "{}\n", file.path);
+        std::string path;
+        const std::string_view end = searcher::null_separated ? std::string_view("\0", 1) : "\n";
+        fmt::print(stdout, "{}{}", shown(file.path, path), end);
     }
 }
 

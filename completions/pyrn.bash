@@ -45,7 +45,25 @@ _pyrn() {
         ;;
     esac
 
-    if [[ $cur == -* ]]; then
+    # The first positional argument is the query (free text), the second the directory; after
+    # "--" every word is positional.
+    local i positionals=0 options_ended=0
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        if ((options_ended)); then
+            ((positionals++))
+            continue
+        fi
+        case ${COMP_WORDS[i]} in
+        -f | --filter | -j | -I | --include-dir | -l | --language | --std | -p | --compile-commands | --cache)
+            ((i++)) # the option's value is not a positional argument
+            ;;
+        --) options_ended=1 ;;
+        -*) ;;
+        *) ((positionals++)) ;;
+        esac
+    done
+
+    if [[ $cur == -* ]] && ((!options_ended)); then
         _pyrn_words '-h --help -v --version -E --exact-match -f --filter -j
             --enum --struct --union --member-function --function --function-template -F
             --class --class-template --class-constructor --class-destructor -C
@@ -54,21 +72,9 @@ _pyrn() {
             --static-cast --dynamic-cast --reinterpret-cast --const-cast -c --throw-expression
             --isl --ignore-single-line-results -I --include-dir -l --language --std
             --nc --no-color --json --vimgrep --files-with-matches -p --compile-commands --cache -i --ignore-case
-            --regex' "$cur"
+            --regex -0 --null' "$cur"
         return 0
     fi
-
-    # The first positional argument is the query (free text), the second the directory.
-    local i positionals=0
-    for ((i = 1; i < COMP_CWORD; i++)); do
-        case ${COMP_WORDS[i]} in
-        -f | --filter | -j | -I | --include-dir | -l | --language | --std | -p | --compile-commands | --cache)
-            ((i++)) # the option's value is not a positional argument
-            ;;
-        -*) ;;
-        *) ((positionals++)) ;;
-        esac
-    done
     if ((positionals == 1)); then
         _pyrn_directories "$cur"
     fi

@@ -110,9 +110,12 @@ std::map<std::string, std::string> options_of_help_listing() {
         const std::size_t names_end = line.find("  ", 2);
         std::string text = line.substr(line.find_first_not_of(' ', names_end));
         text = text.substr(0, std::min(text.find(" [nargs"), text.find_last_not_of(' ') + 1));
+        // "-h, --help"; argparse leaves out the comma after a name that reads as a number.
         std::istringstream names(line.substr(2, names_end - 2));
-        std::string name;
-        while (std::getline(names >> std::ws, name, ',')) {
+        for (std::string name; names >> name;) {
+            if (name.back() == ',') {
+                name.pop_back();
+            }
             options[name] = text;
         }
     }
@@ -253,6 +256,8 @@ TEST(bash_completion, offers_options_values_and_directories_where_they_belong) {
         {{"pyrn", "-f", ""}, ""},
         {{"pyrn", "-l", "cu"}, "cuda\n"},
         {{"pyrn", "--std", "c++2"}, "c++20\nc++23\nc++2c\n"},
+        {{"pyrn", "--", "--ex"}, ""},               // after "--" no option
+        {{"pyrn", "--", "-q", "sr"}, "src\nsrv\n"}, // the path after a query with a dash
     };
     for (const completion_case& c : cases) {
         std::string line;

@@ -341,13 +341,25 @@ void write_own_database(const temp_tree& places, const std::string& relative) {
     give_to_nobody(places, relative, 0600);
 }
 
-TEST(cache_trust, a_cache_that_others_can_change_or_that_is_not_pyrns_is_refused_and_left_alone) {
-    if (geteuid() != 0) {
-        GTEST_SKIP() << "making files of another user needs root";
+// Searches of a one-file tree run as nobody, with caches in places that root makes.
+class cache_trust : public testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0) {
+            GTEST_SKIP() << "making files of another user needs root";
+        }
+        tree.write("a.cpp", "int probe_a() { return 1; }\n");
+        settle();
+        expected = testing_support::run_pyrn(query).out;
     }
+
     temp_tree tree;
-    tree.write("a.cpp", "int probe_a() { return 1; }\n");
     temp_tree places;
+    const std::vector<std::string> query{"--nc", "-F", "probe", tree.path()};
+    std::string expected; // what a search without a cache prints
+};
+
+TEST_F(cache_trust, a_cache_that_others_can_change_or_that_is_not_pyrns_is_refused_and_left_alone) {
     places.make_dir("shared");
     ASSERT_EQ(chmod(places.path("shared").c_str(), 01777), 0);
     for (const char* dir : {"open", "linked", "dangling", "foreign", "used_by_root"}) {
@@ -363,10 +375,6 @@ TEST(cache_trust, a_cache_that_others_can_change_or_that_is_not_pyrns_is_refused
     ASSERT_EQ(chmod(places.path("writable_parent").c_str(), 0777), 0);
     give_to_nobody(places, "writable_parent/mine", 0700);
     const std::string own = testing_support::read_file(places.path("own.sqlite"));
-    settle();
-
-    const std::vector<std::string> query{"--nc", "-F", "probe", tree.path()};
-    const std::string expected = testing_support::run_pyrn(query).out;
     const struct {
         std::string dir;
         std::string line;
@@ -398,19 +406,10 @@ TEST(cache_trust, a_cache_that_others_can_change_or_that_is_not_pyrns_is_refused
     EXPECT_EQ(change_database(places.path("foreign"), "SELECT note FROM entries"), "mine");
 }
 
-TEST(cache_trust, a_cache_is_private_to_its_user) {
-    if (geteuid() != 0) {
-        GTEST_SKIP() << "running as another user needs root";
-    }
-    temp_tree tree;
-    tree.write("a.cpp", "int probe_a() { return 1; }\n");
-    temp_tree places;
+TEST_F(cache_trust, a_cache_is_private_to_its_user) {
     places.make_dir("home");
     give_to_nobody(places, "home", 0755);
     const std::string cache = places.path("home/cache");
-    settle();
-    const std::vector<std::string> query{"--nc", "-F", "probe", tree.path()};
-    const std::string expected = testing_support::run_pyrn(query).out;
     const auto cached = joined({"--cache", cache}, query);
 
     const process_result filled = testing_support::run_pyrn_as_nobody(tree.path(), cached);

@@ -139,14 +139,31 @@ void prepare_split(std::string_view pattern, const re2::RE2::Options& options) {
     }
 }
 
-// RE2 lowers the Kelvin sign to k and the long s to s in its atoms, and with -i matches them
-// for k and s: where the expression may name either, a file need not hold those letters.
-std::string_view letters_for_non_ascii(std::string_view pattern) {
-    bool may_name_them = s::ignore_case || pattern.find("\\x") != std::string_view::npos;
-    for (const char c : pattern) {
-        may_name_them = may_name_them || static_cast<unsigned char>(c) >= 0x80;
+bool has_non_ascii(std::string_view text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return true;
+        }
     }
-    return may_name_them ? "ks" : "";
+    return false;
+}
+
+// RE2 lowers the Kelvin sign to k and the long s to s in its atoms: where the expression names
+// them (as such, by an escape, in a class beyond ASCII), a file need not hold those letters.
+std::string letters_for_non_ascii(std::string_view pattern) {
+    constexpr std::string_view kelvin_sign = "\xE2\x84\xAA";
+    constexpr std::string_view long_s = "\xC5\xBF";
+    const bool may_name_any =
+        pattern.find("\\x") != std::string_view::npos ||
+        (pattern.find('[') != std::string_view::npos && has_non_ascii(pattern));
+    std::string letters;
+    if (may_name_any || pattern.find(kelvin_sign) != std::string_view::npos) {
+        letters += 'k';
+    }
+    if (may_name_any || pattern.find(long_s) != std::string_view::npos) {
+        letters += 's';
+    }
+    return letters;
 }
 
 // The atoms are lowered by Unicode's rules ("Éclair" gives "éclair"), the pre-filter folds
@@ -180,7 +197,7 @@ void prepare_filter(std::string_view piece, const re2::RE2::Options& options) {
     }
     std::vector<std::string> atoms;
     compiled.filter.Compile(&atoms);
-    const std::string_view cuts = letters_for_non_ascii(piece);
+    const std::string cuts = letters_for_non_ascii(piece);
     for (const std::string& atom : atoms) {
         compiled.atom_pieces.push_back(ascii_pieces(atom, cuts));
     }

@@ -15,8 +15,8 @@ inline constexpr const char* version = "0.6.0";
 void configure_parser(argparse::ArgumentParser& parser);
 
 // The command line as argparse can read it. argparse knows neither "--" nor an option that
-// reads as a negative number: "-0" is handed over as "--null", and the words after "--" as
-// placeholders that take the positional places, while the words are kept apart.
+// reads as a negative number: "-0" is handed over as "--null", and each word after "--" as a
+// placeholder in its positional place, the word itself kept in after_options.
 struct command_words {
     std::vector<std::string> for_parser; // the program's name first
     std::vector<std::string> after_options;

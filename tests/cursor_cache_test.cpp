@@ -200,6 +200,8 @@ TEST(cache, broken_entries_and_another_format_are_misses_and_are_rewritten) {
         "UPDATE entries SET value = (SELECT value FROM entries AS other "
         "WHERE other.key != entries.key)",
         "PRAGMA user_version = 999",
+        // As an earlier pyrn left it: not marked as pyrn's.
+        "PRAGMA application_id = 0; PRAGMA user_version = 3",
     };
     temp_tree cache;
     const auto cached = joined({"--cache", cache.path()}, arguments);

@@ -13,9 +13,17 @@
 #include <thread>
 #include <vector>
 
+// clang's ThreadSanitizer links its own operator new statically: none can replace it there.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define PYRN_FIXED_OPERATOR_NEW
+#endif
+#endif
+
 // Allocations of a thread fail while it asks for it, as they do when memory runs out.
 thread_local bool allocations_fail = false;
 
+#ifndef PYRN_FIXED_OPERATOR_NEW
 void* operator new(std::size_t size) {
     void* memory = allocations_fail ? nullptr : std::malloc(size != 0 ? size : 1);
     if (memory == nullptr) {
@@ -31,6 +39,7 @@ void operator delete(void* memory) noexcept {
 void operator delete(void* memory, std::size_t) noexcept {
     std::free(memory);
 }
+#endif
 
 namespace {
 
@@ -146,6 +155,9 @@ TEST(worker_pool, a_throwing_task_neither_kills_its_worker_nor_blocks_the_wait) 
 // Whatever ends the walk, the tasks that read the settings must not outlive it: the queued ones
 // are dropped, and a task that could not be queued is not waited for.
 TEST(worker_pool, cancelled_and_unqueued_tasks_are_not_waited_for) {
+#ifdef PYRN_FIXED_OPERATOR_NEW
+    GTEST_SKIP() << "operator new cannot be made to fail in this build";
+#endif
     std::atomic<bool> release{false};
     std::atomic<int> count{0};
     auto pool = std::make_unique<worker_pool>(1);

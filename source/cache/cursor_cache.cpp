@@ -28,6 +28,8 @@ constexpr std::uint32_t format_version = 4;
 // What marks a database as pyrn's cache ("pyrn"); no other database is ever changed.
 constexpr std::int32_t application_id = 0x7079726e;
 constexpr const char* not_ours = "not a database of pyrn's cache";
+// The one table pyrn creates; a macro so that the statements holding it stay literals.
+#define PYRN_ENTRIES_TABLE "CREATE TABLE entries (key BLOB PRIMARY KEY, value BLOB NOT NULL)"
 constexpr char magic[8] = {'p', 'y', 'r', 'n', 'c', 'u', 'r', 's'};
 
 struct entry_header {
@@ -210,6 +212,20 @@ bool single_integer(sqlite3* database, const char* sql, std::int64_t& value) {
     return read;
 }
 
+// Caches written before databases were marked hold the one table that pyrn creates, and
+// nothing else.
+bool is_unmarked_cache(sqlite3* database) {
+    std::int64_t tables = 0;
+    std::int64_t ours = 0;
+    return single_integer(database, "SELECT count(*) FROM sqlite_master WHERE type = 'table'",
+                          tables) &&
+           single_integer(database,
+                          "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND sql = "
+                          "'" PYRN_ENTRIES_TABLE "'",
+                          ours) &&
+           tables == 1 && ours == 1;
+}
+
 // What a database holds, read without changing it; false when it cannot be read.
 bool read_state(sqlite3* database, database_state& state) {
     std::int64_t id = 0;
@@ -222,9 +238,11 @@ bool read_state(sqlite3* database, database_state& state) {
     }
     if (id == application_id) {
         state = version == format_version ? database_state::current : database_state::outdated;
+    } else if (id == 0 && version == 0 && objects == 0) {
+        state = database_state::empty;
     } else {
-        const bool blank = id == 0 && version == 0 && objects == 0;
-        state = blank ? database_state::empty : database_state::foreign;
+        state = id == 0 && is_unmarked_cache(database) ? database_state::outdated
+                                                       : database_state::foreign;
     }
     return true;
 }
@@ -335,8 +353,7 @@ bool cursor_cache::take_format(std::string& reason) {
         done = false;
     } else if (done && state != database_state::current) {
         const std::string reset =
-            fmt::format("DROP TABLE IF EXISTS entries; "
-                        "CREATE TABLE entries (key BLOB PRIMARY KEY, value BLOB NOT NULL); "
+            fmt::format("DROP TABLE IF EXISTS entries; " PYRN_ENTRIES_TABLE "; "
                         "PRAGMA application_id = {}; PRAGMA user_version = {};",
                         application_id, format_version);
         done = sqlite3_exec(database, reset.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;

@@ -165,6 +165,32 @@ TEST(cache, follows_every_edit_of_files_and_arguments) {
     }
 }
 
+// Tools that write a file anew with the bytes it had (a checkout switched and back, a
+// generator run again) change its time stamps and often its inode, but not what it holds.
+TEST(cache, keeps_entries_whose_headers_were_written_again_with_the_same_bytes) {
+    temp_tree tree;
+    temp_tree cache;
+    write_probe_tree(tree);
+    settle();
+    const std::vector<std::string> arguments{"--nc", "-F", "probe", "--cache", cache.path(), "."};
+    const std::string filled = run_in(tree.path(), arguments).out;
+    const std::string level2 = testing_support::read_file(tree.path("sub/level2.h"));
+    const std::string level1 = testing_support::read_file(tree.path("level1.h"));
+    for (int round = 0; round < 2; ++round) { // the second round answers from the kept hashes
+        SCOPED_TRACE(round);
+        tree.write("sub/level2.h.new", level2);
+        std::filesystem::rename(tree.path("sub/level2.h.new"), tree.path("sub/level2.h"));
+        tree.write("level1.h", level1);
+        settle();
+        EXPECT_EQ(answered_from_cache(tree.path(), arguments).out, filled);
+    }
+    tree.write("sub/level2.h", "#define LEVEL2_FLAG 0\n#define STILL_THERE 1\n");
+    settle();
+    const process_result changed = run_in(tree.path(), arguments);
+    EXPECT_NE(changed.out, filled);
+    EXPECT_EQ(changed.out, run_in(tree.path(), {"--nc", "-F", "probe", "."}).out);
+}
+
 // Runs sql on the cache's database; the first column of its first row.
 std::string change_database(const std::string& dir, const std::string& sql) {
     sqlite3* db = nullptr;

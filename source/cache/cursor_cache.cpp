@@ -9,9 +9,11 @@
 #include <sqlite3.h>
 #include <xxhash.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -24,7 +26,7 @@ namespace fs = std::filesystem;
 
 // Raised whenever the layout of an entry or of the database changes: entries of another
 // version are never read, and a database of another version is emptied.
-constexpr std::uint32_t format_version = 4;
+constexpr std::uint32_t format_version = 5;
 // What marks a database as pyrn's cache ("pyrn"); no other database is ever changed.
 constexpr std::int32_t application_id = 0x7079726e;
 constexpr const char* not_ours = "not a database of pyrn's cache";
@@ -48,10 +50,7 @@ struct entry_header {
 struct stored_dependency {
     std::uint32_t path_offset;
     std::uint32_t path_length;
-    std::uint64_t size;
-    std::int64_t modified_ns;
-    std::int64_t changed_ns;
-    std::uint64_t inode;
+    std::uint64_t hash; // of the file's bytes
 };
 
 struct stored_absence {
@@ -94,18 +93,18 @@ bool within(std::uint32_t offset, std::uint32_t length, std::size_t size) {
 // A decoded entry, before its dependencies are checked.
 struct entry {
     file_records records;
-    std::vector<std::pair<std::string, file_state>> included;
+    std::vector<std::pair<std::string, std::uint64_t>> included; // path and content hash
     std::vector<std::string> absent;
 };
 
 std::string encode(const cache_key& key, std::uint64_t content_hash, const file_records& records,
-                   const std::vector<std::pair<std::string, file_state>>& included,
+                   const std::vector<std::pair<std::string, std::uint64_t>>& included,
                    const std::vector<std::string>& absent) {
     std::string arena = records.arena;
     std::vector<stored_dependency> dependencies;
-    for (const auto& [path, state] : included) {
-        dependencies.push_back({add_text(arena, path), static_cast<std::uint32_t>(path.size()),
-                                state.size, state.modified_ns, state.changed_ns, state.inode});
+    for (const auto& [path, hash] : included) {
+        dependencies.push_back(
+            {add_text(arena, path), static_cast<std::uint32_t>(path.size()), hash});
     }
     std::vector<stored_absence> absences;
     for (const std::string& path : absent) {
@@ -177,8 +176,7 @@ bool decode(std::string_view blob, const cache_key& key, std::uint64_t content_h
         if (!within(d.path_offset, d.path_length, arena.size())) {
             return false;
         }
-        file_state state{true, d.size, d.modified_ns, d.changed_ns, d.inode};
-        out.included.emplace_back(std::string(arena.substr(d.path_offset, d.path_length)), state);
+        out.included.emplace_back(std::string(arena.substr(d.path_offset, d.path_length)), d.hash);
     }
     for (const stored_absence& a : absences) {
         if (!within(a.path_offset, a.path_length, arena.size())) {
@@ -197,6 +195,31 @@ file_state state_of(const char* path) {
     }
     return {true, static_cast<std::uint64_t>(info.st_size), nanoseconds(info.st_mtim),
             nanoseconds(info.st_ctim), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+// The hash of the file's bytes, read in pieces; false when it cannot be read.
+bool hash_file(const char* path, std::uint64_t& hash) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    XXH3_state_t* state = XXH3_createState();
+    XXH3_64bits_reset(state);
+    char piece[1 << 16];
+    ssize_t got = 0;
+    while ((got = read(fd, piece, sizeof piece)) != 0) {
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            break;
+        }
+        XXH3_64bits_update(state, piece, static_cast<std::size_t>(got));
+    }
+    hash = XXH3_64bits_digest(state);
+    XXH3_freeState(state);
+    close(fd);
+    return got == 0;
 }
 
 enum class database_state { current, outdated, empty, foreign };
@@ -266,6 +289,10 @@ bool file_state::operator==(const file_state& other) const {
 cursor_cache::cursor_cache(std::string dir) : dir(std::move(dir)), identity(identity_of_run()) {}
 
 cursor_cache::~cursor_cache() {
+    if (database != nullptr && select_hash != nullptr) {
+        remember_fresh_hashes();
+    }
+    sqlite3_finalize(select_hash);
     sqlite3_finalize(select);
     sqlite3_finalize(insert);
     sqlite3_close(database);
@@ -320,7 +347,11 @@ bool cursor_cache::prepare(std::string& reason) {
                        sqlite3_prepare_v2(database, "SELECT value FROM entries WHERE key = ?", -1,
                                           &select, nullptr) == SQLITE_OK &&
                        sqlite3_prepare_v2(database, "INSERT OR REPLACE INTO entries VALUES (?, ?)",
-                                          -1, &insert, nullptr) == SQLITE_OK;
+                                          -1, &insert, nullptr) == SQLITE_OK &&
+                       sqlite3_prepare_v2(database,
+                                          "SELECT size, modified, changed, inode, hash "
+                                          "FROM hashes WHERE path = ?",
+                                          -1, &select_hash, nullptr) == SQLITE_OK;
     if (!ready) {
         reason = sqlite3_errmsg(database);
     }
@@ -352,10 +383,13 @@ bool cursor_cache::take_format(std::string& reason) {
         reason = not_ours;
         done = false;
     } else if (done && state != database_state::current) {
-        const std::string reset =
-            fmt::format("DROP TABLE IF EXISTS entries; " PYRN_ENTRIES_TABLE "; "
-                        "PRAGMA application_id = {}; PRAGMA user_version = {};",
-                        application_id, format_version);
+        const std::string reset = fmt::format(
+            "DROP TABLE IF EXISTS entries; DROP TABLE IF EXISTS hashes; " PYRN_ENTRIES_TABLE "; "
+            "CREATE TABLE hashes (path TEXT PRIMARY KEY, size INTEGER, "
+            "modified INTEGER, changed INTEGER, inode INTEGER, hash INTEGER) "
+            "WITHOUT ROWID; "
+            "PRAGMA application_id = {}; PRAGMA user_version = {};",
+            application_id, format_version);
         done = sqlite3_exec(database, reset.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
     }
     if (!done || sqlite3_exec(database, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
@@ -424,13 +458,13 @@ void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
     if (too_new(state_of(absolute_path.c_str()))) {
         return;
     }
-    std::vector<std::pair<std::string, file_state>> included;
+    std::vector<std::pair<std::string, std::uint64_t>> included;
     for (const std::string& path : dependencies.included) {
-        const file_state& state = current_state(path);
-        if (!state.exists || too_new(state)) {
+        const known_file& file = current(path);
+        if (!file.state.exists || too_new(file.state)) {
             return;
         }
-        included.emplace_back(path, state);
+        included.emplace_back(path, file.hash);
     }
     const std::string blob = encode(key, content_hash, records, included, dependencies.absent);
     const std::lock_guard<std::mutex> hold(database_lock);
@@ -446,24 +480,96 @@ void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
     }
 }
 
-const file_state& cursor_cache::current_state(const std::string& path) {
-    const std::lock_guard<std::mutex> hold(states_lock);
-    auto [found, added] = states.try_emplace(path);
-    if (added) {
-        found->second = state_of(path.c_str());
+// A file's state and hash, taken once per run; the hash is read again only when the database
+// does not know the file in this state.
+const known_file& cursor_cache::current(const std::string& path) {
+    {
+        const std::lock_guard<std::mutex> hold(files_lock);
+        const auto found = files.find(path);
+        if (found != files.end()) {
+            return found->second;
+        }
+    }
+    // Read outside the lock: two workers hashing one header at once cost a read, not a wait.
+    timespec before{};
+    clock_gettime(CLOCK_REALTIME_COARSE, &before);
+    known_file file;
+    file.state = state_of(path.c_str());
+    bool fresh_hash = false;
+    if (file.state.exists && !remembered_hash(path, file.state, file.hash)) {
+        file.state.exists = hash_file(path.c_str(), file.hash);
+        // A file changed within the clock's tick before its state was taken could change
+        // again with the same state: its hash is not kept for later runs.
+        const std::int64_t tick_start = nanoseconds(before);
+        fresh_hash = file.state.exists && file.state.modified_ns < tick_start &&
+                     file.state.changed_ns < tick_start;
+    }
+    const std::lock_guard<std::mutex> hold(files_lock);
+    const auto [found, added] = files.try_emplace(path, file);
+    if (added && fresh_hash) {
+        fresh.emplace_back(path, file);
     }
     return found->second;
 }
 
-bool cursor_cache::still_valid(const std::vector<std::pair<std::string, file_state>>& included,
+bool cursor_cache::remembered_hash(const std::string& path, const file_state& state,
+                                   std::uint64_t& hash) {
+    const std::lock_guard<std::mutex> hold(database_lock);
+    sqlite3_bind_text(select_hash, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+    bool known = false;
+    if (sqlite3_step(select_hash) == SQLITE_ROW) {
+        const file_state stored{
+            true, static_cast<std::uint64_t>(sqlite3_column_int64(select_hash, 0)),
+            sqlite3_column_int64(select_hash, 1), sqlite3_column_int64(select_hash, 2),
+            static_cast<std::uint64_t>(sqlite3_column_int64(select_hash, 3))};
+        known = stored == state;
+        hash = static_cast<std::uint64_t>(sqlite3_column_int64(select_hash, 4));
+    }
+    sqlite3_reset(select_hash);
+    return known;
+}
+
+// One transaction for all of them, and only when the database is free at once: a search never
+// waits to keep hashes, which the next search can take again.
+void cursor_cache::remember_fresh_hashes() {
+    if (fresh.empty() || failed) {
+        return;
+    }
+    sqlite3_busy_timeout(database, 0);
+    sqlite3_stmt* insert_hash = nullptr;
+    if (sqlite3_exec(database, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        return;
+    }
+    if (sqlite3_prepare_v2(database, "INSERT OR REPLACE INTO hashes VALUES (?, ?, ?, ?, ?, ?)", -1,
+                           &insert_hash, nullptr) == SQLITE_OK) {
+        for (const auto& [path, file] : fresh) {
+            sqlite3_bind_text(insert_hash, 1, path.data(), static_cast<int>(path.size()),
+                              SQLITE_STATIC);
+            sqlite3_bind_int64(insert_hash, 2, static_cast<sqlite3_int64>(file.state.size));
+            sqlite3_bind_int64(insert_hash, 3, file.state.modified_ns);
+            sqlite3_bind_int64(insert_hash, 4, file.state.changed_ns);
+            sqlite3_bind_int64(insert_hash, 5, static_cast<sqlite3_int64>(file.state.inode));
+            sqlite3_bind_int64(insert_hash, 6, static_cast<sqlite3_int64>(file.hash));
+            sqlite3_step(insert_hash);
+            sqlite3_reset(insert_hash);
+        }
+    }
+    sqlite3_finalize(insert_hash);
+    if (sqlite3_exec(database, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        sqlite3_exec(database, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+}
+
+bool cursor_cache::still_valid(const std::vector<std::pair<std::string, std::uint64_t>>& included,
                                const std::vector<std::string>& absent) {
-    for (const auto& [path, state] : included) {
-        if (current_state(path) != state) {
+    for (const auto& [path, hash] : included) {
+        const known_file& file = current(path);
+        if (!file.state.exists || file.hash != hash) {
             return false;
         }
     }
     for (const std::string& path : absent) {
-        if (current_state(path).exists) {
+        if (current(path).state.exists) {
             return false;
         }
     }

@@ -1,8 +1,8 @@
 #pragma once
 
 // The cursor cache of --cache DIR: for each file and argument list, the records of its last
-// parse, with what they depend on, in an SQLite database. A search whose files and headers are
-// unchanged answers from it without loading libclang.
+// parse, with the content hashes of what they depend on, in an SQLite database. A search whose
+// files and headers hold the same bytes answers from it without loading libclang.
 
 #include "cache/cursor_records.hpp"
 #include "cache/file_dependencies.hpp"
@@ -25,8 +25,8 @@ namespace search {
 
 using cache_key = std::array<unsigned char, 16>;
 
-// What a file is judged by: one that changed in place has another size or time stamp, one
-// that was replaced another inode.
+// What tells whether a file may have changed since it was hashed: one that changed in place
+// has another size or time stamp, one that was replaced another inode.
 struct file_state {
     bool exists = false;
     std::uint64_t size = 0;
@@ -38,12 +38,19 @@ struct file_state {
     bool operator!=(const file_state& other) const { return !(*this == other); }
 };
 
+// A file as this run found it: its state and, when it exists, the hash of its bytes.
+struct known_file {
+    file_state state;
+    std::uint64_t hash = 0;
+};
+
 class cursor_cache {
 public:
     // Opens the cache in dir, creating dir (mode 0700) and its database (0600) if missing. When
     // the cache cannot be used, or others could change it (cache/cache_place.hpp), or its
     // database is not pyrn's, says why in one line on standard error and returns nothing.
     static std::unique_ptr<cursor_cache> open(const std::string& dir);
+    // Keeps the hashes this run found for files whose state the database did not know.
     ~cursor_cache();
     cursor_cache(const cursor_cache&) = delete;
     cursor_cache& operator=(const cursor_cache&) = delete;
@@ -71,17 +78,22 @@ private:
     sqlite3* database = nullptr;
     sqlite3_stmt* select = nullptr;
     sqlite3_stmt* insert = nullptr;
+    sqlite3_stmt* select_hash = nullptr;
     std::mutex database_lock;
     std::atomic<bool> failed{false}; // a write failed: said once, then no more writes
 
-    // The state of each file, taken once per run: most files include the same headers.
-    std::mutex states_lock;
-    std::unordered_map<std::string, file_state> states;
+    // Each file as found once per run: most files include the same headers. The hashes of
+    // files whose state the database did not know wait in fresh until the cache closes.
+    std::mutex files_lock;
+    std::unordered_map<std::string, known_file> files;
+    std::vector<std::pair<std::string, known_file>> fresh;
 
     bool prepare(std::string& reason);
     bool take_format(std::string& reason);
-    const file_state& current_state(const std::string& path);
-    bool still_valid(const std::vector<std::pair<std::string, file_state>>& included,
+    const known_file& current(const std::string& path);
+    bool remembered_hash(const std::string& path, const file_state& state, std::uint64_t& hash);
+    void remember_fresh_hashes();
+    bool still_valid(const std::vector<std::pair<std::string, std::uint64_t>>& included,
                      const std::vector<std::string>& absent);
     void fail(const char* reason);
 };

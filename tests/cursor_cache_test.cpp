@@ -191,6 +191,52 @@ TEST(cache, keeps_entries_whose_headers_were_written_again_with_the_same_bytes) 
     EXPECT_EQ(changed.out, run_in(tree.path(), {"--nc", "-F", "probe", "."}).out);
 }
 
+// A colleague's checkout, a CI job's or a second worktree: the same files at another place.
+TEST(cache, two_checkouts_at_different_places_share_every_entry) {
+    temp_tree places;
+    temp_tree probe;
+    write_probe_tree(probe);
+    for (const char* copy : {"one", "two"}) {
+        std::filesystem::copy(probe.path(), places.path(copy),
+                              std::filesystem::copy_options::recursive);
+    }
+    settle();
+    const struct {
+        const char* how;
+        std::function<std::string(const std::string&)> cwd;
+        std::function<std::vector<std::string>(const std::string&)> paths;
+    } runs[] = {
+        {"in the checkout", [](const std::string& root) { return root; },
+         [](const std::string& root) {
+             return std::vector<std::string>{"-I", root + "/opt", "."};
+         }},
+        {"from outside", [](const std::string&) { return std::string(); },
+         [](const std::string& root) {
+             return std::vector<std::string>{"-I", root + "/opt", root + "/"};
+         }},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.how);
+        temp_tree cache;
+        auto search = [&](const char* copy, bool cached) {
+            const std::string root = places.path(copy);
+            const auto plain = joined({"--nc", "-F", "probe"}, run.paths(root));
+            return cached ? joined({"--cache", cache.path()}, plain) : plain;
+        };
+        run_in(run.cwd(places.path("one")), search("one", true));
+        const std::string two = places.path("two");
+        const std::string expected = run_in(run.cwd(two), search("two", false)).out;
+        EXPECT_NE(expected.find("probe_level2"), std::string::npos) << expected;
+        EXPECT_EQ(answered_from_cache(run.cwd(two), search("two", true)).out, expected);
+        // The entries' headers are those of the checkout searched.
+        places.write("two/sub/level2.h", "#define LEVEL2_FLAG 0\n");
+        settle();
+        EXPECT_EQ(run_in(run.cwd(two), search("two", true)).out,
+                  run_in(run.cwd(two), search("two", false)).out);
+        places.write("two/sub/level2.h", testing_support::read_file(probe.path("sub/level2.h")));
+    }
+}
+
 // Runs sql on the cache's database; the first column of its first row.
 std::string change_database(const std::string& dir, const std::string& sql) {
     sqlite3* db = nullptr;

@@ -136,7 +136,7 @@ TEST(file_search, parses_the_bytes_it_read_not_the_file_again) {
     settings run("probe");
     const std::string expected =
         "\n// " + path + " (Line: 1 to 1)\nint probe_read() { return 1; }\n";
-    searcher::cache = search::cursor_cache::open(cache.path());
+    searcher::cache = search::cursor_cache::open(cache.path(), tree.root().native());
     EXPECT_EQ(capture_stdout([&] { searcher::file_search(path, as_read); }), expected);
     searcher::cache.reset();
     EXPECT_EQ(capture_stdout([&] { searcher::file_search(tree.path("gone.cpp"), as_read); }),

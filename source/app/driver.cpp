@@ -1,5 +1,6 @@
 #include "app/command_line.hpp"
 #include "base/messages.hpp"
+#include "base/paths.hpp"
 #include "base/worker_pool.hpp"
 #include "cache/cursor_cache.hpp"
 #include "core/searcher.hpp"
@@ -71,6 +72,19 @@ bool load_compile_commands(const argparse::ArgumentParser& parser) {
         return false;
     }
     return true;
+}
+
+// The directory that the cache keys paths relative to: the path searched, or a file's folder.
+std::string search_root(const std::string& path) {
+    std::string absolute = search::absolute_in("", path);
+    if (absolute.size() > 1 && absolute.back() == '/') { // "dir/." is normal as "dir/"
+        absolute.pop_back();
+    }
+    std::error_code error;
+    if (std::filesystem::is_directory(absolute, error)) {
+        return absolute;
+    }
+    return std::filesystem::path(absolute).parent_path().native();
 }
 
 // Parses never read the terminal: a source that includes /dev/stdin or /proc/self/fd/0 finds
@@ -163,7 +177,7 @@ int run(int argc, char** argv) {
     const auto cache_dir = parser.get<std::string>("--cache");
     if (!cache_dir.empty()) {
         // A cache that cannot be used is said once; the search goes on without it.
-        searcher::cache = search::cursor_cache::open(cache_dir);
+        searcher::cache = search::cursor_cache::open(cache_dir, search_root(path));
     }
 
     const std::string std_argument = "-std=" + standard;

@@ -270,15 +270,6 @@ bool read_state(sqlite3* database, database_state& state) {
     return true;
 }
 
-// What the loaded libclang and the working directory are known by: another build of the
-// library has another size or time stamp.
-std::string identity_of_run() {
-    const file_state library = state_of(libclang_library_path());
-    std::error_code error;
-    return fmt::format("{}\n{}\n{}\n{}\n", libclang_library_path(), library.size,
-                       library.modified_ns, fs::current_path(error).native());
-}
-
 } // namespace
 
 bool file_state::operator==(const file_state& other) const {
@@ -286,7 +277,8 @@ bool file_state::operator==(const file_state& other) const {
            changed_ns == other.changed_ns && inode == other.inode;
 }
 
-cursor_cache::cursor_cache(std::string dir) : dir(std::move(dir)), identity(identity_of_run()) {}
+cursor_cache::cursor_cache(std::string dir, const std::string& root)
+    : dir(std::move(dir)), root(root) {}
 
 cursor_cache::~cursor_cache() {
     if (database != nullptr && select_hash != nullptr) {
@@ -298,14 +290,14 @@ cursor_cache::~cursor_cache() {
     sqlite3_close(database);
 }
 
-std::unique_ptr<cursor_cache> cursor_cache::open(const std::string& dir) {
+std::unique_ptr<cursor_cache> cursor_cache::open(const std::string& dir, const std::string& root) {
     refusal why;
     const std::string file = private_database_path(dir, why);
     if (file.empty()) {
         report(why.subject, why.reason);
         return nullptr;
     }
-    std::unique_ptr<cursor_cache> cache(new cursor_cache(dir));
+    std::unique_ptr<cursor_cache> cache(new cursor_cache(dir, root));
     const std::string shown = (fs::path(dir) / database_name).native();
     // The file is there, made private: SQLite must neither create it nor follow a link to it.
     if (sqlite3_open_v2(file.c_str(), &cache->database,
@@ -319,6 +311,7 @@ std::unique_ptr<cursor_cache> cursor_cache::open(const std::string& dir) {
         report(shown, reason);
         return nullptr;
     }
+    cache->identity = cache->identity_of_run();
     return cache;
 }
 
@@ -402,6 +395,15 @@ bool cursor_cache::take_format(std::string& reason) {
     return true;
 }
 
+// What libclang and the working directory are known by. The library by its bytes, whose hash the
+// database remembers as any file's: the same build at another place shares the entries, and
+// finding it out loads nothing.
+std::string cursor_cache::identity_of_run() {
+    const known_file& library = current(libclang_library_path());
+    std::error_code error;
+    return fmt::format("{:016x}\n{}\n", library.hash, root.kept(fs::current_path(error).native()));
+}
+
 cache_key cursor_cache::key_for(std::string_view absolute_path,
                                 const std::vector<const char*>& arguments) const {
     XXH3_state_t* state = XXH3_createState();
@@ -411,9 +413,9 @@ cache_key cursor_cache::key_for(std::string_view absolute_path,
         XXH3_128bits_update(state, "", 1); // the NUL keeps the pieces apart
     };
     add(identity);
-    add(absolute_path);
+    add(root.kept(absolute_path));
     for (const char* argument : arguments) {
-        add(argument);
+        add(root.kept_argument(argument));
     }
     const XXH128_hash_t hash = XXH3_128bits_digest(state);
     XXH3_freeState(state);
@@ -464,9 +466,13 @@ void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
         if (!file.state.exists || too_new(file.state)) {
             return;
         }
-        included.emplace_back(path, file.hash);
+        included.emplace_back(root.kept(path), file.hash);
     }
-    const std::string blob = encode(key, content_hash, records, included, dependencies.absent);
+    std::vector<std::string> absent;
+    for (const std::string& path : dependencies.absent) {
+        absent.push_back(root.kept(path));
+    }
+    const std::string blob = encode(key, content_hash, records, included, absent);
     const std::lock_guard<std::mutex> hold(database_lock);
     sqlite3_bind_blob(insert, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
     sqlite3_bind_blob64(insert, 2, blob.data(), blob.size(), SQLITE_STATIC);
@@ -563,13 +569,13 @@ void cursor_cache::remember_fresh_hashes() {
 bool cursor_cache::still_valid(const std::vector<std::pair<std::string, std::uint64_t>>& included,
                                const std::vector<std::string>& absent) {
     for (const auto& [path, hash] : included) {
-        const known_file& file = current(path);
+        const known_file& file = current(root.here(path));
         if (!file.state.exists || file.hash != hash) {
             return false;
         }
     }
     for (const std::string& path : absent) {
-        if (current(path).state.exists) {
+        if (current(root.here(path)).state.exists) {
             return false;
         }
     }

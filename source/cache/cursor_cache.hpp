@@ -6,6 +6,7 @@
 
 #include "cache/cursor_records.hpp"
 #include "cache/file_dependencies.hpp"
+#include "cache/tree_root.hpp"
 
 #include <array>
 #include <atomic>
@@ -49,14 +50,16 @@ public:
     // Opens the cache in dir, creating dir (mode 0700) and its database (0600) if missing. When
     // the cache cannot be used, or others could change it (cache/cache_place.hpp), or its
     // database is not pyrn's, says why in one line on standard error and returns nothing.
-    static std::unique_ptr<cursor_cache> open(const std::string& dir);
+    // Paths below root (absolute, lexically normal) are keyed relative to it.
+    static std::unique_ptr<cursor_cache> open(const std::string& dir, const std::string& root);
     // Keeps the hashes this run found for files whose state the database did not know.
     ~cursor_cache();
     cursor_cache(const cursor_cache&) = delete;
     cursor_cache& operator=(const cursor_cache&) = delete;
 
-    // The key of a file's entry: its absolute path, its libclang arguments, the directory pyrn
-    // runs in (relative arguments mean it) and the libclang library.
+    // The key of a file's entry: its path, its libclang arguments, the directory pyrn runs in
+    // (relative arguments mean it), each relative to the root where below it, and the hash of
+    // the libclang library's bytes.
     cache_key key_for(std::string_view absolute_path,
                       const std::vector<const char*>& arguments) const;
 
@@ -71,9 +74,10 @@ public:
                const timespec& parse_start);
 
 private:
-    explicit cursor_cache(std::string dir);
+    cursor_cache(std::string dir, const std::string& root);
 
     std::string dir;
+    tree_root root;
     std::string identity; // of the libclang library and the working directory
     sqlite3* database = nullptr;
     sqlite3_stmt* select = nullptr;
@@ -90,6 +94,7 @@ private:
 
     bool prepare(std::string& reason);
     bool take_format(std::string& reason);
+    std::string identity_of_run();
     const known_file& current(const std::string& path);
     bool remembered_hash(const std::string& path, const file_state& state, std::uint64_t& hash);
     void remember_fresh_hashes();

@@ -1,0 +1,29 @@
+#pragma once
+
+// Paths as the cache keeps them: below the search's root relative to it, so that two checkouts
+// of one tree at different places share their entries; elsewhere absolute.
+
+#include <string>
+#include <string_view>
+
+namespace search {
+
+class tree_root {
+public:
+    // root: an absolute directory, lexically normal.
+    explicit tree_root(std::string root);
+
+    // An absolute path as kept: relative below the root ("" for the root itself).
+    std::string kept(std::string_view path) const;
+    // The path a kept one stands for in this tree.
+    std::string here(std::string_view kept_path) const;
+    // An argument with each mention of the root (followed by '/' or its end) made a mark, as
+    // "-I/root/include" and "-working-directory=/root" are keyed.
+    std::string kept_argument(std::string_view argument) const;
+
+private:
+    std::string root;
+    std::string prefix; // the root with a '/' at its end
+};
+
+} // namespace search

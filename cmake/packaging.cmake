@@ -36,6 +36,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # major version that the build found. SQLite and xxHash hold the cursor cache (--cache), RE2 runs --regex.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6 (>= 2.34), libstdc++6 (>= 11), libgcc-s1 (>= 3.0), libclang1-19, libfmt${fmt_VERSION_MAJOR}, libsqlite3-0 (>= 3.37), libxxhash0 (>= 0.8), libre2-9")
+    "libc6 (>= 2.34), libstdc++6 (>= 11), libgcc-s1 (>= 3.0), libclang1-19, libfmt${fmt_VERSION_MAJOR}, libsqlite3-0 (>= 3.37), libxxhash0 (>= 0.8), libre2-9, libhiredis0.14")
 
 include(CPack)

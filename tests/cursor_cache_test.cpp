@@ -1,6 +1,7 @@
 // Searches with the cursor cache (--cache): a search answered from the cache prints what a
 // search without it prints, and whatever happens to the cache, the files or the arguments,
 // the output stays that of a search without it.
+#include "cache_runs.hpp"
 #include "golden_runs.hpp"
 #include "output.hpp"
 #include "process.hpp"
@@ -21,37 +22,12 @@
 
 namespace {
 
+using testing_support::answered_from_cache;
+using testing_support::joined;
 using testing_support::process_result;
+using testing_support::run_in;
+using testing_support::settle;
 using testing_support::temp_tree;
-
-std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-process_result run_in(const std::string& cwd, const std::vector<std::string>& arguments) {
-    testing_support::process_options options;
-    options.cwd = cwd;
-    return testing_support::run_pyrn(arguments, options);
-}
-
-// The search answered from the cache: the dynamic loader, asked to list what it loads, must
-// not load libclang.
-process_result answered_from_cache(const std::string& cwd,
-                                   const std::vector<std::string>& arguments) {
-    testing_support::process_options options;
-    options.cwd = cwd;
-    process_result result = testing_support::run_process(
-        joined({"env", "LD_DEBUG=files", testing_support::pyrn_binary()}, arguments), options);
-    EXPECT_EQ(result.err.find("libclang"), std::string::npos) << "parsed instead";
-    return result;
-}
-
-// Files written by a test were changed less than a clock tick before the search that reads
-// them; such a parse is not stored, since it could have seen the file before or after.
-void settle() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-}
 
 class warm_run : public testing::TestWithParam<testing_support::run_case> {};
 

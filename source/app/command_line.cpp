@@ -62,8 +62,9 @@ const kind_option kind_options[] = {
 // The options that take a value: the word after one is its value, whatever it looks like.
 bool takes_value(std::string_view word) {
     static constexpr std::string_view options[] = {
-        "-f", "--filter",           "-j",     "-I", "--include-dir", "-l", "--language", "--std",
-        "-p", "--compile-commands", "--cache"};
+        "-f",      "--filter",      "-j",    "-I", "--include-dir",
+        "-l",      "--language",    "--std", "-p", "--compile-commands",
+        "--cache", "--cache-remote"};
     for (std::string_view option : options) {
         if (word == option) {
             return true;
@@ -151,6 +152,10 @@ void configure_parser(argparse::ArgumentParser& parser) {
     add_flag(parser, "Take the query as a regular expression (RE2)", "--regex");
     add_flag(parser, "Follow each path of --files-with-matches with a NUL byte, not a line feed",
              "-0", "--null");
+    parser.add_argument("--cache-remote")
+        .default_value(std::string())
+        .help("Share the cache's entries through this Redis server, redis://HOST[:PORT][/DB], "
+              "behind --cache or alone");
 }
 
 command_words split_command_line(int argc, char** argv) {

@@ -3,6 +3,7 @@
 #include "base/paths.hpp"
 #include "base/worker_pool.hpp"
 #include "cache/cursor_cache.hpp"
+#include "cache/remote_store.hpp"
 #include "core/searcher.hpp"
 #include "match/query.hpp"
 #include "clang/compile_database.hpp"
@@ -85,6 +86,32 @@ std::string search_root(const std::string& path) {
         return absolute;
     }
     return std::filesystem::path(absolute).parent_path().native();
+}
+
+// The local tier of --cache, the remote one of --cache-remote, both or none. A tier that cannot be
+// used is said once; the search goes on without it.
+void open_cache(const argparse::ArgumentParser& parser, const std::string& path) {
+    const auto dir = parser.get<std::string>("--cache");
+    const auto url = parser.get<std::string>("--cache-remote");
+    search::remote_address address;
+    if (!url.empty() && !search::parse_remote_address(url, address)) {
+        std::cerr << "--cache-remote: expected redis://HOST[:PORT][/DB], got " << url << '\n'
+                  << parser;
+        std::exit(1);
+    }
+    const std::string root = search_root(path);
+    if (!dir.empty()) {
+        searcher::cache = search::cursor_cache::open(dir, root);
+    }
+    if (!url.empty()) {
+        std::unique_ptr<search::remote_store> remote = search::remote_store::connect(url, address);
+        if (remote && !searcher::cache) {
+            searcher::cache = search::cursor_cache::without_directory(root);
+        }
+        if (remote) {
+            searcher::cache->add_remote(std::move(remote));
+        }
+    }
 }
 
 // Parses never read the terminal: a source that includes /dev/stdin or /proc/self/fd/0 finds
@@ -174,11 +201,7 @@ int run(int argc, char** argv) {
     if (!load_compile_commands(parser)) {
         return 2;
     }
-    const auto cache_dir = parser.get<std::string>("--cache");
-    if (!cache_dir.empty()) {
-        // A cache that cannot be used is said once; the search goes on without it.
-        searcher::cache = search::cursor_cache::open(cache_dir, search_root(path));
-    }
+    open_cache(parser, path);
 
     const std::string std_argument = "-std=" + standard;
     searcher::filter = filter;

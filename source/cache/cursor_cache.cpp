@@ -2,6 +2,7 @@
 
 #include "base/messages.hpp"
 #include "cache/cache_place.hpp"
+#include "cache/remote_store.hpp"
 #include "match/kinds.hpp"
 #include "clang/libclang_loader.hpp"
 
@@ -150,19 +151,8 @@ bool records_are_sound(const file_records& records) {
     return true;
 }
 
-// The entry in blob, if it is whole, of this format and of this key and content.
-bool decode(std::string_view blob, const cache_key& key, std::uint64_t content_hash, entry& out) {
-    entry_header header;
-    if (blob.size() < sizeof header) {
-        return false;
-    }
-    std::memcpy(&header, blob.data(), sizeof header);
-    blob.remove_prefix(sizeof header);
-    if (std::memcmp(header.magic, magic, sizeof magic) != 0 || header.version != format_version ||
-        header.key != key || header.content_hash != content_hash ||
-        header.checksum != XXH3_64bits(blob.data(), blob.size())) {
-        return false;
-    }
+// The records and dependencies after a header that was found to be this entry's.
+bool decode_body(std::string_view blob, const entry_header& header, entry& out) {
     std::size_t pos = 0;
     std::vector<stored_dependency> dependencies;
     std::vector<stored_absence> absences;
@@ -186,6 +176,31 @@ bool decode(std::string_view blob, const cache_key& key, std::uint64_t content_h
     }
     out.records.arena = std::string(arena);
     return records_are_sound(out.records);
+}
+
+// What a stored value is to a lookup: its entry, one made from other content (which a parse
+// replaces), or no entry of this format and key at all.
+enum class fit { whole, stale, broken };
+
+// The entry in blob, if it is whole, of this format and of this key and content.
+fit decode(std::string_view blob, const cache_key& key, std::uint64_t content_hash, entry& out) {
+    entry_header header;
+    if (blob.size() < sizeof header) {
+        return fit::broken;
+    }
+    std::memcpy(&header, blob.data(), sizeof header);
+    blob.remove_prefix(sizeof header);
+    if (std::memcmp(header.magic, magic, sizeof magic) != 0 || header.version != format_version ||
+        header.key != key) {
+        return fit::broken;
+    }
+    if (header.content_hash != content_hash) {
+        return fit::stale;
+    }
+    return header.checksum == XXH3_64bits(blob.data(), blob.size()) &&
+                   decode_body(blob, header, out)
+               ? fit::whole
+               : fit::broken;
 }
 
 file_state state_of(const char* path) {
@@ -315,6 +330,16 @@ std::unique_ptr<cursor_cache> cursor_cache::open(const std::string& dir, const s
     return cache;
 }
 
+std::unique_ptr<cursor_cache> cursor_cache::without_directory(const std::string& root) {
+    std::unique_ptr<cursor_cache> cache(new cursor_cache("", root));
+    cache->identity = cache->identity_of_run();
+    return cache;
+}
+
+void cursor_cache::add_remote(std::unique_ptr<remote_store> store) {
+    remote = std::move(store);
+}
+
 // WAL lets readers and one writer of several processes work at once, and a write that is cut
 // off leaves the last whole state. Reads through a memory map copy each entry once.
 bool cursor_cache::prepare(std::string& reason) {
@@ -428,7 +453,7 @@ cache_key cursor_cache::key_for(std::string_view absolute_path,
 
 bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash, file_records& out) {
     std::string blob;
-    {
+    if (database != nullptr) {
         const std::lock_guard<std::mutex> hold(database_lock);
         sqlite3_bind_blob(select, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
         if (sqlite3_step(select) == SQLITE_ROW) {
@@ -439,10 +464,30 @@ bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash, file_r
         sqlite3_reset(select);
     }
     entry found;
-    if (blob.empty() || !decode(blob, key, content_hash, found) ||
-        !still_valid(found.included, found.absent)) {
+    if (!blob.empty() && decode(blob, key, content_hash, found) == fit::whole &&
+        still_valid(found.included, found.absent)) {
+        out = std::move(found.records);
+        return true;
+    }
+    return remote && find_remote(key, content_hash, out);
+}
+
+// A remote entry is judged as a local one, and kept locally when it serves.
+bool cursor_cache::find_remote(const cache_key& key, std::uint64_t content_hash,
+                               file_records& out) {
+    std::string blob;
+    if (!remote->find(key, blob)) {
         return false;
     }
+    entry found;
+    const fit judged = decode(blob, key, content_hash, found);
+    if (judged == fit::broken) {
+        remote->refuse_entry();
+    }
+    if (judged != fit::whole || !still_valid(found.included, found.absent)) {
+        return false;
+    }
+    store_locally(key, blob);
     out = std::move(found.records);
     return true;
 }
@@ -450,7 +495,7 @@ bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash, file_r
 void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
                          const std::string& absolute_path, const file_records& records,
                          const file_dependencies& dependencies, const timespec& parse_start) {
-    if (failed) {
+    if (failed && !remote) {
         return;
     }
     const std::int64_t start = nanoseconds(parse_start);
@@ -473,6 +518,16 @@ void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
         absent.push_back(root.kept(path));
     }
     const std::string blob = encode(key, content_hash, records, included, absent);
+    if (remote) {
+        remote->store(key, blob);
+    }
+    store_locally(key, blob);
+}
+
+void cursor_cache::store_locally(const cache_key& key, std::string_view blob) {
+    if (database == nullptr || failed) {
+        return;
+    }
     const std::lock_guard<std::mutex> hold(database_lock);
     sqlite3_bind_blob(insert, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
     sqlite3_bind_blob64(insert, 2, blob.data(), blob.size(), SQLITE_STATIC);
@@ -520,6 +575,9 @@ const known_file& cursor_cache::current(const std::string& path) {
 
 bool cursor_cache::remembered_hash(const std::string& path, const file_state& state,
                                    std::uint64_t& hash) {
+    if (database == nullptr) {
+        return false;
+    }
     const std::lock_guard<std::mutex> hold(database_lock);
     sqlite3_bind_text(select_hash, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
     bool known = false;

@@ -24,6 +24,8 @@ struct sqlite3_stmt;
 
 namespace search {
 
+class remote_store;
+
 using cache_key = std::array<unsigned char, 16>;
 
 // What tells whether a file may have changed since it was hashed: one that changed in place
@@ -52,6 +54,11 @@ public:
     // database is not pyrn's, says why in one line on standard error and returns nothing.
     // Paths below root (absolute, lexically normal) are keyed relative to it.
     static std::unique_ptr<cursor_cache> open(const std::string& dir, const std::string& root);
+    // A cache without a local tier, for a remote one alone: hashes are taken again each run.
+    static std::unique_ptr<cursor_cache> without_directory(const std::string& root);
+    // Lookups that the local tier cannot answer go to store, and every entry stored goes there
+    // too.
+    void add_remote(std::unique_ptr<remote_store> store);
     // Keeps the hashes this run found for files whose state the database did not know.
     ~cursor_cache();
     cursor_cache(const cursor_cache&) = delete;
@@ -78,6 +85,7 @@ private:
 
     std::string dir;
     tree_root root;
+    std::unique_ptr<remote_store> remote;
     std::string identity; // of the libclang library and the working directory
     sqlite3* database = nullptr;
     sqlite3_stmt* select = nullptr;
@@ -95,6 +103,8 @@ private:
     bool prepare(std::string& reason);
     bool take_format(std::string& reason);
     std::string identity_of_run();
+    bool find_remote(const cache_key& key, std::uint64_t content_hash, file_records& out);
+    void store_locally(const cache_key& key, std::string_view blob);
     const known_file& current(const std::string& path);
     bool remembered_hash(const std::string& path, const file_state& state, std::uint64_t& hash);
     void remember_fresh_hashes();

@@ -62,9 +62,9 @@ const kind_option kind_options[] = {
 // The options that take a value: the word after one is its value, whatever it looks like.
 bool takes_value(std::string_view word) {
     static constexpr std::string_view options[] = {
-        "-f",      "--filter",      "-j",    "-I", "--include-dir",
-        "-l",      "--language",    "--std", "-p", "--compile-commands",
-        "--cache", "--cache-remote"};
+        "-f",      "--filter",       "-j",     "-I", "--include-dir",
+        "-l",      "--language",     "--std",  "-p", "--compile-commands",
+        "--cache", "--cache-remote", "--shard"};
     for (std::string_view option : options) {
         if (word == option) {
             return true;
@@ -156,6 +156,10 @@ void configure_parser(argparse::ArgumentParser& parser) {
         .default_value(std::string())
         .help("Share the cache's entries through this Redis server, redis://HOST[:PORT][/DB], "
               "behind --cache or alone");
+    parser.add_argument("--shard")
+        .default_value(std::string())
+        .help("Search only the K-th of N parts of the tree, K/N with 0 <= K < N, as N jobs that "
+              "fill a shared cache together");
 }
 
 command_words split_command_line(int argc, char** argv) {

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -86,6 +87,29 @@ std::string search_root(const std::string& path) {
         return absolute;
     }
     return std::filesystem::path(absolute).parent_path().native();
+}
+
+// --shard K/N, which must have 0 <= K < N; a malformed one is a command-line error.
+void apply_shard(const argparse::ArgumentParser& parser) {
+    const auto shard = parser.get<std::string>("--shard");
+    if (shard.empty()) {
+        return;
+    }
+    const std::size_t slash = shard.find('/');
+    std::uint32_t index = 0;
+    std::uint32_t count = 0;
+    auto number = [](std::string_view text, std::uint32_t& out) {
+        const char* end = text.data() + text.size();
+        const auto [stop, error] = std::from_chars(text.data(), end, out);
+        return !text.empty() && error == std::errc() && stop == end;
+    };
+    if (slash == std::string::npos || !number(std::string_view(shard).substr(0, slash), index) ||
+        !number(std::string_view(shard).substr(slash + 1), count) || index >= count) {
+        std::cerr << "--shard: expected K/N with 0 <= K < N, got " << shard << '\n' << parser;
+        std::exit(1);
+    }
+    searcher::shard_index = index;
+    searcher::shard_count = count;
 }
 
 // The local tier of --cache, the remote one of --cache-remote, both or none. A tier that cannot be
@@ -184,6 +208,7 @@ int run(int argc, char** argv) {
 
     apply_kind_options(parser);
     apply_query_options(parser, query);
+    apply_shard(parser);
 
     std::vector<std::string> include_arguments;
     for (const std::string& dir : parser.get<std::vector<std::string>>("--include-dir")) {

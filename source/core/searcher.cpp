@@ -14,6 +14,8 @@ bool searcher::include_expressions = false;
 output_format searcher::format = output_format::blocks;
 bool searcher::visible_controls = false;
 bool searcher::null_separated = false;
+std::uint32_t searcher::shard_index = 0;
+std::uint32_t searcher::shard_count = 1;
 
 bool searcher::search_for_enum = true;
 bool searcher::search_for_struct = true;

@@ -46,6 +46,10 @@ public:
     static bool visible_controls;
     // --null: each path of the file list is followed by a NUL byte, not a line feed.
     static bool null_separated;
+    // --shard K/N: only the files whose path below the root hashes to shard_index modulo
+    // shard_count are searched.
+    static std::uint32_t shard_index;
+    static std::uint32_t shard_count;
 
     static bool search_for_enum;
     static bool search_for_struct;

@@ -6,9 +6,12 @@
 #include "search/file_search.hpp"
 
 #include <fnmatch.h>
+#include <xxhash.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace search {
 
@@ -29,6 +32,18 @@ bool is_selected(const std::string& path) {
     return fnmatch(searcher::filter.data(), path.c_str(), 0) == 0;
 }
 
+// The path's part below the root, which is the same in every checkout, picks its shard.
+bool in_shard(std::string_view root, std::string_view path) {
+    if (searcher::shard_count <= 1) {
+        return true;
+    }
+    path.remove_prefix(std::min(root.size(), path.size()));
+    while (!path.empty() && path[0] == '/') {
+        path.remove_prefix(1);
+    }
+    return XXH3_64bits(path.data(), path.size()) % searcher::shard_count == searcher::shard_index;
+}
+
 bool is_searchable_file(const fs::path& path) {
     std::error_code error;
     fs::file_status status = fs::status(path, error);
@@ -46,9 +61,10 @@ bool is_searchable_file(const fs::path& path) {
 
 void searcher::directory_search(const char* search_path) {
     is_default_filter();
-    auto visit = [](const fs::directory_entry& entry) {
+    const std::string_view root = search_path;
+    auto visit = [root](const fs::directory_entry& entry) {
         const std::string& path = entry.path().native();
-        if (is_searchable_file(entry.path()) && is_selected(path)) {
+        if (is_searchable_file(entry.path()) && is_selected(path) && in_shard(root, path)) {
             pool->post([copy = path] { search_file_task(copy); });
         }
     };

@@ -368,6 +368,63 @@ TEST(cache, survives_two_processes_at_once_and_one_killed_while_writing) {
     EXPECT_EQ(blocks_of(answered_from_cache("", killed).out), expected);
 }
 
+// The sleeps of at least 2 ms (SQLite's waits for a lock, not the pool's pauses) that strace saw.
+std::size_t long_sleeps(const std::string& trace) {
+    std::size_t count = 0;
+    for (std::size_t at = trace.find("sleep("); at != std::string::npos;
+         at = trace.find("sleep(", at + 1)) {
+        const std::size_t seconds = trace.find("tv_sec=", at);
+        const std::size_t nanoseconds = trace.find("tv_nsec=", at);
+        if (seconds == std::string::npos || nanoseconds == std::string::npos) {
+            continue;
+        }
+        count += std::stol(trace.substr(seconds + 7)) > 0 ||
+                 std::stol(trace.substr(nanoseconds + 8)) >= 2'000'000;
+    }
+    return count;
+}
+
+// Another process in a write transaction (an sqlite3 shell left open, a search stopped while
+// it wrote) must not make searches wait: a warm one reads without a lock, and one that has
+// entries to write leaves them for later.
+TEST(cache, a_search_never_waits_for_another_process_holding_the_database) {
+    temp_tree tree;
+    temp_tree cache;
+    write_probe_tree(tree);
+    settle();
+    const std::vector<std::string> arguments{"--nc",  "-j",      "1",          "-F",
+                                             "probe", "--cache", cache.path(), "."};
+    run_in(tree.path(), arguments);
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open((cache.path() + "/cursors.sqlite").c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE; DELETE FROM hashes WHERE path = 'none';",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const std::string main = testing_support::read_file(tree.path("main.cpp"));
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        tree.write("main.cpp", main + "int probe_round_" + std::to_string(round) + "();\n");
+        settle(); // each round has an entry to write, and the one before could not write its own
+        testing_support::process_options in_tree;
+        in_tree.cwd = tree.path();
+        const process_result traced = testing_support::run_process(
+            joined({"strace", "-f", "-e", "trace=nanosleep,clock_nanosleep",
+                    testing_support::pyrn_binary()},
+                   arguments),
+            in_tree);
+        const std::string expected =
+            run_in(tree.path(), {"--nc", "-j", "1", "-F", "probe", "."}).out;
+        EXPECT_EQ(traced.out, expected);
+        // The wait at the end for a short transaction: 1 + 2 + 5 + ... up to 100 ms.
+        EXPECT_LE(long_sleeps(traced.err), 8u) << traced.err;
+    }
+    ASSERT_EQ(sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(holder);
+    run_in(tree.path(), arguments);
+    EXPECT_EQ(answered_from_cache(tree.path(), arguments).out,
+              run_in(tree.path(), {"--nc", "-j", "1", "-F", "probe", "."}).out);
+}
+
 // --- whom the cache trusts ------------------------------------------------------------------
 
 constexpr uid_t nobody = 65534;

@@ -297,6 +297,8 @@ cursor_cache::cursor_cache(std::string dir, const std::string& root)
 
 cursor_cache::~cursor_cache() {
     if (database != nullptr && select_hash != nullptr) {
+        // Another search's write transaction is short; one that lasts longer costs the entries.
+        write_unwritten(100);
         remember_fresh_hashes();
     }
     sqlite3_finalize(select_hash);
@@ -361,6 +363,9 @@ bool cursor_cache::prepare(std::string& reason) {
             usleep(20'000);
         }
     }
+    // From now on nothing waits on another process: a read needs no lock but in the moment a
+    // crashed writer's log is recovered, and writes wait for their turn in memory.
+    sqlite3_busy_timeout(database, 0);
     const bool ready = result == SQLITE_OK &&
                        sqlite3_prepare_v2(database, "SELECT value FROM entries WHERE key = ?", -1,
                                           &select, nullptr) == SQLITE_OK &&
@@ -529,15 +534,47 @@ void cursor_cache::store_locally(const cache_key& key, std::string_view blob) {
         return;
     }
     const std::lock_guard<std::mutex> hold(database_lock);
-    sqlite3_bind_blob(insert, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
-    sqlite3_bind_blob64(insert, 2, blob.data(), blob.size(), SQLITE_STATIC);
-    const int result = sqlite3_step(insert);
-    sqlite3_reset(insert);
-    sqlite3_clear_bindings(insert);
-    // Another process holding the database past the timeout costs this entry, nothing more.
-    if (result != SQLITE_DONE && result != SQLITE_BUSY) {
-        const int system_error = sqlite3_system_errno(database);
-        fail(system_error != 0 ? std::strerror(system_error) : sqlite3_errstr(result));
+    if (unwritten_size + blob.size() <= unwritten_limit) {
+        unwritten_size += blob.size();
+        unwritten.emplace_back(key, std::string(blob));
+    }
+    write_unwritten(0);
+}
+
+// Writes the entries waiting, in one transaction, unless another process holds the database
+// for longer than wait_ms: a search never waits on another's lock, and what it could not
+// write waits for its next store or its end. The database is held.
+void cursor_cache::write_unwritten(int wait_ms) {
+    if (unwritten.empty() || failed) {
+        return;
+    }
+    sqlite3_busy_timeout(database, wait_ms);
+    int result = sqlite3_exec(database, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (result == SQLITE_BUSY) {
+        return;
+    }
+    for (std::size_t i = 0; i < unwritten.size() && result == SQLITE_OK; ++i) {
+        const auto& [key, blob] = unwritten[i];
+        sqlite3_bind_blob(insert, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+        sqlite3_bind_blob64(insert, 2, blob.data(), blob.size(), SQLITE_STATIC);
+        result = sqlite3_step(insert) == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(database);
+        sqlite3_reset(insert);
+        sqlite3_clear_bindings(insert);
+    }
+    if (result == SQLITE_OK) {
+        result = sqlite3_exec(database, "COMMIT", nullptr, nullptr, nullptr);
+    }
+    if (result == SQLITE_OK) {
+        unwritten.clear();
+        unwritten_size = 0;
+        return;
+    }
+    const int system_error = sqlite3_system_errno(database);
+    const std::string reason =
+        system_error != 0 ? std::strerror(system_error) : sqlite3_errstr(result);
+    sqlite3_exec(database, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (result != SQLITE_BUSY) {
+        fail(reason.c_str());
     }
 }
 

@@ -93,6 +93,10 @@ private:
     sqlite3_stmt* select_hash = nullptr;
     std::mutex database_lock;
     std::atomic<bool> failed{false}; // a write failed: said once, then no more writes
+    // Entries not yet written, while another process held the database; up to the limit.
+    static constexpr std::size_t unwritten_limit = 64u << 20;
+    std::vector<std::pair<cache_key, std::string>> unwritten;
+    std::size_t unwritten_size = 0;
 
     // Each file as found once per run: most files include the same headers. The hashes of
     // files whose state the database did not know wait in fresh until the cache closes.
@@ -105,6 +109,7 @@ private:
     std::string identity_of_run();
     bool find_remote(const cache_key& key, std::uint64_t content_hash, file_records& out);
     void store_locally(const cache_key& key, std::string_view blob);
+    void write_unwritten(int wait_ms);
     const known_file& current(const std::string& path);
     bool remembered_hash(const std::string& path, const file_state& state, std::uint64_t& hash);
     void remember_fresh_hashes();

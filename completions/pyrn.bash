@@ -29,6 +29,13 @@ _pyrn() {
         _pyrn_directories "$cur"
         return 0
         ;;
+    --cache-remote)
+        _pyrn_words 'redis://localhost:6379' "$cur"
+        return 0
+        ;;
+    --shard)
+        return 0 # K/N
+        ;;
     -p | --compile-commands)
         compopt -o filenames 2>/dev/null
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
@@ -54,7 +61,7 @@ _pyrn() {
             continue
         fi
         case ${COMP_WORDS[i]} in
-        -f | --filter | -j | -I | --include-dir | -l | --language | --std | -p | --compile-commands | --cache)
+        -f | --filter | -j | -I | --include-dir | -l | --language | --std | -p | --compile-commands | --cache | --cache-remote | --shard)
             ((i++)) # the option's value is not a positional argument
             ;;
         --) options_ended=1 ;;
@@ -71,7 +78,7 @@ _pyrn() {
             --using-declaration --variable-declaration --verbose --ie --include-expressions
             --static-cast --dynamic-cast --reinterpret-cast --const-cast -c --throw-expression
             --isl --ignore-single-line-results -I --include-dir -l --language --std
-            --nc --no-color --json --vimgrep --files-with-matches -p --compile-commands --cache -i --ignore-case
+            --nc --no-color --json --vimgrep --files-with-matches -p --compile-commands --cache --cache-remote --shard -i --ignore-case
             --regex -0 --null' "$cur"
         return 0
     fi

@@ -2,6 +2,7 @@
 // free port of the loopback: two checkouts share it, and whatever the server does, the output
 // stays that of a search without a cache.
 #include "cache_runs.hpp"
+#include "output.hpp"
 #include "process.hpp"
 #include "temp_tree.hpp"
 
@@ -107,6 +108,11 @@ protected:
                                             "#if FEATURE\nint probe_feature() { return 1; }\n"
                                             "#endif\n");
             places.write(root + "inc/config.h", "#define FEATURE 1\n");
+            for (int i = 0; i < 6; ++i) { // for workers that ask the server at once
+                places.write(root + "more/m" + std::to_string(i) + ".cpp",
+                             "#include \"../inc/config.h\"\nint probe_more_" + std::to_string(i) +
+                                 "() { return FEATURE; }\n");
+            }
             places.write(root + "other.cpp", "#include <string>\n"
                                              "int probe_other(const std::string& s) {\n"
                                              "    return static_cast<int>(s.size());\n}\n");
@@ -129,7 +135,17 @@ TEST_F(two_checkouts, share_the_remote_and_keep_what_it_gave_locally) {
         run_in(places.path("one"), search({"--cache-remote", server.url()}));
     EXPECT_EQ(filled.err, "");
     EXPECT_EQ(filled.out, plain("one"));
-    EXPECT_EQ(server.cli({"DBSIZE"}).out, "2\n");
+    EXPECT_EQ(server.cli({"DBSIZE"}).out, "8\n");
+    auto sorted_blocks = [](const std::string& out) {
+        auto blocks = testing_support::parse_blocks(out);
+        std::sort(blocks.begin(), blocks.end());
+        return blocks;
+    };
+    temp_tree other_local;
+    const process_result four_workers = answered_from_cache(
+        places.path("two"), {"--nc", "-j", "4", "-F", "probe", "--cache", other_local.path(),
+                             "--cache-remote", server.url(), "."});
+    EXPECT_EQ(sorted_blocks(four_workers.out), sorted_blocks(plain("two")));
 
     const std::string two = places.path("two");
     const auto both = search({"--cache", local.path(), "--cache-remote", server.url()});

@@ -15,9 +15,10 @@ namespace search {
 
 namespace {
 
-// A server that needs longer than this to connect or to answer is taken as away.
-constexpr timeval time_allowed{0, 500'000};
-constexpr const char* no_answer = "no answer within 500 ms";
+// A server that needs longer than this to connect or to answer is taken as away, which costs
+// every parse after it: a loaded machine can keep a server from answering for half a second.
+constexpr timeval time_allowed{2, 0};
+constexpr const char* no_answer = "no answer within 2 s";
 // An entry above this size is neither sent nor taken: no source file comes near it.
 constexpr std::size_t largest_value = 8u << 20;
 

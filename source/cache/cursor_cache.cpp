@@ -31,8 +31,11 @@ constexpr std::uint32_t format_version = 5;
 // What marks a database as pyrn's cache ("pyrn"); no other database is ever changed.
 constexpr std::int32_t application_id = 0x7079726e;
 constexpr const char* not_ours = "not a database of pyrn's cache";
-// The one table pyrn creates; a macro so that the statements holding it stay literals.
+// The tables pyrn creates; macros so that the statements holding them stay literals.
 #define PYRN_ENTRIES_TABLE "CREATE TABLE entries (key BLOB PRIMARY KEY, value BLOB NOT NULL)"
+#define PYRN_HASHES_TABLE                                                                          \
+    "CREATE TABLE hashes (path TEXT PRIMARY KEY, size INTEGER, modified INTEGER, "                 \
+    "changed INTEGER, inode INTEGER, hash INTEGER) WITHOUT ROWID"
 constexpr char magic[8] = {'p', 'y', 'r', 'n', 'c', 'u', 'r', 's'};
 
 struct entry_header {
@@ -250,18 +253,23 @@ bool single_integer(sqlite3* database, const char* sql, std::int64_t& value) {
     return read;
 }
 
-// Caches written before databases were marked hold the one table that pyrn creates, and
-// nothing else.
+// Caches written before databases were marked hold pyrn's entries table and, at most, its
+// table of hashes, and nothing else.
 bool is_unmarked_cache(sqlite3* database) {
     std::int64_t tables = 0;
+    std::int64_t entries = 0;
     std::int64_t ours = 0;
     return single_integer(database, "SELECT count(*) FROM sqlite_master WHERE type = 'table'",
                           tables) &&
            single_integer(database,
                           "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND sql = "
                           "'" PYRN_ENTRIES_TABLE "'",
+                          entries) &&
+           single_integer(database,
+                          "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND sql IN "
+                          "('" PYRN_ENTRIES_TABLE "', '" PYRN_HASHES_TABLE "')",
                           ours) &&
-           tables == 1 && ours == 1;
+           entries == 1 && tables == ours;
 }
 
 // What a database holds, read without changing it; false when it cannot be read.
@@ -407,10 +415,8 @@ bool cursor_cache::take_format(std::string& reason) {
         done = false;
     } else if (done && state != database_state::current) {
         const std::string reset = fmt::format(
-            "DROP TABLE IF EXISTS entries; DROP TABLE IF EXISTS hashes; " PYRN_ENTRIES_TABLE "; "
-            "CREATE TABLE hashes (path TEXT PRIMARY KEY, size INTEGER, "
-            "modified INTEGER, changed INTEGER, inode INTEGER, hash INTEGER) "
-            "WITHOUT ROWID; "
+            "DROP TABLE IF EXISTS entries; DROP TABLE IF EXISTS hashes; " PYRN_ENTRIES_TABLE
+            "; " PYRN_HASHES_TABLE "; "
             "PRAGMA application_id = {}; PRAGMA user_version = {};",
             application_id, format_version);
         done = sqlite3_exec(database, reset.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;

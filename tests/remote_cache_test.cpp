@@ -150,7 +150,7 @@ TEST_F(two_checkouts, share_the_remote_and_keep_what_it_gave_locally) {
     const std::string two = places.path("two");
     const auto both = search({"--cache", local.path(), "--cache-remote", server.url()});
     const process_result shared = answered_from_cache(two, both);
-    EXPECT_EQ(shared.err.find("pyrn: "), std::string::npos) << shared.err;
+    EXPECT_EQ(shared.err.find("pyrn: " + server.url()), std::string::npos) << shared.err;
     EXPECT_EQ(shared.out, plain("two"));
     server.stop();
     EXPECT_EQ(answered_from_cache(two, search({"--cache", local.path()})).out, plain("two"));

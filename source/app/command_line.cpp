@@ -151,6 +151,13 @@ void configure_parser(argparse::ArgumentParser& parser) {
     add_flag(parser, "Take the query as a regular expression (RE2)", "--regex");
     add_flag(parser, "Follow each path of --files-with-matches with a NUL byte, not a line feed",
              "-0", "--null");
+    add_flag(parser,
+             "Parse every file with all the function bodies of its headers, as --verbose does",
+             "--full-parse");
+    add_flag(parser,
+             "Print on standard error how many files were read, parsed and answered from "
+             "the cache",
+             "--stats");
 }
 
 command_words split_command_line(int argc, char** argv) {

@@ -5,6 +5,7 @@
 #include "core/searcher.hpp"
 #include "match/query.hpp"
 #include "clang/compile_database.hpp"
+#include "clang/unit_parse.hpp"
 
 #include <fmt/format.h>
 
@@ -83,7 +84,23 @@ void give_standard_input_nothing() {
     }
 }
 
-int search_run(int jobs, const std::string& path) {
+// One line per count, each "pyrn: what: count", after the search.
+void print_stats() {
+    const search::search_counts& counts = searcher::counts;
+    const std::uint64_t attempts = searcher::indexing ? searcher::indexing->attempts() : 0;
+    const std::uint64_t fallbacks = searcher::indexing ? searcher::indexing->fallbacks() : 0;
+    fmt::print(stderr,
+               "pyrn: files read: {}\n"
+               "pyrn: files holding the query: {}\n"
+               "pyrn: answered from the cache: {}\n"
+               "pyrn: parsed skipping the bodies of headers parsed before: {}\n"
+               "pyrn: parsed in full after the indexing call could not stand for it: {}\n"
+               "pyrn: parsed in full: {}\n",
+               counts.files.load(), counts.with_query.load(), counts.from_cache.load(),
+               attempts - fallbacks, fallbacks, counts.parsed_in_full.load());
+}
+
+int search_run(int jobs, const std::string& path, bool stats) {
     if (jobs < 0) {
         search::report(fmt::format("the number of threads must not be negative, got {}", jobs));
         return 2;
@@ -101,6 +118,10 @@ int search_run(int jobs, const std::string& path) {
     searcher::directory_search(path.c_str());
     if (searcher::format == search::output_format::blocks) {
         search::say(stdout, "\n");
+    }
+    if (stats) {
+        std::fflush(stdout);
+        print_stats();
     }
     // A full disk or a closed output must not pass for a successful search.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -176,9 +197,13 @@ int run(int argc, char** argv) {
     searcher::verbose = parser.get<bool>("--verbose");
     searcher::clang_options = build_clang_options(language, std_argument, include_arguments);
     searcher::ignore_single_line_results = parser.get<bool>("--ignore-single-line-results");
+    // Verbose runs show every diagnostic of every file, those in headers' bodies too.
+    if (!searcher::verbose && !parser.get<bool>("--full-parse")) {
+        searcher::indexing = std::make_unique<search::indexing_session>();
+    }
 
     try {
-        return search_run(jobs, path);
+        return search_run(jobs, path, parser.get<bool>("--stats"));
     } catch (const std::exception& error) {
         search::report(error.what());
         return 2;

@@ -369,7 +369,8 @@ bool cursor_cache::take_format(std::string& reason) {
 }
 
 cache_key cursor_cache::key_for(std::string_view absolute_path,
-                                const std::vector<const char*>& arguments) const {
+                                const std::vector<const char*>& arguments,
+                                std::string_view road) const {
     XXH3_state_t* state = XXH3_createState();
     XXH3_128bits_reset(state);
     auto add = [&](std::string_view text) {
@@ -380,6 +381,9 @@ cache_key cursor_cache::key_for(std::string_view absolute_path,
     add(absolute_path);
     for (const char* argument : arguments) {
         add(argument);
+    }
+    if (!road.empty()) {
+        add(road);
     }
     const XXH128_hash_t hash = XXH3_128bits_digest(state);
     XXH3_freeState(state);

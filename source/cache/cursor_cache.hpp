@@ -49,9 +49,10 @@ public:
     cursor_cache& operator=(const cursor_cache&) = delete;
 
     // The key of a file's entry: its absolute path, its libclang arguments, the directory pyrn
-    // runs in (relative arguments mean it) and the libclang library.
-    cache_key key_for(std::string_view absolute_path,
-                      const std::vector<const char*>& arguments) const;
+    // runs in (relative arguments mean it), the libclang library and the road of its parse
+    // (empty for the full parse).
+    cache_key key_for(std::string_view absolute_path, const std::vector<const char*>& arguments,
+                      std::string_view road = {}) const;
 
     // The records of the key's entry, when it is whole and was made from this content (by
     // its hash) with every file it depends on as it is now.

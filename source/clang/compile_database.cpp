@@ -105,22 +105,6 @@ void say_left_out(const std::vector<std::string>& left_out, std::unordered_set<s
     }
 }
 
-// The language a file is compiled as: the last -x before it, else its suffix's.
-std::string language_of(const std::vector<std::string>& arguments, std::string_view file) {
-    std::string language;
-    bool as_cpp = false;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& arg = arguments[i];
-        if (arg == "-x" && i + 1 < arguments.size()) {
-            language = arguments[++i];
-        } else if (arg.size() > 2 && arg.compare(0, 2, "-x") == 0) {
-            language = arg.substr(2);
-        }
-        as_cpp = as_cpp || arg == "--driver-mode=g++";
-    }
-    return !language.empty() ? language : std::string(language_of_suffix(file, as_cpp));
-}
-
 std::size_t depth(const std::string& path) {
     std::size_t slashes = 0;
     for (char c : path) {
@@ -160,6 +144,21 @@ std::vector<std::string> options_clang_refuses(const std::vector<std::string>& a
 }
 
 } // namespace
+
+std::string language_of(const std::vector<std::string>& arguments, std::string_view file) {
+    std::string language;
+    bool as_cpp = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& arg = arguments[i];
+        if (arg == "-x" && i + 1 < arguments.size()) {
+            language = arguments[++i];
+        } else if (arg.size() > 2 && arg.compare(0, 2, "-x") == 0) {
+            language = arg.substr(2);
+        }
+        as_cpp = as_cpp || arg == "--driver-mode=g++";
+    }
+    return !language.empty() ? language : std::string(language_of_suffix(file, as_cpp));
+}
 
 std::unique_ptr<compile_database>
 compile_database::load(const std::string& path, std::vector<std::string> includes, bool verbose) {

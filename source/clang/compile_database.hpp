@@ -29,6 +29,9 @@ struct compile_command {
     std::string language; // the language its file is compiled as (c, c++, cuda, ...)
 };
 
+// The language that arguments compile file as: the last -x among them, else the suffix's.
+std::string language_of(const std::vector<std::string>& arguments, std::string_view file);
+
 class compile_database {
 public:
     // Reads path, a build directory holding compile_commands.json or that file itself.

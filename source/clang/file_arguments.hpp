@@ -40,6 +40,7 @@ struct file_arguments {
     // The path as given ("./" before one that begins with '-'), or absolute with the
     // database's arguments.
     std::string source;
+    std::string language; // what the file is parsed as: c, c++, c++-header, cuda, ...
     std::string parent;
     std::string grandparent;
     std::vector<std::string> from_database;

@@ -13,10 +13,13 @@
 #include "clang/clang_handles.hpp"
 #include "clang/compile_database.hpp"
 #include "clang/file_arguments.hpp"
+#include "clang/unit_parse.hpp"
 
 #include <xxhash.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -28,12 +31,6 @@
 namespace search {
 
 namespace {
-
-// KeepGoing: go on after fatal errors such as a missing include. IgnoreNonErrorsFromIncludedFiles:
-// no warnings from headers.
-constexpr unsigned parse_flags =
-    CXTranslationUnit_KeepGoing | CXTranslationUnit_IgnoreNonErrorsFromIncludedFiles;
-static_assert(parse_flags == 0x4200);
 
 // A file's place in the cursor cache, worked out once per file.
 struct cache_slot {
@@ -48,23 +45,38 @@ struct unit_visit {
     qualified_names names;
 };
 
-cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments,
+indexing_session* session_for(const file_arguments& arguments);
+cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, bool indexed,
                     std::string_view content);
 bool visit_unit(CXTranslationUnit unit, file_context& context, const file_arguments& arguments,
                 const cache_slot* slot, const timespec& parse_start);
 CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit);
 [[noreturn]] void quit_on_parse_failure(std::string_view path) noexcept;
-long regular_file_size(std::FILE* file);
 
-struct file_closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+// An open file, closed when it goes.
+class file_descriptor {
+public:
+    explicit file_descriptor(int fd) : fd(fd) {}
+    ~file_descriptor() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    file_descriptor(const file_descriptor&) = delete;
+    file_descriptor& operator=(const file_descriptor&) = delete;
+
+    explicit operator bool() const { return fd >= 0; }
+    int get() const { return fd; }
+
+private:
+    int fd;
 };
-using file_handle = std::unique_ptr<std::FILE, file_closer>;
 
 } // namespace
 
 void search_file_task(const std::string& path) noexcept {
     try {
+        ++searcher::counts.files;
         std::error_code error;
         const std::string content = read_whole_file(path.c_str(), error);
         // A file that vanished since the walk found it is no longer part of the tree.
@@ -81,24 +93,34 @@ void search_file_task(const std::string& path) noexcept {
 
 std::string read_whole_file(const char* path, std::error_code& error) {
     error.clear();
-    const file_handle file(std::fopen(path, "rb"));
+    const file_descriptor file(open(path, O_RDONLY | O_CLOEXEC));
     if (!file) {
         error.assign(errno, std::system_category());
         return {};
     }
-    const long size = regular_file_size(file.get());
     std::string content;
-    if (size <= 0 || static_cast<unsigned long>(size) > content.max_size()) {
+    // A directory or a device can be opened too, but its "size" is no byte count.
+    struct stat info {};
+    if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
+        static_cast<unsigned long long>(info.st_size) > content.max_size()) {
         return content;
     }
-    content.resize(static_cast<std::size_t>(size));
-    std::rewind(file.get());
-    const std::size_t got = std::fread(content.data(), 1, content.size(), file.get());
-    if (std::ferror(file.get())) {
-        error.assign(errno, std::system_category());
-        return {};
+    content.resize(static_cast<std::size_t>(info.st_size));
+    std::size_t got = 0;
+    while (got < content.size()) {
+        const ssize_t read_now = read(file.get(), content.data() + got, content.size() - got);
+        if (read_now < 0 && errno == EINTR) {
+            continue;
+        }
+        if (read_now < 0) {
+            error.assign(errno, std::system_category());
+            return {};
+        }
+        if (read_now == 0) {
+            break; // cut short while it was read: searched as far as it was read
+        }
+        got += static_cast<std::size_t>(read_now);
     }
-    // A file cut short while it was read is searched as far as it was read.
     content.resize(got);
     return content;
 }
@@ -110,19 +132,22 @@ void searcher::file_search(std::string_view path, std::string_view content) {
     if (!passes_pre_filter(content)) {
         return;
     }
+    ++counts.with_query;
     if (verbose) {
         say(message_stream(), "Checking {}\n", path);
     }
     file_arguments arguments(path, clang_options, compile_commands.get());
+    indexing_session* const session = session_for(arguments);
     file_context context;
     context.path = path;
     context.content = content;
     std::optional<cache_slot> slot;
     if (cache) {
-        slot = slot_for(*cache, arguments, content);
+        slot = slot_for(*cache, arguments, session != nullptr, content);
         file_records records;
         // Verbose runs want libclang's diagnostics: they parse and refresh the entry.
         if (!verbose && cache->find(slot->key, slot->content_hash, records)) {
+            ++counts.from_cache;
             replay_records(records, context);
             finish_file(context);
             return;
@@ -133,12 +158,12 @@ void searcher::file_search(std::string_view path, std::string_view content) {
     }
     timespec parse_start{};
     clock_gettime(CLOCK_REALTIME_COARSE, &parse_start);
-    // Declared in this order so that the unit is disposed of before the index.
-    const index_handle index(clang_createIndex(0, verbose ? 1 : 0));
-    CXUnsavedFile source = arguments.unsaved_source(content);
-    const unit_handle unit(clang_parseTranslationUnit(
-        index.get(), arguments.source.c_str(), arguments.list.data(),
-        static_cast<int>(arguments.list.size()), &source, 1, parse_flags));
+    if (session == nullptr) {
+        ++counts.parsed_in_full;
+    }
+    const parsed_unit parsed =
+        parse_unit(session, arguments.source.c_str(), arguments.list, content, verbose);
+    const unit_handle& unit = parsed.unit;
     if (!unit) {
         quit_on_parse_failure(path);
     }
@@ -165,11 +190,20 @@ CXChildVisitResult searcher::visit_cursor(CXCursor cursor, CXCursor, CXClientDat
 
 namespace {
 
-cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments,
+// C++ units go through the indexing session; C and CUDA gain nothing from it.
+indexing_session* session_for(const file_arguments& arguments) {
+    if (arguments.language != "c++" && arguments.language != "c++-header") {
+        return nullptr;
+    }
+    return searcher::indexing.get();
+}
+
+cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, bool indexed,
                     std::string_view content) {
     cache_slot slot;
     slot.absolute_path = absolute_in("", arguments.source);
-    slot.key = cache.key_for(slot.absolute_path, arguments.list);
+    // The roads' records agree, but --full-parse promises records of the full parse.
+    slot.key = cache.key_for(slot.absolute_path, arguments.list, indexed ? "indexing session" : "");
     slot.content_hash = XXH3_64bits(content.data(), content.size());
     return slot;
 }
@@ -213,19 +247,6 @@ CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit) {
     // Static destructors would wait for this task, which never returns.
     std::fflush(stdout);
     std::_Exit(255);
-}
-
-// The size of an opened regular file, or -1. A directory or a device can be opened too, but
-// its "size" is no byte count.
-long regular_file_size(std::FILE* file) {
-    struct stat info {};
-    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return -1;
-    }
-    if (std::fseek(file, 0, SEEK_END) != 0) {
-        return -1;
-    }
-    return std::ftell(file);
 }
 
 } // namespace

@@ -1,9 +1,12 @@
 #include "app/command_line.hpp"
 #include "base/messages.hpp"
+#include "base/paths.hpp"
 #include "base/worker_pool.hpp"
 #include "cache/cursor_cache.hpp"
+#include "cache/stored_database.hpp"
 #include "core/searcher.hpp"
 #include "match/query.hpp"
+#include "search/file_search.hpp"
 #include "clang/compile_database.hpp"
 #include "clang/unit_parse.hpp"
 
@@ -20,6 +23,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -53,10 +57,42 @@ void apply_query_options(const argparse::ArgumentParser& parser, const std::stri
     }
 }
 
-// False, after one line on standard error, when the database of -p cannot be used.
-bool load_compile_commands(const argparse::ArgumentParser& parser) {
+// The entries of the database file: those the cache keeps for these very bytes, or else read
+// with libclang, which maps LLVM for it, and kept in the cache.
+std::vector<search::database_entry> entries_of(const std::string& file) {
+    std::error_code error;
+    const std::string content = search::read_whole_file(file.c_str(), error);
+    const std::string absolute = search::absolute_in("", file);
+    std::vector<search::database_entry> entries;
+    if (searcher::cache &&
+        search::find_database_entries(*searcher::cache, absolute, content, entries)) {
+        return entries;
+    }
+    entries = search::compile_database::read_entries(file);
+    // Kept only when libclang read the bytes that were hashed.
+    if (searcher::cache && !error && search::read_whole_file(file.c_str(), error) == content) {
+        search::store_database_entries(*searcher::cache, absolute, content, entries);
+    }
+    return entries;
+}
+
+// The database file of -p ("" without -p), or, after one line on standard error, nothing.
+std::optional<std::string> compile_commands_file(const argparse::ArgumentParser& parser) {
     const auto database = parser.get<std::string>("--compile-commands");
     if (database.empty()) {
+        return std::string();
+    }
+    try {
+        return search::compile_database::file_of(database);
+    } catch (const search::database_error& error) {
+        search::report(error.what());
+        return std::nullopt;
+    }
+}
+
+// False, after one line on standard error, when the database file cannot be used.
+bool load_compile_commands(const argparse::ArgumentParser& parser, const std::string& file) {
+    if (file.empty()) {
         return true;
     }
     // The entries' directories are the working directories of their parses.
@@ -65,8 +101,8 @@ bool load_compile_commands(const argparse::ArgumentParser& parser) {
         absolute_includes.push_back("-I" + std::filesystem::absolute(dir).native());
     }
     try {
-        searcher::compile_commands = search::compile_database::load(
-            database, std::move(absolute_includes), parser.get<bool>("--verbose"));
+        searcher::compile_commands = search::compile_database::from_entries(
+            file, entries_of(file), std::move(absolute_includes), parser.get<bool>("--verbose"));
     } catch (const search::database_error& error) {
         search::report(error.what());
         return false;
@@ -178,13 +214,17 @@ int run(int argc, char** argv) {
         return 2;
     }
 
-    if (!load_compile_commands(parser)) {
+    const std::optional<std::string> database_file = compile_commands_file(parser);
+    if (!database_file) {
         return 2;
     }
     const auto cache_dir = parser.get<std::string>("--cache");
     if (!cache_dir.empty()) {
         // A cache that cannot be used is said once; the search goes on without it.
         searcher::cache = search::cursor_cache::open(cache_dir);
+    }
+    if (!load_compile_commands(parser, *database_file)) {
+        return 2;
     }
 
     const std::string std_argument = "-std=" + standard;

@@ -396,23 +396,26 @@ cache_key cursor_cache::key_for(std::string_view absolute_path,
 
 bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash, file_records& out) {
     std::string blob;
-    {
-        const std::lock_guard<std::mutex> hold(database_lock);
-        sqlite3_bind_blob(select, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
-        if (sqlite3_step(select) == SQLITE_ROW) {
-            const auto* bytes = static_cast<const char*>(sqlite3_column_blob(select, 0));
-            blob.assign(bytes != nullptr ? bytes : "",
-                        static_cast<std::size_t>(sqlite3_column_bytes(select, 0)));
-        }
-        sqlite3_reset(select);
-    }
     entry found;
-    if (blob.empty() || !decode(blob, key, content_hash, found) ||
+    if (!find_value(key, blob) || !decode(blob, key, content_hash, found) ||
         !still_valid(found.included, found.absent)) {
         return false;
     }
     out = std::move(found.records);
     return true;
+}
+
+bool cursor_cache::find_value(const cache_key& key, std::string& value) {
+    value.clear();
+    const std::lock_guard<std::mutex> hold(database_lock);
+    sqlite3_bind_blob(select, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+    if (sqlite3_step(select) == SQLITE_ROW) {
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(select, 0));
+        value.assign(bytes != nullptr ? bytes : "",
+                     static_cast<std::size_t>(sqlite3_column_bytes(select, 0)));
+    }
+    sqlite3_reset(select);
+    return !value.empty();
 }
 
 void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
@@ -436,10 +439,16 @@ void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
         }
         included.emplace_back(path, state);
     }
-    const std::string blob = encode(key, content_hash, records, included, dependencies.absent);
+    store_value(key, encode(key, content_hash, records, included, dependencies.absent));
+}
+
+void cursor_cache::store_value(const cache_key& key, std::string_view value) {
+    if (failed) {
+        return;
+    }
     const std::lock_guard<std::mutex> hold(database_lock);
     sqlite3_bind_blob(insert, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
-    sqlite3_bind_blob64(insert, 2, blob.data(), blob.size(), SQLITE_STATIC);
+    sqlite3_bind_blob64(insert, 2, value.data(), value.size(), SQLITE_STATIC);
     const int result = sqlite3_step(insert);
     sqlite3_reset(insert);
     sqlite3_clear_bindings(insert);

@@ -64,6 +64,11 @@ public:
                const file_records& records, const file_dependencies& dependencies,
                const timespec& parse_start);
 
+    // The value stored under a key of the caller's own, and storing one; find and store keep
+    // files' entries this way.
+    bool find_value(const cache_key& key, std::string& value);
+    void store_value(const cache_key& key, std::string_view value);
+
 private:
     explicit cursor_cache(std::string dir);
 

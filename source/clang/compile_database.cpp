@@ -160,8 +160,7 @@ std::string language_of(const std::vector<std::string>& arguments, std::string_v
     return !language.empty() ? language : std::string(language_of_suffix(file, as_cpp));
 }
 
-std::unique_ptr<compile_database>
-compile_database::load(const std::string& path, std::vector<std::string> includes, bool verbose) {
+std::string compile_database::file_of(const std::string& path) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
     if (error) {
@@ -180,6 +179,10 @@ compile_database::load(const std::string& path, std::vector<std::string> include
     } else {
         throw database_error(fmt::format("{}: {}", file.native(), std::strerror(errno)));
     }
+    return file.native();
+}
+
+std::vector<database_entry> compile_database::read_entries(const std::string& file) {
     const std::string directory = normal(fs::absolute(file).parent_path());
     CXCompilationDatabase_Error failure = CXCompilationDatabase_NoError;
     database_handle loaded;
@@ -187,28 +190,39 @@ compile_database::load(const std::string& path, std::vector<std::string> include
         loaded.reset(clang_CompilationDatabase_fromDirectory(directory.c_str(), &failure));
     });
     if (!loaded || failure != CXCompilationDatabase_NoError) {
-        throw database_error(fmt::format("{}: {}", file.native(), refusal_reason(said)));
+        throw database_error(fmt::format("{}: {}", file, refusal_reason(said)));
     }
+    const commands_handle all(clang_CompilationDatabase_getAllCompileCommands(loaded.get()));
+    std::vector<database_entry> entries;
+    for (unsigned i = 0, n = clang_CompileCommands_getSize(all.get()); i < n; ++i) {
+        CXCompileCommand command = clang_CompileCommands_getCommand(all.get(), i);
+        database_entry& entry = entries.emplace_back();
+        entry.directory = owned_text(clang_CompileCommand_getDirectory(command));
+        entry.file = owned_text(clang_CompileCommand_getFilename(command));
+        for (unsigned k = 0, count = clang_CompileCommand_getNumArgs(command); k < count; ++k) {
+            entry.arguments.push_back(owned_text(clang_CompileCommand_getArg(command, k)));
+        }
+    }
+    return entries;
+}
 
+std::unique_ptr<compile_database>
+compile_database::from_entries(const std::string& file, const std::vector<database_entry>& entries,
+                               std::vector<std::string> includes, bool verbose) {
+    const std::string directory = normal(fs::absolute(file).parent_path());
     auto database = std::make_unique<compile_database>();
     database->include_arguments = std::move(includes);
     database->verbose = verbose;
-    const commands_handle all(clang_CompilationDatabase_getAllCompileCommands(loaded.get()));
     std::unordered_map<std::string, bool> existing_dirs;
     std::unordered_set<std::string> said_left_out;
-    for (unsigned i = 0, n = clang_CompileCommands_getSize(all.get()); i < n; ++i) {
-        CXCompileCommand entry = clang_CompileCommands_getCommand(all.get(), i);
+    for (const database_entry& entry : entries) {
         compile_command command;
-        command.directory =
-            absolute_in(directory, owned_text(clang_CompileCommand_getDirectory(entry)));
-        command.file =
-            absolute_in(command.directory, owned_text(clang_CompileCommand_getFilename(entry)));
-        std::vector<std::string> arguments;
-        for (unsigned k = 0, count = clang_CompileCommand_getNumArgs(entry); k < count; ++k) {
-            arguments.push_back(owned_text(clang_CompileCommand_getArg(entry, k)));
-        }
+        command.directory = absolute_in(directory, entry.directory);
+        command.file = absolute_in(command.directory, entry.file);
+        const std::vector<std::string>& arguments = entry.arguments;
         auto dir = existing_dirs.try_emplace(command.directory, false);
         if (dir.second) {
+            std::error_code error;
             dir.first->second = fs::is_directory(command.directory, error);
         }
         // An entry without arguments or whose directory is gone stands for nothing.

@@ -44,6 +44,7 @@ void worker_pool::stop_and_join() {
 void worker_pool::post(task callable) {
     // Counted before it is visible, so wait_all never sees zero while a task is queued.
     ++outstanding;
+    bool wake = false;
     {
         const std::lock_guard<std::mutex> guard(queue_lock);
         try {
@@ -52,9 +53,15 @@ void worker_pool::post(task callable) {
             --outstanding; // never queued: wait_all must not wait for it
             throw;
         }
+        // A waking worker costs two system calls, more than most tasks of a warm run: one is
+        // woken only when the workers awake have more tasks waiting than they can take next.
+        // While none is awake any task wakes one, so every task is run; wait_all wakes the
+        // rest for the last few.
+        wake = waiting > 0 && pending.size() > worker_count - waiting;
     }
-    // A system call only when a worker sleeps.
-    work_ready.notify_one();
+    if (wake) {
+        work_ready.notify_one();
+    }
 }
 
 void worker_pool::cancel_queued() {
@@ -71,13 +78,20 @@ void worker_pool::cancel_queued() {
 
 void worker_pool::wait_all() {
     std::unique_lock<std::mutex> lock(queue_lock);
+    if (waiting > 0 && !pending.empty()) {
+        work_ready.notify_all();
+    }
     all_done.wait(lock, [this] { return outstanding == 0; });
 }
 
 // Waits for a task; false when the pool stops instead.
 bool worker_pool::take(task& out) {
     std::unique_lock<std::mutex> lock(queue_lock);
-    work_ready.wait(lock, [this] { return !pending.empty() || !keep_running; });
+    while (pending.empty() && keep_running) {
+        ++waiting;
+        work_ready.wait(lock);
+        --waiting;
+    }
     if (pending.empty()) {
         return false;
     }

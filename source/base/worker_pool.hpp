@@ -45,6 +45,7 @@ private:
     std::condition_variable work_ready; // a task was queued, or the pool stops
     std::condition_variable all_done;   // nothing is outstanding any more
     bool keep_running = true;           // guarded by queue_lock
+    std::uint32_t waiting = 0;          // workers asleep on work_ready, guarded by queue_lock
     std::deque<task> pending;
     std::uint32_t worker_count = 0;
     std::unique_ptr<std::thread[]> workers;

@@ -46,6 +46,8 @@ struct unit_visit {
 };
 
 indexing_session* session_for(const file_arguments& arguments);
+parsed_unit parse_file(indexing_session* session, const file_arguments& arguments,
+                       std::string_view content);
 cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, bool indexed,
                     std::string_view content);
 bool visit_unit(CXTranslationUnit unit, file_context& context, const file_arguments& arguments,
@@ -158,11 +160,7 @@ void searcher::file_search(std::string_view path, std::string_view content) {
     }
     timespec parse_start{};
     clock_gettime(CLOCK_REALTIME_COARSE, &parse_start);
-    if (session == nullptr) {
-        ++counts.parsed_in_full;
-    }
-    const parsed_unit parsed =
-        parse_unit(session, arguments.source.c_str(), arguments.list, content, verbose);
+    const parsed_unit parsed = parse_file(session, arguments, content);
     const unit_handle& unit = parsed.unit;
     if (!unit) {
         quit_on_parse_failure(path);
@@ -190,12 +188,23 @@ CXChildVisitResult searcher::visit_cursor(CXCursor cursor, CXCursor, CXClientDat
 
 namespace {
 
-// C++ units go through the indexing session; C and CUDA gain nothing from it.
+// C++ units go through the indexing session. C and CUDA keep the full parse: C headers hold
+// few bodies to skip, and the session's output is proved the same on C++ only.
 indexing_session* session_for(const file_arguments& arguments) {
     if (arguments.language != "c++" && arguments.language != "c++-header") {
         return nullptr;
     }
     return searcher::indexing.get();
+}
+
+// The file's unit on its road; the session counts its own parses.
+parsed_unit parse_file(indexing_session* session, const file_arguments& arguments,
+                       std::string_view content) {
+    if (session == nullptr) {
+        ++searcher::counts.parsed_in_full;
+    }
+    return parse_unit(session, arguments.source.c_str(), arguments.list, content,
+                      searcher::verbose);
 }
 
 cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, bool indexed,

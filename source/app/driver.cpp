@@ -57,23 +57,25 @@ void apply_query_options(const argparse::ArgumentParser& parser, const std::stri
     }
 }
 
-// The entries of the database file: those the cache keeps for these very bytes, or else read
-// with libclang, which maps LLVM for it, and kept in the cache.
-std::vector<search::database_entry> entries_of(const std::string& file) {
+// The commands of the database file: those the cache keeps for these very bytes, or else read
+// with libclang, which maps LLVM for it, and kept in the cache. A verbose run reads the file, to
+// say what it leaves out.
+search::database_commands commands_of(const std::string& file, bool verbose) {
     std::error_code error;
     const std::string content = search::read_whole_file(file.c_str(), error);
     const std::string absolute = search::absolute_in("", file);
-    std::vector<search::database_entry> entries;
-    if (searcher::cache &&
-        search::find_database_entries(*searcher::cache, absolute, content, entries)) {
-        return entries;
+    search::database_commands found;
+    if (searcher::cache && !verbose &&
+        search::find_database_commands(*searcher::cache, absolute, content, found)) {
+        return found;
     }
-    entries = search::compile_database::read_entries(file);
+    found = search::compile_database::commands_of(
+        file, search::compile_database::read_entries(file), verbose);
     // Kept only when libclang read the bytes that were hashed.
     if (searcher::cache && !error && search::read_whole_file(file.c_str(), error) == content) {
-        search::store_database_entries(*searcher::cache, absolute, content, entries);
+        search::store_database_commands(*searcher::cache, absolute, content, found);
     }
-    return entries;
+    return found;
 }
 
 // The database file of -p ("" without -p), or, after one line on standard error, nothing.
@@ -101,8 +103,9 @@ bool load_compile_commands(const argparse::ArgumentParser& parser, const std::st
         absolute_includes.push_back("-I" + std::filesystem::absolute(dir).native());
     }
     try {
-        searcher::compile_commands = search::compile_database::from_entries(
-            file, entries_of(file), std::move(absolute_includes), parser.get<bool>("--verbose"));
+        const bool verbose = parser.get<bool>("--verbose");
+        searcher::compile_commands = search::compile_database::from_commands(
+            commands_of(file, verbose).commands, std::move(absolute_includes), verbose);
     } catch (const search::database_error& error) {
         search::report(error.what());
         return false;

@@ -395,27 +395,30 @@ cache_key cursor_cache::key_for(std::string_view absolute_path,
 }
 
 bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash, file_records& out) {
-    std::string blob;
     entry found;
-    if (!find_value(key, blob) || !decode(blob, key, content_hash, found) ||
-        !still_valid(found.included, found.absent)) {
+    const auto decoded = [&](std::string_view blob) {
+        return decode(blob, key, content_hash, found);
+    };
+    if (!read_value(key, decoded) || !still_valid(found.included, found.absent)) {
         return false;
     }
     out = std::move(found.records);
     return true;
 }
 
-bool cursor_cache::find_value(const cache_key& key, std::string& value) {
-    value.clear();
+// The value is decoded where SQLite keeps it: an entry is copied once, into its records.
+bool cursor_cache::read_value(const cache_key& key,
+                              const std::function<bool(std::string_view)>& use) {
     const std::lock_guard<std::mutex> hold(database_lock);
     sqlite3_bind_blob(select, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+    bool used = false;
     if (sqlite3_step(select) == SQLITE_ROW) {
         const auto* bytes = static_cast<const char*>(sqlite3_column_blob(select, 0));
-        value.assign(bytes != nullptr ? bytes : "",
-                     static_cast<std::size_t>(sqlite3_column_bytes(select, 0)));
+        const auto size = static_cast<std::size_t>(sqlite3_column_bytes(select, 0));
+        used = bytes != nullptr && size > 0 && use(std::string_view(bytes, size));
     }
     sqlite3_reset(select);
-    return !value.empty();
+    return used;
 }
 
 void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -64,9 +65,10 @@ public:
                const file_records& records, const file_dependencies& dependencies,
                const timespec& parse_start);
 
-    // The value stored under a key of the caller's own, and storing one; find and store keep
-    // files' entries this way.
-    bool find_value(const cache_key& key, std::string& value);
+    // Hands the value stored under a key of the caller's own to use, in place, while the
+    // database is held; false when there is none or use returns false. find keeps files'
+    // entries this way, and store_value stores a value.
+    bool read_value(const cache_key& key, const std::function<bool(std::string_view)>& use);
     void store_value(const cache_key& key, std::string_view value);
 
 private:

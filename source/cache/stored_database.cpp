@@ -2,6 +2,8 @@
 
 #include <xxhash.h>
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstring>
 
@@ -20,7 +22,9 @@ cache_key key_of(const cursor_cache& cache, const std::string& absolute_path) {
 struct stored_header {
     char magic[8];
     std::uint32_t version;
-    std::uint32_t entry_count;
+    std::uint32_t command_count;
+    std::uint32_t absent_count;
+    std::uint32_t reserved;
     std::uint64_t checksum; // of everything after the header
     std::uint64_t content_hash;
 };
@@ -54,66 +58,114 @@ bool take_text(std::string_view& blob, std::string& text) {
     return true;
 }
 
-bool take_entry(std::string_view& blob, database_entry& entry) {
+bool take_texts(std::string_view& blob, std::vector<std::string>& texts) {
     std::uint32_t count = 0;
-    if (!take_text(blob, entry.directory) || !take_text(blob, entry.file) ||
-        !take_number(blob, count) || count > blob.size() / sizeof count) {
+    if (!take_number(blob, count) || count > blob.size() / sizeof count) {
         return false;
     }
-    entry.arguments.resize(count);
-    for (std::string& argument : entry.arguments) {
-        if (!take_text(blob, argument)) {
+    texts.resize(count);
+    for (std::string& text : texts) {
+        if (!take_text(blob, text)) {
             return false;
         }
     }
     return true;
+}
+
+void append_texts(std::string& blob, const std::vector<std::string>& texts) {
+    append_number(blob, static_cast<std::uint32_t>(texts.size()));
+    for (const std::string& text : texts) {
+        append_text(blob, text);
+    }
+}
+
+bool take_command(std::string_view& blob, compile_command& command) {
+    return take_text(blob, command.directory) && take_text(blob, command.file) &&
+           take_texts(blob, command.arguments) && take_text(blob, command.language);
+}
+
+bool is_directory(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The commands stand while every directory they knew is still there or still missing.
+bool directories_unchanged(const database_commands& found) {
+    for (const std::string& dir : found.absent_directories) {
+        if (is_directory(dir)) {
+            return false;
+        }
+    }
+    const std::string* last = nullptr; // the commands of one directory usually follow each other
+    for (const compile_command& command : found.commands) {
+        if ((last == nullptr || *last != command.directory) && !is_directory(command.directory)) {
+            return false;
+        }
+        last = &command.directory;
+    }
+    return true;
+}
+
+// The commands in value, if it is whole, of this format and made from content of this hash.
+bool decode(std::string_view value, std::uint64_t content_hash, database_commands& found) {
+    stored_header header;
+    if (value.size() < sizeof header) {
+        return false;
+    }
+    std::memcpy(&header, value.data(), sizeof header);
+    std::string_view body = value.substr(sizeof header);
+    if (std::memcmp(header.magic, magic, sizeof magic) != 0 || header.version != format_version ||
+        header.content_hash != content_hash ||
+        header.checksum != XXH3_64bits(body.data(), body.size()) ||
+        header.command_count > body.size() || header.absent_count > body.size()) {
+        return false;
+    }
+    found.commands.resize(header.command_count);
+    for (compile_command& command : found.commands) {
+        if (!take_command(body, command)) {
+            return false;
+        }
+    }
+    found.absent_directories.resize(header.absent_count);
+    for (std::string& dir : found.absent_directories) {
+        if (!take_text(body, dir)) {
+            return false;
+        }
+    }
+    return body.empty();
 }
 
 } // namespace
 
-bool find_database_entries(cursor_cache& cache, const std::string& absolute_path,
-                           std::string_view content, std::vector<database_entry>& out) {
-    std::string value;
-    stored_header header;
-    if (!cache.find_value(key_of(cache, absolute_path), value) || value.size() < sizeof header) {
+bool find_database_commands(cursor_cache& cache, const std::string& absolute_path,
+                            std::string_view content, database_commands& out) {
+    const std::uint64_t content_hash = XXH3_64bits(content.data(), content.size());
+    database_commands found;
+    const auto decoded = [&](std::string_view value) { return decode(value, content_hash, found); };
+    if (!cache.read_value(key_of(cache, absolute_path), decoded) || !directories_unchanged(found)) {
         return false;
     }
-    std::memcpy(&header, value.data(), sizeof header);
-    std::string_view body = std::string_view(value).substr(sizeof header);
-    if (std::memcmp(header.magic, magic, sizeof magic) != 0 || header.version != format_version ||
-        header.content_hash != XXH3_64bits(content.data(), content.size()) ||
-        header.checksum != XXH3_64bits(body.data(), body.size()) ||
-        header.entry_count > body.size()) {
-        return false;
-    }
-    std::vector<database_entry> entries(header.entry_count);
-    for (database_entry& entry : entries) {
-        if (!take_entry(body, entry)) {
-            return false;
-        }
-    }
-    if (!body.empty()) {
-        return false;
-    }
-    out = std::move(entries);
+    out = std::move(found);
     return true;
 }
 
-void store_database_entries(cursor_cache& cache, const std::string& absolute_path,
-                            std::string_view content, const std::vector<database_entry>& entries) {
+void store_database_commands(cursor_cache& cache, const std::string& absolute_path,
+                             std::string_view content, const database_commands& found) {
     std::string body;
-    for (const database_entry& entry : entries) {
-        append_text(body, entry.directory);
-        append_text(body, entry.file);
-        append_number(body, static_cast<std::uint32_t>(entry.arguments.size()));
-        for (const std::string& argument : entry.arguments) {
-            append_text(body, argument);
-        }
+    for (const compile_command& command : found.commands) {
+        append_text(body, command.directory);
+        append_text(body, command.file);
+        append_texts(body, command.arguments);
+        append_text(body, command.language);
+    }
+    for (const std::string& dir : found.absent_directories) {
+        append_text(body, dir);
     }
     stored_header header{};
     std::memcpy(header.magic, magic, sizeof magic);
     header.version = format_version;
-    header.entry_count = static_cast<std::uint32_t>(entries.size());
+    header.command_count = static_cast<std::uint32_t>(found.commands.size());
+    header.absent_count = static_cast<std::uint32_t>(found.absent_directories.size());
     header.checksum = XXH3_64bits(body.data(), body.size());
     header.content_hash = XXH3_64bits(content.data(), content.size());
     std::string value(reinterpret_cast<const char*>(&header), sizeof header);

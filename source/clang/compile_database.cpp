@@ -105,7 +105,27 @@ void say_left_out(const std::vector<std::string>& left_out, std::unordered_set<s
     }
 }
 
-std::size_t depth(const std::string& path) {
+// The directory of an absolute normal path, "/" for one at the root; "" for a bare name.
+std::string_view parent_of(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos) {
+        return {};
+    }
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+// The path without the last suffix of its name ("dir/stem"), as a header finds its source by.
+std::string stem_key(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
+    const std::size_t dot = name.rfind('.');
+    const bool no_suffix = dot == std::string_view::npos || dot == 0 || name == "..";
+    std::string key(path.substr(0, path.size() - name.size()));
+    key += no_suffix ? name : name.substr(0, dot);
+    return key;
+}
+
+std::size_t depth(std::string_view path) {
     std::size_t slashes = 0;
     for (char c : path) {
         slashes += c == '/';
@@ -206,24 +226,25 @@ std::vector<database_entry> compile_database::read_entries(const std::string& fi
     return entries;
 }
 
-std::unique_ptr<compile_database>
-compile_database::from_entries(const std::string& file, const std::vector<database_entry>& entries,
-                               std::vector<std::string> includes, bool verbose) {
+database_commands compile_database::commands_of(const std::string& file,
+                                                std::vector<database_entry> entries,
+                                                bool verbose) {
     const std::string directory = normal(fs::absolute(file).parent_path());
-    auto database = std::make_unique<compile_database>();
-    database->include_arguments = std::move(includes);
-    database->verbose = verbose;
+    database_commands found;
     std::unordered_map<std::string, bool> existing_dirs;
     std::unordered_set<std::string> said_left_out;
-    for (const database_entry& entry : entries) {
+    for (database_entry& entry : entries) {
         compile_command command;
         command.directory = absolute_in(directory, entry.directory);
         command.file = absolute_in(command.directory, entry.file);
-        const std::vector<std::string>& arguments = entry.arguments;
+        std::vector<std::string>& arguments = entry.arguments;
         auto dir = existing_dirs.try_emplace(command.directory, false);
         if (dir.second) {
             std::error_code error;
             dir.first->second = fs::is_directory(command.directory, error);
+            if (!dir.first->second) {
+                found.absent_directories.push_back(command.directory);
+            }
         }
         // An entry without arguments or whose directory is gone stands for nothing.
         if (arguments.empty() || !dir.first->second) {
@@ -234,8 +255,20 @@ compile_database::from_entries(const std::string& file, const std::vector<databa
             say_left_out(left_out, said_left_out);
         }
         command.language = language_of(command.arguments, command.file);
-        database->commands.push_back(std::move(command));
-        database->index(database->commands.size() - 1);
+        found.commands.push_back(std::move(command));
+    }
+    return found;
+}
+
+std::unique_ptr<compile_database>
+compile_database::from_commands(std::vector<compile_command> commands,
+                                std::vector<std::string> includes, bool verbose) {
+    auto database = std::make_unique<compile_database>();
+    database->include_arguments = std::move(includes);
+    database->verbose = verbose;
+    database->commands = std::move(commands);
+    for (std::size_t at = 0; at < database->commands.size(); ++at) {
+        database->index(at);
     }
     return database;
 }
@@ -243,13 +276,13 @@ compile_database::from_entries(const std::string& file, const std::vector<databa
 void compile_database::index(std::size_t at) {
     const compile_command& command = commands[at];
     by_file.emplace(command.file, at);
-    const fs::path file = command.file;
     if (!is_header_path(command.file)) {
-        by_stem.emplace(normal(file.parent_path() / file.stem()), at);
+        by_stem.emplace(stem_key(command.file), at);
     }
-    for (fs::path dir = file.parent_path(); dir.has_relative_path(); dir = dir.parent_path()) {
-        auto [nearest, added] = by_dir.emplace(dir.native(), at);
-        if (!added && depth(command.file) < depth(commands[nearest->second].file)) {
+    const std::size_t own_depth = depth(command.file);
+    for (std::string_view dir = parent_of(command.file); dir.size() > 1; dir = parent_of(dir)) {
+        auto [nearest, added] = by_dir.emplace(dir, at);
+        if (!added && own_depth < depth(commands[nearest->second].file)) {
             nearest->second = at;
         }
     }
@@ -261,15 +294,13 @@ const compile_command* compile_database::entry_for(const std::string& file, bool
         return &commands[own->second];
     }
     stand_in = true;
-    const fs::path path = file;
     if (is_header_path(file)) {
-        if (auto source = by_stem.find(normal(path.parent_path() / path.stem()));
-            source != by_stem.end()) {
+        if (auto source = by_stem.find(stem_key(file)); source != by_stem.end()) {
             return &commands[source->second];
         }
     }
-    for (fs::path dir = path.parent_path(); dir.has_relative_path(); dir = dir.parent_path()) {
-        if (auto nearest = by_dir.find(dir.native()); nearest != by_dir.end()) {
+    for (std::string_view dir = parent_of(file); dir.size() > 1; dir = parent_of(dir)) {
+        if (auto nearest = by_dir.find(std::string(dir)); nearest != by_dir.end()) {
             return &commands[nearest->second];
         }
     }

@@ -37,6 +37,13 @@ struct database_entry {
     std::vector<std::string> arguments;
 };
 
+// What a database's entries come to: the commands of those whose directory exists, and the
+// directories that did not, whose appearance would change them.
+struct database_commands {
+    std::vector<compile_command> commands;
+    std::vector<std::string> absent_directories;
+};
+
 // The language that arguments compile file as: the last -x among them, else the suffix's.
 std::string language_of(const std::vector<std::string>& arguments, std::string_view file);
 
@@ -50,12 +57,16 @@ public:
     // the file is no valid database.
     static std::vector<database_entry> read_entries(const std::string& file);
 
-    // The database of the entries read from file. include_arguments are the command line's
-    // "-I" options (absolute), added after an entry's; verbose says which options are left
-    // out, and which clang does not take.
+    // The commands of the entries read from file: absolute paths, and of the arguments only
+    // those that a parse takes; verbose says which were left out.
+    static database_commands commands_of(const std::string& file,
+                                         std::vector<database_entry> entries, bool verbose);
+
+    // The database of those commands. include_arguments are the command line's "-I" options
+    // (absolute), added after an entry's; verbose says which options clang does not take.
     static std::unique_ptr<compile_database>
-    from_entries(const std::string& file, const std::vector<database_entry>& entries,
-                 std::vector<std::string> include_arguments, bool verbose);
+    from_commands(std::vector<compile_command> commands, std::vector<std::string> include_arguments,
+                  bool verbose);
 
     // The libclang arguments for a file (absolute and normal): its entry's, or its stand-in's
     // with the language switched to the file's; empty when no entry lies near the file.

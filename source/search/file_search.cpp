@@ -55,6 +55,9 @@ bool visit_unit(CXTranslationUnit unit, file_context& context, const file_argume
 CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit);
 [[noreturn]] void quit_on_parse_failure(std::string_view path) noexcept;
 
+// A worker's read buffer above this size is given back after its file.
+constexpr std::size_t kept_buffer_size = 4 << 20;
+
 // An open file, closed when it goes.
 class file_descriptor {
 public:
@@ -79,13 +82,19 @@ private:
 void search_file_task(const std::string& path) noexcept {
     try {
         ++searcher::counts.files;
+        // One buffer per worker: most files are read and dropped, and a fresh buffer each time
+        // would cost its pages again.
+        thread_local std::string buffer;
         std::error_code error;
-        const std::string content = read_whole_file(path.c_str(), error);
+        const std::string_view content = read_whole_file(path.c_str(), error, buffer);
         // A file that vanished since the walk found it is no longer part of the tree.
         if (error && error != std::errc::no_such_file_or_directory) {
             report(path, error.message());
         }
         searcher::file_search(path, content);
+        if (buffer.size() > kept_buffer_size) {
+            std::string().swap(buffer);
+        }
     } catch (const std::exception& error) {
         report(path, error.what());
     } catch (...) {
@@ -94,23 +103,31 @@ void search_file_task(const std::string& path) noexcept {
 }
 
 std::string read_whole_file(const char* path, std::error_code& error) {
+    std::string content;
+    content.resize(read_whole_file(path, error, content).size());
+    return content;
+}
+
+std::string_view read_whole_file(const char* path, std::error_code& error, std::string& buffer) {
     error.clear();
     const file_descriptor file(open(path, O_RDONLY | O_CLOEXEC));
     if (!file) {
         error.assign(errno, std::system_category());
         return {};
     }
-    std::string content;
     // A directory or a device can be opened too, but its "size" is no byte count.
     struct stat info {};
     if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
-        static_cast<unsigned long long>(info.st_size) > content.max_size()) {
-        return content;
+        static_cast<unsigned long long>(info.st_size) > buffer.max_size()) {
+        return {};
     }
-    content.resize(static_cast<std::size_t>(info.st_size));
+    const auto size = static_cast<std::size_t>(info.st_size);
+    if (buffer.size() < size) {
+        buffer.resize(size);
+    }
     std::size_t got = 0;
-    while (got < content.size()) {
-        const ssize_t read_now = read(file.get(), content.data() + got, content.size() - got);
+    while (got < size) {
+        const ssize_t read_now = read(file.get(), buffer.data() + got, size - got);
         if (read_now < 0 && errno == EINTR) {
             continue;
         }
@@ -123,8 +140,7 @@ std::string read_whole_file(const char* path, std::error_code& error) {
         }
         got += static_cast<std::size_t>(read_now);
     }
-    content.resize(got);
-    return content;
+    return std::string_view(buffer.data(), got);
 }
 
 void searcher::file_search(std::string_view path, std::string_view content) {

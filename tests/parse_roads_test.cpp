@@ -5,6 +5,7 @@
 // full; C files are always parsed in full. --stats tells which road each file took.
 #include "output.hpp"
 #include "process.hpp"
+#include "temp_tree.hpp"
 
 #include <gtest/gtest.h>
 
@@ -30,10 +31,10 @@ std::ostream& operator<<(std::ostream& out, const road_case& c) {
     return out << c.folder << " " << testing::PrintToString(c.options);
 }
 
-std::string stats(int skipping, int again_in_full, int in_full) {
+std::string stats(int skipping, int again_in_full, int in_full, int from_cache = 0) {
     const int parsed = skipping + again_in_full + in_full;
-    return "pyrn: files holding the query: " + std::to_string(parsed) +
-           "\npyrn: answered from the cache: 0"
+    return "pyrn: files holding the query: " + std::to_string(parsed + from_cache) +
+           "\npyrn: answered from the cache: " + std::to_string(from_cache) +
            "\npyrn: parsed skipping the bodies of headers parsed before: " +
            std::to_string(skipping) +
            "\npyrn: parsed in full after the indexing call could not stand for it: " +
@@ -141,5 +142,29 @@ const road_case road_cases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(parse_roads, roads, testing::ValuesIn(road_cases));
+
+// A cache is filled on the road of its search, and --full-parse keeps entries of its own.
+TEST(roads_with_a_cache, fill_it_each_on_its_own_road) {
+    const road_case& c = road_cases[0];
+    const testing_support::temp_tree cache;
+    const std::vector<std::string> session{"-j", "1", "--cache", cache.path()};
+    std::vector<std::string> full = session;
+    full.push_back("--full-parse");
+    const struct {
+        const std::vector<std::string>& road;
+        std::string stats;
+    } runs[] = {{session, stats(2, 0, 0)},
+                {session, stats(0, 0, 0, 2)},
+                {full, stats(0, 0, 2)},
+                {full, stats(0, 0, 0, 2)}};
+    for (const auto& run : runs) {
+        SCOPED_TRACE(testing::PrintToString(run.road));
+        std::vector<block> blocks;
+        const process_result result = search(c, run.road, blocks);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(blocks, c.expected);
+        EXPECT_EQ(result.err, run.stats);
+    }
+}
 
 } // namespace

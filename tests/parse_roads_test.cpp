@@ -139,6 +139,14 @@ const road_case road_cases[] = {
      0,
      0,
      1},
+    // Parsed as C++, as the guessed flags have it, a C source still takes the full parse.
+    {"c",
+     {"--for-statement", "value"},
+     {{"./plain.c", 8, 10,
+       "for (size_t value = 0; value < limit; ++value) {\n        total->value += value;\n    }"}},
+     0,
+     0,
+     1},
 };
 
 INSTANTIATE_TEST_SUITE_P(parse_roads, roads, testing::ValuesIn(road_cases));

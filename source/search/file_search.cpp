@@ -6,6 +6,7 @@
 #include "cache/cursor_records.hpp"
 #include "cache/file_dependencies.hpp"
 #include "core/searcher.hpp"
+#include "core/source_files.hpp"
 #include "match/match_decision.hpp"
 #include "match/query.hpp"
 #include "output/match_output.hpp"
@@ -208,6 +209,11 @@ namespace {
 // few bodies to skip, and the session's output is proved the same on C++ only.
 indexing_session* session_for(const file_arguments& arguments) {
     if (arguments.language != "c++" && arguments.language != "c++-header") {
+        return nullptr;
+    }
+    // A C source parsed as C++ (the guessed flags' default) has as little to skip as in C, and
+    // its guessed includes are often missing, which costs the session a parse in vain.
+    if (language_of_suffix(arguments.source, false) == "c" && !is_header_path(arguments.source)) {
         return nullptr;
     }
     return searcher::indexing.get();

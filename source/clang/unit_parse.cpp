@@ -56,6 +56,8 @@ parsed_unit parse_in_full(const char* source, const std::vector<const char*>& ar
                           std::string_view content, bool verbose) {
     parsed_unit parsed;
     parsed.own_index.reset(clang_createIndex(0, verbose ? 1 : 0));
+    // The bytes read in place of the file: the parse sees exactly what was hashed and what
+    // snippets are cut from, whatever the file holds by now.
     CXUnsavedFile as_read{source, content.data(), static_cast<unsigned long>(content.size())};
     parsed.unit.reset(clang_parseTranslationUnit(parsed.own_index.get(), source, arguments.data(),
                                                  static_cast<int>(arguments.size()), &as_read, 1,

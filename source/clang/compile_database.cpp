@@ -227,8 +227,7 @@ std::vector<database_entry> compile_database::read_entries(const std::string& fi
 }
 
 database_commands compile_database::commands_of(const std::string& file,
-                                                std::vector<database_entry> entries,
-                                                bool verbose) {
+                                                std::vector<database_entry> entries, bool verbose) {
     const std::string directory = normal(fs::absolute(file).parent_path());
     database_commands found;
     std::unordered_map<std::string, bool> existing_dirs;

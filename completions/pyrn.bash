@@ -79,7 +79,7 @@ _pyrn() {
             --static-cast --dynamic-cast --reinterpret-cast --const-cast -c --throw-expression
             --isl --ignore-single-line-results -I --include-dir -l --language --std
             --nc --no-color --json --vimgrep --files-with-matches -p --compile-commands --cache --cache-remote --shard -i --ignore-case
-            --regex -0 --null' "$cur"
+            --regex -0 --null --full-parse --stats' "$cur"
         return 0
     fi
     if ((positionals == 1)); then

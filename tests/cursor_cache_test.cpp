@@ -81,6 +81,33 @@ TEST(warm_run, answers_qualified_names_cases_and_expressions_from_the_stored_rec
     }
 }
 
+// The database is kept in the cache by its bytes: the warm search reads no libclang for it,
+// and an edited database is read again.
+TEST(warm_run, with_a_compilation_database_reads_it_from_the_cache_until_it_changes) {
+    const std::string project = testing_support::test_dir() + "/fixtures/compile_commands";
+    temp_tree build;
+    temp_tree cache;
+    auto write_database = [&](const std::string& macro) {
+        build.write("compile_commands.json",
+                    "[{\"directory\": \"" + project +
+                        "\", \"file\": \"src/app.cpp\", \"arguments\": [\"g++\", \"-D" + macro +
+                        "\", \"-Ivendor/api\", \"-c\", \"src/app.cpp\"]}]");
+    };
+    const std::vector<std::string> arguments{"--nc",    "-j",         "1",  "-p",     build.path(),
+                                             "--cache", cache.path(), "-F", "turbo_", "."};
+    const std::string turbo = "\n// ./src/app.cpp (Line: 5 to 5)\n"
+                              "int turbo_speed(int gear) { return gear * 2; }\n"
+                              "\n// ./src/other/unbuilt.cpp (Line: 2 to 2)\n"
+                              "int turbo_unbuilt() { return 1; }\n\n";
+    write_database("WITH_TURBO");
+    EXPECT_EQ(run_in(project, arguments).out, turbo);
+    EXPECT_EQ(answered_from_cache(project, arguments).out, turbo);
+    write_database("WITHOUT_TURBO");
+    EXPECT_EQ(run_in(project, arguments).out, "\n");
+    write_database("WITH_TURBO");
+    EXPECT_EQ(run_in(project, arguments).out, turbo);
+}
+
 // A tree whose matches depend on a header two levels down, a header that is missing at first
 // and one that only -I finds.
 void write_probe_tree(const temp_tree& tree) {

@@ -160,6 +160,13 @@ void configure_parser(argparse::ArgumentParser& parser) {
         .default_value(std::string())
         .help("Search only the K-th of N parts of the tree, K/N with 0 <= K < N, as N jobs that "
               "fill a shared cache together");
+    add_flag(parser,
+             "Parse every file with all the function bodies of its headers, as --verbose does",
+             "--full-parse");
+    add_flag(parser,
+             "Print on standard error how many files were read, parsed and answered from "
+             "the cache",
+             "--stats");
 }
 
 command_words split_command_line(int argc, char** argv) {

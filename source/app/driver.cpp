@@ -4,9 +4,12 @@
 #include "base/worker_pool.hpp"
 #include "cache/cursor_cache.hpp"
 #include "cache/remote_store.hpp"
+#include "cache/stored_database.hpp"
 #include "core/searcher.hpp"
 #include "match/query.hpp"
+#include "search/file_search.hpp"
 #include "clang/compile_database.hpp"
+#include "clang/unit_parse.hpp"
 
 #include <fmt/format.h>
 
@@ -22,6 +25,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -55,10 +59,44 @@ void apply_query_options(const argparse::ArgumentParser& parser, const std::stri
     }
 }
 
-// False, after one line on standard error, when the database of -p cannot be used.
-bool load_compile_commands(const argparse::ArgumentParser& parser) {
+// The commands of the database file: those the cache keeps for these very bytes, or else read
+// with libclang, which maps LLVM for it, and kept in the cache. A verbose run reads the file, to
+// say what it leaves out.
+search::database_commands commands_of(const std::string& file, bool verbose) {
+    std::error_code error;
+    const std::string content = search::read_whole_file(file.c_str(), error);
+    const std::string absolute = search::absolute_in("", file);
+    search::database_commands found;
+    if (searcher::cache && !verbose &&
+        search::find_database_commands(*searcher::cache, absolute, content, found)) {
+        return found;
+    }
+    found = search::compile_database::commands_of(
+        file, search::compile_database::read_entries(file), verbose);
+    // Kept only when libclang read the bytes that were hashed.
+    if (searcher::cache && !error && search::read_whole_file(file.c_str(), error) == content) {
+        search::store_database_commands(*searcher::cache, absolute, content, found);
+    }
+    return found;
+}
+
+// The database file of -p ("" without -p), or, after one line on standard error, nothing.
+std::optional<std::string> compile_commands_file(const argparse::ArgumentParser& parser) {
     const auto database = parser.get<std::string>("--compile-commands");
     if (database.empty()) {
+        return std::string();
+    }
+    try {
+        return search::compile_database::file_of(database);
+    } catch (const search::database_error& error) {
+        search::report(error.what());
+        return std::nullopt;
+    }
+}
+
+// False, after one line on standard error, when the database file cannot be used.
+bool load_compile_commands(const argparse::ArgumentParser& parser, const std::string& file) {
+    if (file.empty()) {
         return true;
     }
     // The entries' directories are the working directories of their parses.
@@ -67,8 +105,9 @@ bool load_compile_commands(const argparse::ArgumentParser& parser) {
         absolute_includes.push_back("-I" + std::filesystem::absolute(dir).native());
     }
     try {
-        searcher::compile_commands = search::compile_database::load(
-            database, std::move(absolute_includes), parser.get<bool>("--verbose"));
+        const bool verbose = parser.get<bool>("--verbose");
+        searcher::compile_commands = search::compile_database::from_commands(
+            commands_of(file, verbose).commands, std::move(absolute_includes), verbose);
     } catch (const search::database_error& error) {
         search::report(error.what());
         return false;
@@ -148,7 +187,23 @@ void give_standard_input_nothing() {
     }
 }
 
-int search_run(int jobs, const std::string& path) {
+// One line per count, each "pyrn: what: count", after the search.
+void print_stats() {
+    const search::search_counts& counts = searcher::counts;
+    const std::uint64_t attempts = searcher::indexing ? searcher::indexing->attempts() : 0;
+    const std::uint64_t fallbacks = searcher::indexing ? searcher::indexing->fallbacks() : 0;
+    fmt::print(stderr,
+               "pyrn: files read: {}\n"
+               "pyrn: files holding the query: {}\n"
+               "pyrn: answered from the cache: {}\n"
+               "pyrn: parsed skipping the bodies of headers parsed before: {}\n"
+               "pyrn: parsed in full after the indexing call could not stand for it: {}\n"
+               "pyrn: parsed in full: {}\n",
+               counts.files.load(), counts.with_query.load(), counts.from_cache.load(),
+               attempts - fallbacks, fallbacks, counts.parsed_in_full.load());
+}
+
+int search_run(int jobs, const std::string& path, bool stats) {
     if (jobs < 0) {
         search::report(fmt::format("the number of threads must not be negative, got {}", jobs));
         return 2;
@@ -166,6 +221,10 @@ int search_run(int jobs, const std::string& path) {
     searcher::directory_search(path.c_str());
     if (searcher::format == search::output_format::blocks) {
         search::say(stdout, "\n");
+    }
+    if (stats) {
+        std::fflush(stdout);
+        print_stats();
     }
     // A full disk or a closed output must not pass for a successful search.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -223,10 +282,15 @@ int run(int argc, char** argv) {
         return 2;
     }
 
-    if (!load_compile_commands(parser)) {
+    const std::optional<std::string> database_file = compile_commands_file(parser);
+    if (!database_file) {
         return 2;
     }
+    // The database's commands may come from the cache.
     open_cache(parser, path);
+    if (!load_compile_commands(parser, *database_file)) {
+        return 2;
+    }
 
     const std::string std_argument = "-std=" + standard;
     searcher::filter = filter;
@@ -238,9 +302,13 @@ int run(int argc, char** argv) {
     searcher::verbose = parser.get<bool>("--verbose");
     searcher::clang_options = build_clang_options(language, std_argument, include_arguments);
     searcher::ignore_single_line_results = parser.get<bool>("--ignore-single-line-results");
+    // Verbose runs show every diagnostic of every file, those in headers' bodies too.
+    if (!searcher::verbose && !parser.get<bool>("--full-parse")) {
+        searcher::indexing = std::make_unique<search::indexing_session>();
+    }
 
     try {
-        return search_run(jobs, path);
+        return search_run(jobs, path, parser.get<bool>("--stats"));
     } catch (const std::exception& error) {
         search::report(error.what());
         return 2;

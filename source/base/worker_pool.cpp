@@ -2,7 +2,6 @@
 
 #include "base/messages.hpp"
 
-#include <chrono>
 #include <exception>
 
 namespace search {
@@ -30,7 +29,11 @@ worker_pool::~worker_pool() {
 }
 
 void worker_pool::stop_and_join() {
-    keep_running = false;
+    {
+        const std::lock_guard<std::mutex> guard(queue_lock);
+        keep_running = false;
+    }
+    work_ready.notify_all();
     for (std::uint32_t i = 0; i < worker_count; ++i) {
         if (workers[i].joinable()) {
             workers[i].join();
@@ -41,32 +44,54 @@ void worker_pool::stop_and_join() {
 void worker_pool::post(task callable) {
     // Counted before it is visible, so wait_all never sees zero while a task is queued.
     ++outstanding;
-    std::lock_guard<std::mutex> guard(queue_lock);
-    try {
-        pending.push_back(std::move(callable));
-    } catch (...) {
-        --outstanding; // never queued: wait_all must not wait for it
-        throw;
+    bool wake = false;
+    {
+        const std::lock_guard<std::mutex> guard(queue_lock);
+        try {
+            pending.push_back(std::move(callable));
+        } catch (...) {
+            --outstanding; // never queued: wait_all must not wait for it
+            throw;
+        }
+        // A waking worker costs two system calls, more than most tasks of a warm run: one is
+        // woken only when the workers awake have more tasks waiting than they can take next.
+        // While none is awake any task wakes one, so every task is run; wait_all wakes the
+        // rest for the last few.
+        wake = waiting > 0 && pending.size() > worker_count - waiting;
+    }
+    if (wake) {
+        work_ready.notify_one();
     }
 }
 
 void worker_pool::cancel_queued() {
     std::deque<task> dropped;
     {
-        std::lock_guard<std::mutex> guard(queue_lock);
+        const std::lock_guard<std::mutex> guard(queue_lock);
         dropped.swap(pending);
         outstanding -= static_cast<std::uint32_t>(dropped.size());
+        if (outstanding == 0) {
+            all_done.notify_all();
+        }
     }
 }
 
 void worker_pool::wait_all() {
-    while (outstanding != 0) {
-        idle_sleep();
+    std::unique_lock<std::mutex> lock(queue_lock);
+    if (waiting > 0 && !pending.empty()) {
+        work_ready.notify_all();
     }
+    all_done.wait(lock, [this] { return outstanding == 0; });
 }
 
+// Waits for a task; false when the pool stops instead.
 bool worker_pool::take(task& out) {
-    std::lock_guard<std::mutex> guard(queue_lock);
+    std::unique_lock<std::mutex> lock(queue_lock);
+    while (pending.empty() && keep_running) {
+        ++waiting;
+        work_ready.wait(lock);
+        --waiting;
+    }
     if (pending.empty()) {
         return false;
     }
@@ -76,14 +101,22 @@ bool worker_pool::take(task& out) {
 }
 
 void worker_pool::worker_loop() {
-    while (keep_running) {
+    for (;;) {
         task slot;
-        if (take(slot)) {
-            run(slot);
-            --outstanding;
-        } else {
-            idle_sleep();
+        if (!take(slot)) {
+            return;
         }
+        run(slot);
+        finish_one();
+    }
+}
+
+// The waiter tests the count under the lock, so taking it here means it is either still
+// testing (and sees zero) or already waiting (and is woken).
+void worker_pool::finish_one() {
+    if (--outstanding == 0) {
+        const std::lock_guard<std::mutex> guard(queue_lock);
+        all_done.notify_all();
     }
 }
 
@@ -96,10 +129,6 @@ void worker_pool::run(task& slot) noexcept {
     } catch (...) {
         report("task failed");
     }
-}
-
-void worker_pool::idle_sleep() const {
-    std::this_thread::sleep_for(std::chrono::microseconds(idle_pause_us));
 }
 
 } // namespace search

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -12,8 +13,9 @@ namespace search {
 
 using task = std::function<void()>;
 
-// A fixed set of worker threads polling one FIFO queue. All waiting is polling with a
-// short sleep: tasks are whole-file parses, so a millisecond of latency is noise.
+// A fixed set of worker threads taking tasks from one FIFO queue. Idle workers and waiters
+// sleep until they are woken: a warm run answers each file in microseconds, and polling would
+// cost more system calls than the answers.
 class worker_pool {
 public:
     // requested == 0 asks for one worker per hardware thread (at least one).
@@ -36,12 +38,14 @@ private:
     bool take(task& out);
     void worker_loop();
     static void run(task& slot) noexcept;
-    void idle_sleep() const;
+    void finish_one();
     void stop_and_join();
 
-    std::uint32_t idle_pause_us = 1000;
     std::mutex queue_lock;
-    std::atomic<bool> keep_running{true};
+    std::condition_variable work_ready; // a task was queued, or the pool stops
+    std::condition_variable all_done;   // nothing is outstanding any more
+    bool keep_running = true;           // guarded by queue_lock
+    std::uint32_t waiting = 0;          // workers asleep on work_ready, guarded by queue_lock
     std::deque<task> pending;
     std::uint32_t worker_count = 0;
     std::unique_ptr<std::thread[]> workers;

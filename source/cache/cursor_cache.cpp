@@ -441,7 +441,8 @@ std::string cursor_cache::identity_of_run() {
 }
 
 cache_key cursor_cache::key_for(std::string_view absolute_path,
-                                const std::vector<const char*>& arguments) const {
+                                const std::vector<const char*>& arguments,
+                                std::string_view road) const {
     XXH3_state_t* state = XXH3_createState();
     XXH3_128bits_reset(state);
     auto add = [&](std::string_view text) {
@@ -453,6 +454,9 @@ cache_key cursor_cache::key_for(std::string_view absolute_path,
     for (const char* argument : arguments) {
         add(root.kept_argument(argument));
     }
+    if (!road.empty()) {
+        add(road);
+    }
     const XXH128_hash_t hash = XXH3_128bits_digest(state);
     XXH3_freeState(state);
     XXH128_canonical_t canonical;
@@ -463,20 +467,11 @@ cache_key cursor_cache::key_for(std::string_view absolute_path,
 }
 
 bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash, file_records& out) {
-    std::string blob;
-    if (database != nullptr) {
-        const std::lock_guard<std::mutex> hold(database_lock);
-        sqlite3_bind_blob(select, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
-        if (sqlite3_step(select) == SQLITE_ROW) {
-            const auto* bytes = static_cast<const char*>(sqlite3_column_blob(select, 0));
-            blob.assign(bytes != nullptr ? bytes : "",
-                        static_cast<std::size_t>(sqlite3_column_bytes(select, 0)));
-        }
-        sqlite3_reset(select);
-    }
     entry found;
-    if (!blob.empty() && decode(blob, key, content_hash, found) == fit::whole &&
-        still_valid(found.included, found.absent)) {
+    const auto decoded = [&](std::string_view blob) {
+        return decode(blob, key, content_hash, found) == fit::whole;
+    };
+    if (read_value(key, decoded) && still_valid(found.included, found.absent)) {
         out = std::move(found.records);
         return true;
     }
@@ -498,9 +493,27 @@ bool cursor_cache::find_remote(const cache_key& key, std::uint64_t content_hash,
     if (judged != fit::whole || !still_valid(found.included, found.absent)) {
         return false;
     }
-    store_locally(key, blob);
+    store_value(key, blob);
     out = std::move(found.records);
     return true;
+}
+
+// The value is decoded where SQLite keeps it: an entry is copied once, into its records.
+bool cursor_cache::read_value(const cache_key& key,
+                              const std::function<bool(std::string_view)>& use) {
+    if (database == nullptr) {
+        return false;
+    }
+    const std::lock_guard<std::mutex> hold(database_lock);
+    sqlite3_bind_blob(select, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+    bool used = false;
+    if (sqlite3_step(select) == SQLITE_ROW) {
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(select, 0));
+        const auto size = static_cast<std::size_t>(sqlite3_column_bytes(select, 0));
+        used = bytes != nullptr && size > 0 && use(std::string_view(bytes, size));
+    }
+    sqlite3_reset(select);
+    return used;
 }
 
 void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
@@ -532,10 +545,10 @@ void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
     if (remote) {
         remote->store(key, blob);
     }
-    store_locally(key, blob);
+    store_value(key, blob);
 }
 
-void cursor_cache::store_locally(const cache_key& key, std::string_view blob) {
+void cursor_cache::store_value(const cache_key& key, std::string_view blob) {
     if (database == nullptr || failed) {
         return;
     }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -65,10 +66,10 @@ public:
     cursor_cache& operator=(const cursor_cache&) = delete;
 
     // The key of a file's entry: its path, its libclang arguments, the directory pyrn runs in
-    // (relative arguments mean it), each relative to the root where below it, and the hash of
-    // the libclang library's bytes.
-    cache_key key_for(std::string_view absolute_path,
-                      const std::vector<const char*>& arguments) const;
+    // (relative arguments mean it), each relative to the root where below it, the hash of the
+    // libclang library's bytes and the road of its parse (empty for the full parse).
+    cache_key key_for(std::string_view absolute_path, const std::vector<const char*>& arguments,
+                      std::string_view road = {}) const;
 
     // The records of the key's entry, when it is whole and was made from this content (by
     // its hash) with every file it depends on as it is now.
@@ -79,6 +80,12 @@ public:
     void store(const cache_key& key, std::uint64_t content_hash, const std::string& absolute_path,
                const file_records& records, const file_dependencies& dependencies,
                const timespec& parse_start);
+
+    // Hands the value stored under a key of the caller's own to use, in place, while the
+    // database is held; false when there is none or use returns false. find keeps files'
+    // entries this way, and store_value stores a value.
+    bool read_value(const cache_key& key, const std::function<bool(std::string_view)>& use);
+    void store_value(const cache_key& key, std::string_view value);
 
 private:
     cursor_cache(std::string dir, const std::string& root);
@@ -108,7 +115,6 @@ private:
     bool take_format(std::string& reason);
     std::string identity_of_run();
     bool find_remote(const cache_key& key, std::uint64_t content_hash, file_records& out);
-    void store_locally(const cache_key& key, std::string_view blob);
     void write_unwritten(int wait_ms);
     const known_file& current(const std::string& path);
     bool remembered_hash(const std::string& path, const file_state& state, std::uint64_t& hash);

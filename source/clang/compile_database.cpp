@@ -105,23 +105,27 @@ void say_left_out(const std::vector<std::string>& left_out, std::unordered_set<s
     }
 }
 
-// The language a file is compiled as: the last -x before it, else its suffix's.
-std::string language_of(const std::vector<std::string>& arguments, std::string_view file) {
-    std::string language;
-    bool as_cpp = false;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& arg = arguments[i];
-        if (arg == "-x" && i + 1 < arguments.size()) {
-            language = arguments[++i];
-        } else if (arg.size() > 2 && arg.compare(0, 2, "-x") == 0) {
-            language = arg.substr(2);
-        }
-        as_cpp = as_cpp || arg == "--driver-mode=g++";
+// The directory of an absolute normal path, "/" for one at the root; "" for a bare name.
+std::string_view parent_of(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos) {
+        return {};
     }
-    return !language.empty() ? language : std::string(language_of_suffix(file, as_cpp));
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
-std::size_t depth(const std::string& path) {
+// The path without the last suffix of its name ("dir/stem"), as a header finds its source by.
+std::string stem_key(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
+    const std::size_t dot = name.rfind('.');
+    const bool no_suffix = dot == std::string_view::npos || dot == 0 || name == "..";
+    std::string key(path.substr(0, path.size() - name.size()));
+    key += no_suffix ? name : name.substr(0, dot);
+    return key;
+}
+
+std::size_t depth(std::string_view path) {
     std::size_t slashes = 0;
     for (char c : path) {
         slashes += c == '/';
@@ -161,8 +165,22 @@ std::vector<std::string> options_clang_refuses(const std::vector<std::string>& a
 
 } // namespace
 
-std::unique_ptr<compile_database>
-compile_database::load(const std::string& path, std::vector<std::string> includes, bool verbose) {
+std::string language_of(const std::vector<std::string>& arguments, std::string_view file) {
+    std::string language;
+    bool as_cpp = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& arg = arguments[i];
+        if (arg == "-x" && i + 1 < arguments.size()) {
+            language = arguments[++i];
+        } else if (arg.size() > 2 && arg.compare(0, 2, "-x") == 0) {
+            language = arg.substr(2);
+        }
+        as_cpp = as_cpp || arg == "--driver-mode=g++";
+    }
+    return !language.empty() ? language : std::string(language_of_suffix(file, as_cpp));
+}
+
+std::string compile_database::file_of(const std::string& path) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
     if (error) {
@@ -181,6 +199,10 @@ compile_database::load(const std::string& path, std::vector<std::string> include
     } else {
         throw database_error(fmt::format("{}: {}", file.native(), std::strerror(errno)));
     }
+    return file.native();
+}
+
+std::vector<database_entry> compile_database::read_entries(const std::string& file) {
     const std::string directory = normal(fs::absolute(file).parent_path());
     CXCompilationDatabase_Error failure = CXCompilationDatabase_NoError;
     database_handle loaded;
@@ -188,29 +210,40 @@ compile_database::load(const std::string& path, std::vector<std::string> include
         loaded.reset(clang_CompilationDatabase_fromDirectory(directory.c_str(), &failure));
     });
     if (!loaded || failure != CXCompilationDatabase_NoError) {
-        throw database_error(fmt::format("{}: {}", file.native(), refusal_reason(said)));
+        throw database_error(fmt::format("{}: {}", file, refusal_reason(said)));
     }
-
-    auto database = std::make_unique<compile_database>();
-    database->include_arguments = std::move(includes);
-    database->verbose = verbose;
     const commands_handle all(clang_CompilationDatabase_getAllCompileCommands(loaded.get()));
+    std::vector<database_entry> entries;
+    for (unsigned i = 0, n = clang_CompileCommands_getSize(all.get()); i < n; ++i) {
+        CXCompileCommand command = clang_CompileCommands_getCommand(all.get(), i);
+        database_entry& entry = entries.emplace_back();
+        entry.directory = owned_text(clang_CompileCommand_getDirectory(command));
+        entry.file = owned_text(clang_CompileCommand_getFilename(command));
+        for (unsigned k = 0, count = clang_CompileCommand_getNumArgs(command); k < count; ++k) {
+            entry.arguments.push_back(owned_text(clang_CompileCommand_getArg(command, k)));
+        }
+    }
+    return entries;
+}
+
+database_commands compile_database::commands_of(const std::string& file,
+                                                std::vector<database_entry> entries, bool verbose) {
+    const std::string directory = normal(fs::absolute(file).parent_path());
+    database_commands found;
     std::unordered_map<std::string, bool> existing_dirs;
     std::unordered_set<std::string> said_left_out;
-    for (unsigned i = 0, n = clang_CompileCommands_getSize(all.get()); i < n; ++i) {
-        CXCompileCommand entry = clang_CompileCommands_getCommand(all.get(), i);
+    for (database_entry& entry : entries) {
         compile_command command;
-        command.directory =
-            absolute_in(directory, owned_text(clang_CompileCommand_getDirectory(entry)));
-        command.file =
-            absolute_in(command.directory, owned_text(clang_CompileCommand_getFilename(entry)));
-        std::vector<std::string> arguments;
-        for (unsigned k = 0, count = clang_CompileCommand_getNumArgs(entry); k < count; ++k) {
-            arguments.push_back(owned_text(clang_CompileCommand_getArg(entry, k)));
-        }
+        command.directory = absolute_in(directory, entry.directory);
+        command.file = absolute_in(command.directory, entry.file);
+        std::vector<std::string>& arguments = entry.arguments;
         auto dir = existing_dirs.try_emplace(command.directory, false);
         if (dir.second) {
+            std::error_code error;
             dir.first->second = fs::is_directory(command.directory, error);
+            if (!dir.first->second) {
+                found.absent_directories.push_back(command.directory);
+            }
         }
         // An entry without arguments or whose directory is gone stands for nothing.
         if (arguments.empty() || !dir.first->second) {
@@ -221,8 +254,20 @@ compile_database::load(const std::string& path, std::vector<std::string> include
             say_left_out(left_out, said_left_out);
         }
         command.language = language_of(command.arguments, command.file);
-        database->commands.push_back(std::move(command));
-        database->index(database->commands.size() - 1);
+        found.commands.push_back(std::move(command));
+    }
+    return found;
+}
+
+std::unique_ptr<compile_database>
+compile_database::from_commands(std::vector<compile_command> commands,
+                                std::vector<std::string> includes, bool verbose) {
+    auto database = std::make_unique<compile_database>();
+    database->include_arguments = std::move(includes);
+    database->verbose = verbose;
+    database->commands = std::move(commands);
+    for (std::size_t at = 0; at < database->commands.size(); ++at) {
+        database->index(at);
     }
     return database;
 }
@@ -230,13 +275,13 @@ compile_database::load(const std::string& path, std::vector<std::string> include
 void compile_database::index(std::size_t at) {
     const compile_command& command = commands[at];
     by_file.emplace(command.file, at);
-    const fs::path file = command.file;
     if (!is_header_path(command.file)) {
-        by_stem.emplace(normal(file.parent_path() / file.stem()), at);
+        by_stem.emplace(stem_key(command.file), at);
     }
-    for (fs::path dir = file.parent_path(); dir.has_relative_path(); dir = dir.parent_path()) {
-        auto [nearest, added] = by_dir.emplace(dir.native(), at);
-        if (!added && depth(command.file) < depth(commands[nearest->second].file)) {
+    const std::size_t own_depth = depth(command.file);
+    for (std::string_view dir = parent_of(command.file); dir.size() > 1; dir = parent_of(dir)) {
+        auto [nearest, added] = by_dir.emplace(dir, at);
+        if (!added && own_depth < depth(commands[nearest->second].file)) {
             nearest->second = at;
         }
     }
@@ -248,15 +293,13 @@ const compile_command* compile_database::entry_for(const std::string& file, bool
         return &commands[own->second];
     }
     stand_in = true;
-    const fs::path path = file;
     if (is_header_path(file)) {
-        if (auto source = by_stem.find(normal(path.parent_path() / path.stem()));
-            source != by_stem.end()) {
+        if (auto source = by_stem.find(stem_key(file)); source != by_stem.end()) {
             return &commands[source->second];
         }
     }
-    for (fs::path dir = path.parent_path(); dir.has_relative_path(); dir = dir.parent_path()) {
-        if (auto nearest = by_dir.find(dir.native()); nearest != by_dir.end()) {
+    for (std::string_view dir = parent_of(file); dir.size() > 1; dir = parent_of(dir)) {
+        if (auto nearest = by_dir.find(std::string(dir)); nearest != by_dir.end()) {
             return &commands[nearest->second];
         }
     }

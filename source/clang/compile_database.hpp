@@ -29,14 +29,44 @@ struct compile_command {
     std::string language; // the language its file is compiled as (c, c++, cuda, ...)
 };
 
+// One entry as libclang reads it from the file: its directory and file as written there, and
+// all its arguments, the compiler first.
+struct database_entry {
+    std::string directory;
+    std::string file;
+    std::vector<std::string> arguments;
+};
+
+// What a database's entries come to: the commands of those whose directory exists, and the
+// directories that did not, whose appearance would change them.
+struct database_commands {
+    std::vector<compile_command> commands;
+    std::vector<std::string> absent_directories;
+};
+
+// The language that arguments compile file as: the last -x among them, else the suffix's.
+std::string language_of(const std::vector<std::string>& arguments, std::string_view file);
+
 class compile_database {
 public:
-    // Reads path, a build directory holding compile_commands.json or that file itself.
-    // include_arguments are the command line's "-I" options (absolute), added after an
-    // entry's; verbose says which options are left out, and which clang does not take.
-    // Throws database_error when the database is missing or cannot be read.
+    // The compile_commands.json that path names: path itself, or the one in the build
+    // directory path. Throws database_error when it is missing or unreadable.
+    static std::string file_of(const std::string& path);
+
+    // The entries of a compile_commands.json, read with libclang. Throws database_error when
+    // the file is no valid database.
+    static std::vector<database_entry> read_entries(const std::string& file);
+
+    // The commands of the entries read from file: absolute paths, and of the arguments only
+    // those that a parse takes; verbose says which were left out.
+    static database_commands commands_of(const std::string& file,
+                                         std::vector<database_entry> entries, bool verbose);
+
+    // The database of those commands. include_arguments are the command line's "-I" options
+    // (absolute), added after an entry's; verbose says which options clang does not take.
     static std::unique_ptr<compile_database>
-    load(const std::string& path, std::vector<std::string> include_arguments, bool verbose);
+    from_commands(std::vector<compile_command> commands, std::vector<std::string> include_arguments,
+                  bool verbose);
 
     // The libclang arguments for a file (absolute and normal): its entry's, or its stand-in's
     // with the language switched to the file's; empty when no entry lies near the file.

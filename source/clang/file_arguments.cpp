@@ -30,6 +30,7 @@ file_arguments::file_arguments(std::string_view path, const std::vector<const ch
         from_database = database->arguments_for(absolute);
         if (!from_database.empty()) {
             source = std::move(absolute);
+            language = language_of(from_database, source);
             point_at_database_arguments();
             return;
         }
@@ -45,6 +46,9 @@ file_arguments::file_arguments(std::string_view path, const std::vector<const ch
     if (list.size() >= 2 && std::strcmp(list[0], "-x") == 0 && is_header_path(path)) {
         list[1] = header_language(list[1]).data(); // a literal, or list[1] itself
     }
+    language = list.size() >= 2 && std::strcmp(list[0], "-x") == 0
+                   ? list[1]
+                   : std::string(language_of_suffix(path, false));
     list.push_back(parent.c_str());
     list.push_back(grandparent.c_str());
     for (const char* argument : system_include_arguments) {

@@ -2,8 +2,6 @@
 
 // The libclang arguments of one file's parse.
 
-#include <clang-c/Index.h>
-
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,15 +29,10 @@ struct file_arguments {
     // Leaves out what clang does not take of the database's arguments, before a parse.
     void drop_unknown_options(const compile_database& database);
 
-    // The file's bytes as read, for libclang to parse in place of the file: a parse then sees
-    // exactly what was hashed and what snippets are cut from, whatever the file holds by now.
-    CXUnsavedFile unsaved_source(std::string_view content) const {
-        return {source.c_str(), content.data(), static_cast<unsigned long>(content.size())};
-    }
-
     // The path as given ("./" before one that begins with '-'), or absolute with the
     // database's arguments.
     std::string source;
+    std::string language; // what the file is parsed as: c, c++, c++-header, cuda, ...
     std::string parent;
     std::string grandparent;
     std::vector<std::string> from_database;

@@ -21,6 +21,9 @@ namespace {
     X(clang_createIndex)                                                                           \
     X(clang_disposeIndex)                                                                          \
     X(clang_parseTranslationUnit)                                                                  \
+    X(clang_IndexAction_create)                                                                    \
+    X(clang_IndexAction_dispose)                                                                   \
+    X(clang_indexSourceFile)                                                                       \
     X(clang_disposeTranslationUnit)                                                                \
     X(clang_getTranslationUnitCursor)                                                              \
     X(clang_visitChildren)                                                                         \
@@ -37,6 +40,7 @@ namespace {
     X(clang_getNumDiagnostics)                                                                     \
     X(clang_getDiagnostic)                                                                         \
     X(clang_getDiagnosticSpelling)                                                                 \
+    X(clang_getDiagnosticSeverity)                                                                 \
     X(clang_getDiagnosticLocation)                                                                 \
     X(clang_disposeDiagnostic)                                                                     \
     X(clang_CompilationDatabase_fromDirectory)                                                     \
@@ -51,6 +55,8 @@ namespace {
     X(clang_CompileCommand_getArg)                                                                 \
     X(clang_getInclusions)                                                                         \
     X(clang_getFileName)                                                                           \
+    X(clang_getFile)                                                                               \
+    X(clang_getFileContents)                                                                       \
     X(clang_getCursorSemanticParent)                                                               \
     X(clang_getCursorReferenced)                                                                   \
     X(clang_Cursor_isNull)                                                                         \
@@ -123,6 +129,17 @@ PYRN_FORWARD(CXTranslationUnit, clang_parseTranslationUnit,
              (index, source_filename, command_line_args, num_command_line_args, unsaved_files,
               num_unsaved_files, options))
 PYRN_FORWARD(void, clang_disposeTranslationUnit, (CXTranslationUnit unit), (unit))
+PYRN_FORWARD(CXIndexAction, clang_IndexAction_create, (CXIndex index), (index))
+PYRN_FORWARD(void, clang_IndexAction_dispose, (CXIndexAction action), (action))
+PYRN_FORWARD(int, clang_indexSourceFile,
+             (CXIndexAction action, CXClientData client_data, IndexerCallbacks* callbacks,
+              unsigned callbacks_size, unsigned index_options, const char* source_filename,
+              const char* const* command_line_args, int num_command_line_args,
+              struct CXUnsavedFile* unsaved_files, unsigned num_unsaved_files,
+              CXTranslationUnit* out_unit, unsigned unit_options),
+             (action, client_data, callbacks, callbacks_size, index_options, source_filename,
+              command_line_args, num_command_line_args, unsaved_files, num_unsaved_files, out_unit,
+              unit_options))
 PYRN_FORWARD(CXCursor, clang_getTranslationUnitCursor, (CXTranslationUnit unit), (unit))
 PYRN_FORWARD(unsigned, clang_visitChildren,
              (CXCursor parent, CXCursorVisitor visitor, CXClientData client_data),
@@ -144,6 +161,8 @@ PYRN_FORWARD(unsigned, clang_getNumDiagnostics, (CXTranslationUnit unit), (unit)
 PYRN_FORWARD(CXDiagnostic, clang_getDiagnostic, (CXTranslationUnit unit, unsigned index),
              (unit, index))
 PYRN_FORWARD(CXString, clang_getDiagnosticSpelling, (CXDiagnostic diagnostic), (diagnostic))
+PYRN_FORWARD(enum CXDiagnosticSeverity, clang_getDiagnosticSeverity, (CXDiagnostic diagnostic),
+             (diagnostic))
 PYRN_FORWARD(CXSourceLocation, clang_getDiagnosticLocation, (CXDiagnostic diagnostic), (diagnostic))
 PYRN_FORWARD(void, clang_disposeDiagnostic, (CXDiagnostic diagnostic), (diagnostic))
 PYRN_FORWARD(CXCompilationDatabase, clang_CompilationDatabase_fromDirectory,
@@ -164,6 +183,10 @@ PYRN_FORWARD(void, clang_getInclusions,
              (CXTranslationUnit unit, CXInclusionVisitor visitor, CXClientData data),
              (unit, visitor, data))
 PYRN_FORWARD(CXString, clang_getFileName, (CXFile file), (file))
+PYRN_FORWARD(CXFile, clang_getFile, (CXTranslationUnit unit, const char* file_name),
+             (unit, file_name))
+PYRN_FORWARD(const char*, clang_getFileContents,
+             (CXTranslationUnit unit, CXFile file, size_t* size), (unit, file, size))
 PYRN_FORWARD(CXCursor, clang_getCursorSemanticParent, (CXCursor cursor), (cursor))
 PYRN_FORWARD(CXCursor, clang_getCursorReferenced, (CXCursor cursor), (cursor))
 PYRN_FORWARD(int, clang_Cursor_isNull, (CXCursor cursor), (cursor))

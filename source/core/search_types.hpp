@@ -2,6 +2,7 @@
 
 // The types that every layer of the search passes on.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -79,6 +80,15 @@ struct scoped_name {
     std::string_view last() const {
         return scope_length + 2 <= text.size() ? text.substr(scope_length + 2) : std::string_view();
     }
+};
+
+// What became of the files of a search, for --stats; the parses of the indexing session are
+// counted by the session.
+struct search_counts {
+    std::atomic<std::uint64_t> files{0};      // read by a file task
+    std::atomic<std::uint64_t> with_query{0}; // passed the pre-filter
+    std::atomic<std::uint64_t> from_cache{0};
+    std::atomic<std::uint64_t> parsed_in_full{0}; // without the indexing session
 };
 
 enum class verdict {

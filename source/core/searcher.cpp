@@ -2,6 +2,7 @@
 
 namespace search {
 
+search_counts searcher::counts;
 std::string_view searcher::query;
 std::string_view searcher::filter = "*.*";
 bool searcher::verbose = false;

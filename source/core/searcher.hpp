@@ -18,6 +18,7 @@ namespace search {
 class worker_pool;
 class compile_database;
 class cursor_cache;
+class indexing_session;
 
 class searcher {
 public:
@@ -29,6 +30,11 @@ public:
     static std::unique_ptr<compile_database> compile_commands;
     // The cursor cache (--cache), or nothing.
     static std::unique_ptr<cursor_cache> cache;
+    // The indexing session that C++ units are parsed in, or nothing: each file parsed in full.
+    static std::unique_ptr<indexing_session> indexing;
+
+    // Counted by every worker, read by the driver after the search.
+    static search_counts counts;
 
     // Search settings: written once by the driver before any worker exists, then read-only.
     static std::string_view query;

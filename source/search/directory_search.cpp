@@ -44,17 +44,19 @@ bool in_shard(std::string_view root, std::string_view path) {
     return XXH3_64bits(path.data(), path.size()) % searcher::shard_count == searcher::shard_index;
 }
 
-bool is_searchable_file(const fs::path& path) {
+// The type comes from the directory listing where it is known: only links and entries of an
+// unknown type cost a status query, which follows the link.
+bool is_searchable_file(const fs::directory_entry& entry) {
     std::error_code error;
-    fs::file_status status = fs::status(path, error);
-    if (status.type() == fs::file_type::not_found) {
-        return false; // vanished, or a dangling link
+    const bool regular = entry.is_regular_file(error);
+    if (!error) {
+        return regular;
     }
-    if (error) {
-        report(path.native(), error.message());
-        return false;
+    // Vanished, or a dangling link.
+    if (error != std::errc::no_such_file_or_directory && error != std::errc::not_a_directory) {
+        report(entry.path().native(), error.message());
     }
-    return status.type() == fs::file_type::regular;
+    return false;
 }
 
 } // namespace
@@ -64,7 +66,7 @@ void searcher::directory_search(const char* search_path) {
     const std::string_view root = search_path;
     auto visit = [root](const fs::directory_entry& entry) {
         const std::string& path = entry.path().native();
-        if (is_searchable_file(entry.path()) && is_selected(path) && in_shard(root, path)) {
+        if (is_searchable_file(entry) && is_selected(path) && in_shard(root, path)) {
             pool->post([copy = path] { search_file_task(copy); });
         }
     };

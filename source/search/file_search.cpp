@@ -6,6 +6,7 @@
 #include "cache/cursor_records.hpp"
 #include "cache/file_dependencies.hpp"
 #include "core/searcher.hpp"
+#include "core/source_files.hpp"
 #include "match/match_decision.hpp"
 #include "match/query.hpp"
 #include "output/match_output.hpp"
@@ -13,10 +14,13 @@
 #include "clang/clang_handles.hpp"
 #include "clang/compile_database.hpp"
 #include "clang/file_arguments.hpp"
+#include "clang/unit_parse.hpp"
 
 #include <xxhash.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -28,12 +32,6 @@
 namespace search {
 
 namespace {
-
-// KeepGoing: go on after fatal errors such as a missing include. IgnoreNonErrorsFromIncludedFiles:
-// no warnings from headers.
-constexpr unsigned parse_flags =
-    CXTranslationUnit_KeepGoing | CXTranslationUnit_IgnoreNonErrorsFromIncludedFiles;
-static_assert(parse_flags == 0x4200);
 
 // A file's place in the cursor cache, worked out once per file.
 struct cache_slot {
@@ -48,30 +46,56 @@ struct unit_visit {
     qualified_names names;
 };
 
-cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments,
+indexing_session* session_for(const file_arguments& arguments);
+parsed_unit parse_file(indexing_session* session, const file_arguments& arguments,
+                       std::string_view content);
+cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, bool indexed,
                     std::string_view content);
 bool visit_unit(CXTranslationUnit unit, file_context& context, const file_arguments& arguments,
                 const cache_slot* slot, const timespec& parse_start);
 CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit);
 [[noreturn]] void quit_on_parse_failure(std::string_view path) noexcept;
-long regular_file_size(std::FILE* file);
 
-struct file_closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+// A worker's read buffer above this size is given back after its file.
+constexpr std::size_t kept_buffer_size = 4 << 20;
+
+// An open file, closed when it goes.
+class file_descriptor {
+public:
+    explicit file_descriptor(int fd) : fd(fd) {}
+    ~file_descriptor() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    file_descriptor(const file_descriptor&) = delete;
+    file_descriptor& operator=(const file_descriptor&) = delete;
+
+    explicit operator bool() const { return fd >= 0; }
+    int get() const { return fd; }
+
+private:
+    int fd;
 };
-using file_handle = std::unique_ptr<std::FILE, file_closer>;
 
 } // namespace
 
 void search_file_task(const std::string& path) noexcept {
     try {
+        ++searcher::counts.files;
+        // One buffer per worker: most files are read and dropped, and a fresh buffer each time
+        // would cost its pages again.
+        thread_local std::string buffer;
         std::error_code error;
-        const std::string content = read_whole_file(path.c_str(), error);
+        const std::string_view content = read_whole_file(path.c_str(), error, buffer);
         // A file that vanished since the walk found it is no longer part of the tree.
         if (error && error != std::errc::no_such_file_or_directory) {
             report(path, error.message());
         }
         searcher::file_search(path, content);
+        if (buffer.size() > kept_buffer_size) {
+            std::string().swap(buffer);
+        }
     } catch (const std::exception& error) {
         report(path, error.what());
     } catch (...) {
@@ -80,27 +104,44 @@ void search_file_task(const std::string& path) noexcept {
 }
 
 std::string read_whole_file(const char* path, std::error_code& error) {
+    std::string content;
+    content.resize(read_whole_file(path, error, content).size());
+    return content;
+}
+
+std::string_view read_whole_file(const char* path, std::error_code& error, std::string& buffer) {
     error.clear();
-    const file_handle file(std::fopen(path, "rb"));
+    const file_descriptor file(open(path, O_RDONLY | O_CLOEXEC));
     if (!file) {
         error.assign(errno, std::system_category());
         return {};
     }
-    const long size = regular_file_size(file.get());
-    std::string content;
-    if (size <= 0 || static_cast<unsigned long>(size) > content.max_size()) {
-        return content;
-    }
-    content.resize(static_cast<std::size_t>(size));
-    std::rewind(file.get());
-    const std::size_t got = std::fread(content.data(), 1, content.size(), file.get());
-    if (std::ferror(file.get())) {
-        error.assign(errno, std::system_category());
+    // A directory or a device can be opened too, but its "size" is no byte count.
+    struct stat info {};
+    if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
+        static_cast<unsigned long long>(info.st_size) > buffer.max_size()) {
         return {};
     }
-    // A file cut short while it was read is searched as far as it was read.
-    content.resize(got);
-    return content;
+    const auto size = static_cast<std::size_t>(info.st_size);
+    if (buffer.size() < size) {
+        buffer.resize(size);
+    }
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t read_now = read(file.get(), buffer.data() + got, size - got);
+        if (read_now < 0 && errno == EINTR) {
+            continue;
+        }
+        if (read_now < 0) {
+            error.assign(errno, std::system_category());
+            return {};
+        }
+        if (read_now == 0) {
+            break; // cut short while it was read: searched as far as it was read
+        }
+        got += static_cast<std::size_t>(read_now);
+    }
+    return std::string_view(buffer.data(), got);
 }
 
 void searcher::file_search(std::string_view path, std::string_view content) {
@@ -110,19 +151,22 @@ void searcher::file_search(std::string_view path, std::string_view content) {
     if (!passes_pre_filter(content)) {
         return;
     }
+    ++counts.with_query;
     if (verbose) {
         say(message_stream(), "Checking {}\n", path);
     }
     file_arguments arguments(path, clang_options, compile_commands.get());
+    indexing_session* const session = session_for(arguments);
     file_context context;
     context.path = path;
     context.content = content;
     std::optional<cache_slot> slot;
     if (cache) {
-        slot = slot_for(*cache, arguments, content);
+        slot = slot_for(*cache, arguments, session != nullptr, content);
         file_records records;
         // Verbose runs want libclang's diagnostics: they parse and refresh the entry.
         if (!verbose && cache->find(slot->key, slot->content_hash, records)) {
+            ++counts.from_cache;
             replay_records(records, context);
             finish_file(context);
             return;
@@ -133,12 +177,8 @@ void searcher::file_search(std::string_view path, std::string_view content) {
     }
     timespec parse_start{};
     clock_gettime(CLOCK_REALTIME_COARSE, &parse_start);
-    // Declared in this order so that the unit is disposed of before the index.
-    const index_handle index(clang_createIndex(0, verbose ? 1 : 0));
-    CXUnsavedFile source = arguments.unsaved_source(content);
-    const unit_handle unit(clang_parseTranslationUnit(
-        index.get(), arguments.source.c_str(), arguments.list.data(),
-        static_cast<int>(arguments.list.size()), &source, 1, parse_flags));
+    const parsed_unit parsed = parse_file(session, arguments, content);
+    const unit_handle& unit = parsed.unit;
     if (!unit) {
         quit_on_parse_failure(path);
     }
@@ -165,11 +205,36 @@ CXChildVisitResult searcher::visit_cursor(CXCursor cursor, CXCursor, CXClientDat
 
 namespace {
 
-cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments,
+// C++ units go through the indexing session. C and CUDA keep the full parse: C headers hold
+// few bodies to skip, and the session's output is proved the same on C++ only.
+indexing_session* session_for(const file_arguments& arguments) {
+    if (arguments.language != "c++" && arguments.language != "c++-header") {
+        return nullptr;
+    }
+    // A C source parsed as C++ (the guessed flags' default) has as little to skip as in C, and
+    // its guessed includes are often missing, which costs the session a parse in vain.
+    if (language_of_suffix(arguments.source, false) == "c" && !is_header_path(arguments.source)) {
+        return nullptr;
+    }
+    return searcher::indexing.get();
+}
+
+// The file's unit on its road; the session counts its own parses.
+parsed_unit parse_file(indexing_session* session, const file_arguments& arguments,
+                       std::string_view content) {
+    if (session == nullptr) {
+        ++searcher::counts.parsed_in_full;
+    }
+    return parse_unit(session, arguments.source.c_str(), arguments.list, content,
+                      searcher::verbose);
+}
+
+cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, bool indexed,
                     std::string_view content) {
     cache_slot slot;
     slot.absolute_path = absolute_in("", arguments.source);
-    slot.key = cache.key_for(slot.absolute_path, arguments.list);
+    // The roads' records agree, but --full-parse promises records of the full parse.
+    slot.key = cache.key_for(slot.absolute_path, arguments.list, indexed ? "indexing session" : "");
     slot.content_hash = XXH3_64bits(content.data(), content.size());
     return slot;
 }
@@ -213,19 +278,6 @@ CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit) {
     // Static destructors would wait for this task, which never returns.
     std::fflush(stdout);
     std::_Exit(255);
-}
-
-// The size of an opened regular file, or -1. A directory or a device can be opened too, but
-// its "size" is no byte count.
-long regular_file_size(std::FILE* file) {
-    struct stat info {};
-    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return -1;
-    }
-    if (std::fseek(file, 0, SEEK_END) != 0) {
-        return -1;
-    }
-    return std::ftell(file);
 }
 
 } // namespace

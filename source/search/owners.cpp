@@ -4,12 +4,14 @@
 #include "cache/cursor_cache.hpp"
 #include "core/searcher.hpp"
 #include "clang/compile_database.hpp"
+#include "clang/unit_parse.hpp"
 
 namespace search {
 
 // Static objects of one file are destroyed in the reverse order of these definitions: the
-// cache, the database and clang_options go before the pool, which the search run has stopped.
+// cache, the database, clang_options and the indexing session go before the pool.
 std::unique_ptr<worker_pool> searcher::pool;
+std::unique_ptr<indexing_session> searcher::indexing;
 std::vector<const char*> searcher::clang_options;
 std::unique_ptr<compile_database> searcher::compile_commands;
 std::unique_ptr<cursor_cache> searcher::cache;

@@ -1,0 +1,117 @@
+#include "clang/unit_parse.hpp"
+
+namespace search {
+
+namespace {
+
+// KeepGoing: go on after fatal errors such as a missing include. IgnoreNonErrorsFromIncludedFiles:
+// no warnings from headers. The indexing call takes neither.
+constexpr unsigned parse_flags =
+    CXTranslationUnit_KeepGoing | CXTranslationUnit_IgnoreNonErrorsFromIncludedFiles;
+static_assert(parse_flags == 0x4200);
+
+// Without implicit instantiations the unit holds only what precedes the first of them.
+constexpr unsigned index_options =
+    CXIndexOpt_SkipParsedBodiesInSession | CXIndexOpt_IndexImplicitTemplateInstantiations;
+
+// What the indexing call's callbacks saw of one unit.
+struct index_watch {
+    bool include_missing = false;
+};
+
+// A missing include is a fatal error, which dooms the unit: the indexing stops at the next
+// declaration instead of parsing the rest for nothing.
+int stop_after_missing_include(CXClientData data, void*) {
+    return static_cast<const index_watch*>(data)->include_missing ? 1 : 0;
+}
+
+CXIdxClientFile note_include(CXClientData data, const CXIdxIncludedFileInfo* included) {
+    if (included->file == nullptr) {
+        static_cast<index_watch*>(data)->include_missing = true;
+    }
+    return nullptr;
+}
+
+// libclang 19 frees the unsaved files of an indexing call before the unit it hands back, which
+// still reads them: the file is read from disk, and the bytes read must be those searched.
+bool read_as(CXTranslationUnit unit, const char* source, std::string_view content) {
+    std::size_t size = 0;
+    const char* read = clang_getFileContents(unit, clang_getFile(unit, source), &size);
+    return read != nullptr && std::string_view(read, size) == content;
+}
+
+bool has_fatal_error(CXTranslationUnit unit) {
+    for (unsigned i = 0, count = clang_getNumDiagnostics(unit); i < count; ++i) {
+        const diagnostic_handle diagnostic(clang_getDiagnostic(unit, i));
+        if (clang_getDiagnosticSeverity(diagnostic.get()) == CXDiagnostic_Fatal) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+parsed_unit parse_in_full(const char* source, const std::vector<const char*>& arguments,
+                          std::string_view content, bool verbose) {
+    parsed_unit parsed;
+    parsed.own_index.reset(clang_createIndex(0, verbose ? 1 : 0));
+    // The bytes read in place of the file: the parse sees exactly what was hashed and what
+    // snippets are cut from, whatever the file holds by now.
+    CXUnsavedFile as_read{source, content.data(), static_cast<unsigned long>(content.size())};
+    parsed.unit.reset(clang_parseTranslationUnit(parsed.own_index.get(), source, arguments.data(),
+                                                 static_cast<int>(arguments.size()), &as_read, 1,
+                                                 parse_flags));
+    return parsed;
+}
+
+unit_handle indexing_session::parse(const char* source, const std::vector<const char*>& arguments,
+                                    std::string_view content) {
+    std::call_once(started, [this] { start(); });
+    ++attempted;
+    IndexerCallbacks callbacks{};
+    callbacks.abortQuery = &stop_after_missing_include;
+    callbacks.ppIncludedFile = &note_include;
+    index_watch watch;
+    CXTranslationUnit made = nullptr;
+    const int failed = clang_indexSourceFile(
+        action.get(), &watch, &callbacks, sizeof callbacks, index_options, source, arguments.data(),
+        static_cast<int>(arguments.size()), nullptr, 0, &made, parse_flags);
+    unit_handle unit(made);
+    if (failed != 0 || !unit || watch.include_missing || has_fatal_error(unit.get()) ||
+        !read_as(unit.get(), source, content)) {
+        ++fell_back;
+        return nullptr;
+    }
+    return unit;
+}
+
+// libclang works out the index's resource directory on its first parse, without a lock: that
+// parse happens here, before any other worker can reach the index.
+void indexing_session::start() {
+    index.reset(clang_createIndex(0, 0));
+    action.reset(clang_IndexAction_create(index.get()));
+    // An empty source that is always there; not an unsaved file, which libclang 19 frees too
+    // early. Without a unit to hand back, the call fails.
+    const char* const arguments[] = {"-x", "c++"};
+    IndexerCallbacks none{};
+    CXTranslationUnit made = nullptr;
+    clang_indexSourceFile(action.get(), nullptr, &none, sizeof none, 0, "/dev/null", arguments, 2,
+                          nullptr, 0, &made, 0);
+    unit_handle(made).reset();
+}
+
+parsed_unit parse_unit(indexing_session* session, const char* source,
+                       const std::vector<const char*>& arguments, std::string_view content,
+                       bool verbose) {
+    if (session != nullptr) {
+        parsed_unit parsed;
+        parsed.unit = session->parse(source, arguments, content);
+        if (parsed.unit) {
+            return parsed;
+        }
+    }
+    return parse_in_full(source, arguments, content, verbose);
+}
+
+} // namespace search

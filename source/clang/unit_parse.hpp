@@ -1,0 +1,68 @@
+#pragma once
+
+// The two roads to a file's translation unit. The full parse reads every header with all its
+// function bodies, for every file. The indexing session, shared by the workers of a run, skips
+// the function bodies of header regions that an earlier unit of the run parsed (and those of
+// system headers); the searched file's own bodies are always parsed, and only its cursors are
+// ever reported.
+
+#include "clang/clang_handles.hpp"
+
+#include <clang-c/Index.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+namespace search {
+
+using action_handle = clang_handle<CXIndexAction, clang_IndexAction_dispose>;
+
+// A unit with the index it was made in, when it has one of its own: the unit goes first.
+struct parsed_unit {
+    index_handle own_index;
+    unit_handle unit;
+};
+
+// Parses content, the bytes read of source, on its own, every header with all its bodies;
+// libclang prints the diagnostics when verbose is set. The unit is null when libclang made none.
+parsed_unit parse_in_full(const char* source, const std::vector<const char*>& arguments,
+                          std::string_view content, bool verbose);
+
+class indexing_session {
+public:
+    indexing_session() = default;
+    indexing_session(const indexing_session&) = delete;
+    indexing_session& operator=(const indexing_session&) = delete;
+
+    // The unit of source, whose bytes are content, with the bodies of headers already parsed
+    // skipped; or null when this road cannot stand for the full parse: the call failed, an
+    // include was missing, a fatal error was raised, or the file libclang read was no longer
+    // content. The indexing call cannot go on after a fatal error as the full parse does, and
+    // stops instantiating templates, which drops cursors of the file.
+    unit_handle parse(const char* source, const std::vector<const char*>& arguments,
+                      std::string_view content);
+
+    // Units asked for, and those that had to be parsed in full instead.
+    std::uint64_t attempts() const { return attempted; }
+    std::uint64_t fallbacks() const { return fell_back; }
+
+private:
+    void start();
+
+    std::once_flag started;
+    // Declared in this order so that the action is disposed of before its index.
+    index_handle index;
+    action_handle action;
+    std::atomic<std::uint64_t> attempted{0};
+    std::atomic<std::uint64_t> fell_back{0};
+};
+
+// The session's unit when it can make one, otherwise the full parse's.
+parsed_unit parse_unit(indexing_session* session, const char* source,
+                       const std::vector<const char*>& arguments, std::string_view content,
+                       bool verbose);
+
+} // namespace search

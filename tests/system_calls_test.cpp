@@ -1,0 +1,98 @@
+// The system calls of a warm search, as strace counts them: each file opened once and read with
+// one read, no seek, no status query by path but for a symbolic link, and no sleeping worker
+// that wakes up to look for work.
+#include "output.hpp"
+#include "process.hpp"
+#include "temp_tree.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testing_support::process_result;
+using testing_support::temp_tree;
+
+// The calls in an strace -f -y log whose line matches pattern, its first group the path.
+std::map<std::string, int> calls_by_path(const std::string& log, const std::string& pattern) {
+    std::map<std::string, int> counts;
+    const std::regex call("^[0-9]+ +" + pattern);
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch found;
+        if (std::regex_search(line, found, call)) {
+            ++counts[found[1]];
+        }
+    }
+    return counts;
+}
+
+std::vector<testing_support::block> sorted_blocks(const std::string& out) {
+    auto blocks = testing_support::parse_blocks(out);
+    std::sort(blocks.begin(), blocks.end());
+    return blocks;
+}
+
+TEST(warm_search, makes_the_system_calls_that_grep_makes) {
+    temp_tree tree;
+    temp_tree cache;
+    std::vector<std::string> files;
+    for (int i = 0; i < 12; ++i) {
+        files.push_back("d" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".cpp");
+        tree.write(files.back(), "int probe_" + std::to_string(i) + "() { return 0; }\n");
+    }
+    tree.write("notes.txt", "probe_ in a file that is not searched\n");
+    tree.symlink("d0/f0.cpp", "link.cpp");
+    const std::vector<std::string> search{"--nc",       "-j", "2",      "--cache",
+                                          cache.path(), "-F", "probe_", tree.path()};
+    const process_result filled = testing_support::run_pyrn(search);
+    ASSERT_EQ(filled.status, 0);
+
+    const std::string log = cache.path("strace.log");
+    std::vector<std::string> traced{"strace",
+                                    "-f",
+                                    "-y",
+                                    "-qq",
+                                    "-o",
+                                    log,
+                                    "-e",
+                                    "trace=openat,read,lseek,newfstatat,stat,statx,clock_nanosleep,"
+                                    "nanosleep",
+                                    testing_support::pyrn_binary()};
+    traced.insert(traced.end(), search.begin(), search.end());
+    const process_result warm = testing_support::run_process(traced);
+    if (warm.status != 0 && warm.err.find("strace") != std::string::npos) {
+        GTEST_SKIP() << "strace cannot trace here: " << warm.err;
+    }
+    ASSERT_EQ(warm.status, 0) << warm.err;
+    EXPECT_EQ(sorted_blocks(warm.out), sorted_blocks(filled.out));
+    const std::string trace = testing_support::read_file(log);
+
+    const std::string root = tree.path();
+    const auto opened =
+        calls_by_path(trace, "openat\\(AT_FDCWD(?:<[^>]*>)?, \"" + root + "/([^\"]*)\"");
+    const auto read = calls_by_path(trace, "read\\([0-9]+<" + root + "/([^>]*)>");
+    const auto sought = calls_by_path(trace, "lseek\\([0-9]+<" + root + "/([^>]*)>");
+    const auto stated = calls_by_path(
+        trace, "(?:newfstatat|stat|statx)\\((?:AT_FDCWD(?:<[^>]*>)?, )?\"" + root + "/([^\"]*)\"");
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        EXPECT_EQ(opened.count(file) ? opened.at(file) : 0, 1);
+        // The link is read through its target.
+        EXPECT_EQ(read.count(file) ? read.at(file) : 0, file == "d0/f0.cpp" ? 2 : 1);
+    }
+    EXPECT_EQ(opened.count("link.cpp"), 1u);
+    EXPECT_EQ(opened.count("notes.txt"), 0u);
+    EXPECT_TRUE(sought.empty()) << trace;
+    // Only the link's type is not in its directory's listing.
+    EXPECT_EQ(stated, (std::map<std::string, int>{{"link.cpp", 1}})) << trace;
+    EXPECT_EQ(calls_by_path(trace, "((?:clock_)?nanosleep)\\(").size(), 0u) << trace;
+}
+
+} // namespace

@@ -1,5 +1,6 @@
 #include "app/command_line.hpp"
 #include "base/messages.hpp"
+#include "base/walk_filter.hpp"
 #include "base/worker_pool.hpp"
 #include "cache/cursor_cache.hpp"
 #include "core/searcher.hpp"
@@ -21,6 +22,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -29,6 +31,13 @@ namespace pyrn {
 using search::searcher;
 
 namespace {
+
+// The message and the help on standard error, status 1.
+[[noreturn]] void command_line_error(std::string_view message,
+                                     const argparse::ArgumentParser& parser) {
+    std::cerr << message << '\n' << parser;
+    std::exit(1);
+}
 
 // Help was asked for and only the final checks (the positional arguments) failed.
 bool help_after_complete_parse(const argparse::ArgumentParser& parser) {
@@ -47,14 +56,13 @@ void apply_query_options(const argparse::ArgumentParser& parser, const std::stri
     searcher::use_regex = parser.get<bool>("--regex");
     std::string malformed;
     if (!search::prepare_query(malformed)) {
-        std::cerr << malformed << '\n' << parser;
-        std::exit(1);
+        command_line_error(malformed, parser);
     }
 }
 
 // False, after one line on standard error, when the database of -p cannot be used.
 bool load_compile_commands(const argparse::ArgumentParser& parser) {
-    const auto database = parser.get<std::string>("--compile-commands");
+    const auto database = value_of(parser, "--compile-commands");
     if (database.empty()) {
         return true;
     }
@@ -81,6 +89,28 @@ void give_standard_input_nothing() {
         dup2(null, 0);
         close(null);
     }
+}
+
+// What the walks leave out, and their order; false, after one line on standard error, when
+// the git repository of --gitignore cannot be opened.
+bool apply_walk_options(const argparse::ArgumentParser& parser, const std::string& path) {
+    searcher::sort_by_path = !value_of(parser, "--sort").empty();
+    auto patterns = parser.present<std::vector<std::string>>("--exclude");
+    const bool gitignore = parser.get<bool>("--gitignore");
+    if (!patterns && !gitignore) {
+        return true;
+    }
+    searcher::excluded =
+        std::make_unique<search::walk_filter>(patterns.value_or(std::vector<std::string>{}));
+    if (gitignore) {
+        try {
+            searcher::excluded->follow_gitignore(path);
+        } catch (const std::exception& error) {
+            search::report(path, error.what());
+            return false;
+        }
+    }
+    return true;
 }
 
 int search_run(int jobs, const std::string& path) {
@@ -129,8 +159,7 @@ int run(int argc, char** argv) {
             std::cout << parser << std::endl;
             return 0;
         }
-        std::cerr << error.what() << '\n' << parser;
-        std::exit(1);
+        command_line_error(error.what(), parser);
     }
 
     auto query = parser.get<std::string>("query");
@@ -141,9 +170,20 @@ int run(int argc, char** argv) {
     const auto standard = parser.get<std::string>("--std");
     const int jobs = parser.get<int>("-j");
 
+    std::string error;
+    const bool colour = choose_colour(parser, stdout_is_terminal, error);
+    if (error.empty()) {
+        check_sort_key(parser, error);
+    }
+    if (!error.empty()) {
+        command_line_error(error, parser);
+    }
     apply_kind_options(parser);
     apply_query_options(parser, query);
 
+    if (!apply_walk_options(parser, path)) {
+        return 2;
+    }
     std::vector<std::string> include_arguments;
     for (const std::string& dir : parser.get<std::vector<std::string>>("--include-dir")) {
         include_arguments.push_back("-I" + dir);
@@ -160,7 +200,7 @@ int run(int argc, char** argv) {
     if (!load_compile_commands(parser)) {
         return 2;
     }
-    const auto cache_dir = parser.get<std::string>("--cache");
+    const auto cache_dir = value_of(parser, "--cache");
     if (!cache_dir.empty()) {
         // A cache that cannot be used is said once; the search goes on without it.
         searcher::cache = search::cursor_cache::open(cache_dir);
@@ -169,8 +209,7 @@ int run(int argc, char** argv) {
     const std::string std_argument = "-std=" + standard;
     searcher::filter = filter;
     searcher::format = chosen_format(parser);
-    searcher::use_color = stdout_is_terminal && !parser.get<bool>("--no-color") &&
-                          searcher::format == search::output_format::blocks;
+    searcher::use_color = colour && searcher::format == search::output_format::blocks;
     searcher::visible_controls = stdout_is_terminal;
     searcher::null_separated = parser.get<bool>("--null");
     searcher::verbose = parser.get<bool>("--verbose");

@@ -14,6 +14,7 @@ bool searcher::include_expressions = false;
 output_format searcher::format = output_format::blocks;
 bool searcher::visible_controls = false;
 bool searcher::null_separated = false;
+bool searcher::sort_by_path = false;
 
 bool searcher::search_for_enum = true;
 bool searcher::search_for_struct = true;

@@ -18,6 +18,7 @@ namespace search {
 class worker_pool;
 class compile_database;
 class cursor_cache;
+class walk_filter;
 
 class searcher {
 public:
@@ -29,6 +30,8 @@ public:
     static std::unique_ptr<compile_database> compile_commands;
     // The cursor cache (--cache), or nothing.
     static std::unique_ptr<cursor_cache> cache;
+    // What the walks of the tree leave out (--exclude, --gitignore), or nothing.
+    static std::unique_ptr<walk_filter> excluded;
 
     // Search settings: written once by the driver before any worker exists, then read-only.
     static std::string_view query;
@@ -46,6 +49,8 @@ public:
     static bool visible_controls;
     // --null: each path of the file list is followed by a NUL byte, not a line feed.
     static bool null_separated;
+    // Files in byte order of their paths, each file's matches in source order (--sort path).
+    static bool sort_by_path;
 
     static bool search_for_enum;
     static bool search_for_struct;
@@ -72,8 +77,10 @@ public:
     // Walks the tree below search_path, posts one task per selected file and waits for all.
     static void directory_search(const char* search_path);
 
-    // Pre-filters, parses and visits one file; path must be followed by a NUL byte.
-    static void file_search(std::string_view path, std::string_view content);
+    // Pre-filters, parses and visits one file; path must be followed by a NUL byte. With
+    // held, what the file search writes on standard output is added to it instead.
+    static void file_search(std::string_view path, std::string_view content,
+                            held_output* held = nullptr);
 
     // libclang visitor: decides for one cursor whether it is a match and reports it.
     static CXChildVisitResult visit_cursor(CXCursor cursor, CXCursor parent,

@@ -1,13 +1,19 @@
+#include "search/directory_search.hpp"
+
 #include "base/messages.hpp"
 #include "base/tree_walk.hpp"
 #include "base/worker_pool.hpp"
 #include "core/searcher.hpp"
 #include "core/source_files.hpp"
+#include "output/ordered_output.hpp"
 #include "search/file_search.hpp"
 
 #include <fnmatch.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace search {
@@ -42,30 +48,74 @@ bool is_searchable_file(const fs::path& path) {
     return status.type() == fs::file_type::regular;
 }
 
+// Posts the file tasks; with --sort path their outputs are held and printed in the order in
+// which they were posted, and a task is posted only when the window has room for it.
+class file_poster {
+public:
+    file_poster() {
+        if (searcher::sort_by_path) {
+            order.emplace(std::max<std::size_t>(256, 32 * std::size_t{searcher::pool->size()}));
+        }
+    }
+
+    void post(const std::string& path) {
+        if (!order) {
+            searcher::pool->post([copy = path] { search_file_task(copy); });
+            return;
+        }
+        order->wait_for_room(posted);
+        searcher::pool->post([copy = path, index = posted, &order = *order] {
+            held_output held;
+            search_file_task(copy, &held);
+            order.complete(index, held.in_order());
+        });
+        ++posted;
+    }
+
+private:
+    std::optional<ordered_output> order;
+    std::uint64_t posted = 0;
+};
+
+bool is_regular_file(const char* path) {
+    std::error_code error;
+    return fs::is_regular_file(path, error);
+}
+
 } // namespace
 
 void searcher::directory_search(const char* search_path) {
     is_default_filter();
-    auto visit = [](const fs::directory_entry& entry) {
+    file_poster poster;
+    auto visit = [&poster](const fs::directory_entry& entry) {
         const std::string& path = entry.path().native();
         if (is_searchable_file(entry.path()) && is_selected(path)) {
-            pool->post([copy = path] { search_file_task(copy); });
+            poster.post(path);
         }
     };
     auto report_and_go_on = [](const fs::path& path, const std::error_code& error) {
         report(path.native(), error.message());
         return true;
     };
-    // The tasks read the settings, which live only as long as the run: whatever ends the walk,
-    // none may be left behind.
+    // The tasks read the settings, which live only as long as the run, and the poster's order:
+    // whatever ends the walk, none may be left behind.
     try {
-        walk_tree(fs::path(search_path), visit, report_and_go_on);
+        if (is_regular_file(search_path)) {
+            // A file named as the path is searched whatever its name.
+            poster.post(search_path);
+        } else {
+            walk_tree(fs::path(search_path), visit, report_and_go_on, walk_settings());
+        }
     } catch (...) {
         pool->cancel_queued();
         pool->wait_all();
         throw;
     }
     pool->wait_all();
+}
+
+walk_options walk_settings() {
+    return {searcher::excluded.get(), searcher::sort_by_path};
 }
 
 } // namespace search

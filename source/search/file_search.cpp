@@ -63,7 +63,7 @@ using file_handle = std::unique_ptr<std::FILE, file_closer>;
 
 } // namespace
 
-void search_file_task(const std::string& path) noexcept {
+void search_file_task(const std::string& path, held_output* held) noexcept {
     try {
         std::error_code error;
         const std::string content = read_whole_file(path.c_str(), error);
@@ -71,7 +71,7 @@ void search_file_task(const std::string& path) noexcept {
         if (error && error != std::errc::no_such_file_or_directory) {
             report(path, error.message());
         }
-        searcher::file_search(path, content);
+        searcher::file_search(path, content, held);
     } catch (const std::exception& error) {
         report(path, error.what());
     } catch (...) {
@@ -103,20 +103,21 @@ std::string read_whole_file(const char* path, std::error_code& error) {
     return content;
 }
 
-void searcher::file_search(std::string_view path, std::string_view content) {
+void searcher::file_search(std::string_view path, std::string_view content, held_output* held) {
     if (content.empty()) {
         return;
     }
     if (!passes_pre_filter(content)) {
         return;
     }
-    if (verbose) {
-        say(message_stream(), "Checking {}\n", path);
-    }
-    file_arguments arguments(path, clang_options, compile_commands.get());
     file_context context;
     context.path = path;
     context.content = content;
+    context.held = held;
+    if (verbose) {
+        print_message(context, fmt::format("Checking {}\n", path));
+    }
+    file_arguments arguments(path, clang_options, compile_commands.get());
     std::optional<cache_slot> slot;
     if (cache) {
         slot = slot_for(*cache, arguments, content);
@@ -146,7 +147,7 @@ void searcher::file_search(std::string_view path, std::string_view content) {
         if (context.failure) {
             std::rethrow_exception(context.failure);
         }
-        say(message_stream(), "Error: Visit children failed for {}\n", path);
+        print_message(context, fmt::format("Error: Visit children failed for {}\n", path));
     }
     finish_file(context);
 }

@@ -181,8 +181,7 @@ TEST(package, names_the_runtime_libraries_and_works_when_unpacked) {
     for (const std::string& library :
          {std::string("libclang1-19"), fmt_library, std::string("libsqlite3-0"),
           std::string("libxxhash0"), std::string("libre2-9"), std::string("libgit2-1.5"),
-          std::string("libstdc++6"),
-          std::string("libc6")}) {
+          std::string("libstdc++6"), std::string("libc6")}) {
         EXPECT_TRUE(contains_whole(fields.out, library)) << library << " in " << fields.out;
     }
 

@@ -1,5 +1,6 @@
 #include "app/command_line.hpp"
 #include "base/messages.hpp"
+#include "base/progress_line.hpp"
 #include "base/walk_filter.hpp"
 #include "base/worker_pool.hpp"
 #include "cache/cursor_cache.hpp"
@@ -10,6 +11,7 @@
 #include <fmt/format.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -113,7 +115,24 @@ bool apply_walk_options(const argparse::ArgumentParser& parser, const std::strin
     return true;
 }
 
-int search_run(int jobs, const std::string& path) {
+// The progress line from the start of the walk to its end, when it is to be shown.
+class progress_session {
+public:
+    explicit progress_session(bool show) {
+        if (show) {
+            struct stat out {};
+            struct stat err {};
+            const bool same_terminal = isatty(1) == 1 && fstat(1, &out) == 0 &&
+                                       fstat(2, &err) == 0 && out.st_rdev == err.st_rdev;
+            search::progress_line::start(same_terminal);
+        }
+    }
+    ~progress_session() { search::progress_line::stop(); }
+    progress_session(const progress_session&) = delete;
+    progress_session& operator=(const progress_session&) = delete;
+};
+
+int search_run(int jobs, const std::string& path, bool show_progress) {
     if (jobs < 0) {
         search::report(fmt::format("the number of threads must not be negative, got {}", jobs));
         return 2;
@@ -128,7 +147,10 @@ int search_run(int jobs, const std::string& path) {
     struct stop_pool {
         ~stop_pool() { searcher::pool.reset(); }
     } stop_at_exit;
-    searcher::directory_search(path.c_str());
+    {
+        const progress_session progress(show_progress);
+        searcher::directory_search(path.c_str());
+    }
     if (searcher::format == search::output_format::blocks) {
         search::say(stdout, "\n");
     }
@@ -217,7 +239,10 @@ int run(int argc, char** argv) {
     searcher::ignore_single_line_results = parser.get<bool>("--ignore-single-line-results");
 
     try {
-        return search_run(jobs, path);
+        // Verbose output says what is parsed, and libclang's diagnostics would cut the line.
+        const bool show_progress =
+            isatty(2) == 1 && !parser.get<bool>("--no-progress") && !searcher::verbose;
+        return search_run(jobs, path, show_progress);
     } catch (const std::exception& error) {
         search::report(error.what());
         return 2;

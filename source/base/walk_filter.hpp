@@ -34,8 +34,8 @@ private:
     std::vector<std::string> patterns;
     bool following_git = false;
     git_repository* repository = nullptr;
-    std::string prefix;    // the root's path below the repository's working tree, with a '/'
-    std::string git_path;  // the path handed to libgit2, kept for its capacity
+    std::string prefix;   // the root's path below the repository's working tree, with a '/'
+    std::string git_path; // the path handed to libgit2, kept for its capacity
 };
 
 } // namespace search

@@ -1,6 +1,7 @@
 #include "output/match_output.hpp"
 
 #include "base/messages.hpp"
+#include "base/progress_line.hpp"
 #include "core/searcher.hpp"
 #include "output/highlighter.hpp"
 #include "output/ordered_output.hpp"
@@ -129,11 +130,13 @@ void searcher::print_match(std::string_view path, std::uint32_t start_line, std:
 }
 
 void write_out(std::string_view text) {
+    const progress_line::pause off_the_terminal(true);
     // One call holds stdout's lock for the whole text, so records never interleave.
     fmt::print(stdout, "{}", text);
 }
 
 void report_match(file_context& file, const match& found) {
+    progress_line::match_found();
     switch (searcher::format) {
     case output_format::blocks:
         if (file.held != nullptr) {
@@ -173,6 +176,7 @@ void print_message(file_context& file, std::string_view text) {
     if (file.held != nullptr && message_stream() == stdout) {
         file.held->add(text);
     } else {
+        const progress_line::pause off_the_terminal(message_stream() == stdout);
         say(message_stream(), "{}", text);
     }
 }

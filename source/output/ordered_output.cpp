@@ -1,5 +1,7 @@
 #include "output/ordered_output.hpp"
 
+#include "base/progress_line.hpp"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -53,6 +55,7 @@ void ordered_output::complete(std::uint64_t index, std::string output) noexcept 
     for (slot* next = &slots[oldest % window]; next->done; next = &slots[++oldest % window]) {
         // Written under the lock, so that outputs leave in order. A failed write shows in
         // stdout's error flag, which the end of the run checks.
+        const progress_line::pause off_the_terminal(true);
         std::fwrite(next->output.data(), 1, next->output.size(), stdout);
         *next = slot();
         advanced = true;

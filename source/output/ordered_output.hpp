@@ -58,7 +58,7 @@ private:
 
     std::mutex lock;
     std::condition_variable room;
-    std::vector<slot> slots; // file number modulo the window
+    std::vector<slot> slots;  // file number modulo the window
     std::uint64_t oldest = 0; // the oldest file not yet printed
 };
 

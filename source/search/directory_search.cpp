@@ -1,6 +1,7 @@
 #include "search/directory_search.hpp"
 
 #include "base/messages.hpp"
+#include "base/progress_line.hpp"
 #include "base/tree_walk.hpp"
 #include "base/worker_pool.hpp"
 #include "core/searcher.hpp"
@@ -59,6 +60,7 @@ public:
     }
 
     void post(const std::string& path) {
+        progress_line::file_found();
         if (!order) {
             searcher::pool->post([copy = path] { search_file_task(copy); });
             return;

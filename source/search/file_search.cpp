@@ -2,6 +2,7 @@
 
 #include "base/messages.hpp"
 #include "base/paths.hpp"
+#include "base/progress_line.hpp"
 #include "cache/cursor_cache.hpp"
 #include "cache/cursor_records.hpp"
 #include "cache/file_dependencies.hpp"
@@ -77,6 +78,7 @@ void search_file_task(const std::string& path, held_output* held) noexcept {
     } catch (...) {
         report(path, "unknown error");
     }
+    progress_line::file_done();
 }
 
 std::string read_whole_file(const char* path, std::error_code& error) {
@@ -132,6 +134,7 @@ void searcher::file_search(std::string_view path, std::string_view content, held
     if (compile_commands) {
         arguments.drop_unknown_options(*compile_commands);
     }
+    const progress_line::parse parsing(path);
     timespec parse_start{};
     clock_gettime(CLOCK_REALTIME_COARSE, &parse_start);
     // Declared in this order so that the unit is disposed of before the index.
@@ -210,6 +213,7 @@ CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit) {
 }
 
 [[noreturn]] void quit_on_parse_failure(std::string_view path) noexcept {
+    progress_line::stop();
     say(message_stream(), "Error: Unable to parse translation unit {}. Quitting.\n", path);
     // Static destructors would wait for this task, which never returns.
     std::fflush(stdout);

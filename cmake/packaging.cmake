@@ -1,12 +1,18 @@
-# Installs the manual page and the bash completion next to the binary, and configures CPack
+# Installs the manual page and the shell completions next to the binary, and configures CPack
 # to build the Debian package pyrn_<version>_amd64.deb (`make package`).
 include(GNUInstallDirs)
 
 install(FILES ${PROJECT_SOURCE_DIR}/docs/pyrn.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-# The name of the file is the command it completes: bash-completion loads it on demand.
+# The completions go where each shell looks by default: bash-completion loads the file named
+# after the command on demand, zsh's fpath holds site-functions, fish reads
+# vendor_completions.d. The Debian package moves zsh's to Debian's vendor-completions.
 install(FILES ${PROJECT_SOURCE_DIR}/completions/pyrn.bash
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
     RENAME pyrn)
+install(FILES ${PROJECT_SOURCE_DIR}/completions/_pyrn
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/site-functions)
+install(FILES ${PROJECT_SOURCE_DIR}/completions/pyrn.fish
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pyrn)
@@ -24,8 +30,10 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Files are searched in parallel.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-# Debian compresses manual pages; `cmake --install` leaves them as they are.
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/compress_man_pages.cmake)
+# Debian compresses manual pages and keeps zsh's completions elsewhere; `cmake --install`
+# leaves both as they are.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/compress_man_pages.cmake
+    ${CMAKE_CURRENT_LIST_DIR}/debian_zsh_completion.cmake)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)

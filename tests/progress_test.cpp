@@ -100,8 +100,7 @@ TEST_F(slow_parse, shows_the_line_on_a_terminal_and_leaves_only_the_matches_on_t
     terminal.stderr_is_terminal = true;
     const process_result result = run({}, terminal, 3);
     EXPECT_EQ(result.status, 0);
-    EXPECT_NE(result.out.find("\r\x1b[K0/1 files, 0 matches, parsing ./a.cpp"),
-              std::string::npos)
+    EXPECT_NE(result.out.find("\r\x1b[K0/1 files, 0 matches, parsing ./a.cpp"), std::string::npos)
         << result.out;
     EXPECT_EQ(screen(result.out), plain);
 }

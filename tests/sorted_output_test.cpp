@@ -1,6 +1,8 @@
 // --sort path: files in byte order of their paths, each file's matches in source order, the
 // same output whatever the number of workers.
 #include "golden_runs.hpp"
+#include "output.hpp"
+#include "output/ordered_output.hpp"
 #include "process.hpp"
 #include "temp_tree.hpp"
 
@@ -90,6 +92,28 @@ TEST(sort_path, puts_the_paths_and_each_files_matches_in_order) {
         last = place;
     }
     EXPECT_GT(records, 120);
+}
+
+// The outputs leave in their files' order, and a file starts only within the window and
+// while what is held after the oldest file is under the limit.
+TEST(ordered_output, prints_in_order_and_bounds_what_it_holds) {
+    search::ordered_output order(10, 6);
+    std::vector<bool> room;
+    const std::string printed = testing_support::capture_stdout([&] {
+        room.push_back(order.has_room(9));
+        room.push_back(order.has_room(10)); // beyond the window of ten
+        order.complete(2, "c");
+        room.push_back(order.has_room(3));
+        order.complete(1, "bbbbbb"); // seven bytes held: only the oldest may start
+        room.push_back(order.has_room(3));
+        room.push_back(order.has_room(0));
+        order.complete(0, "a"); // prints the three; the window now starts at 3
+        room.push_back(order.has_room(12));
+        room.push_back(order.has_room(13));
+        order.complete(3, "d");
+    });
+    EXPECT_EQ(printed, "abbbbbbcd");
+    EXPECT_EQ(room, (std::vector<bool>{true, false, true, false, true, true, false}));
 }
 
 } // namespace

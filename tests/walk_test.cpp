@@ -143,6 +143,8 @@ TEST_F(walk, exclude_patterns_prune_by_name_or_by_path_below_the_root) {
     const std::set<std::string> all = as_set(search(tree.path(), ".", {}).files);
     const exclude_case cases[] = {
         {{"--exclude", "build"}, ".", {"./build/gen.cc"}},
+        {{"--exclude", "build/"}, ".", {"./build/gen.cc"}},                       // a folder
+        {{"--exclude", "b.h/", "--exclude", "x.cpp/"}, ".", {"./x.cpp/inner.c"}}, // folders only
         {{"--exclude", "src/deep"}, ".", {"./src/deep/b.cpp"}},
         {{"--exclude", "deep"}, ".", {"./src/deep/b.cpp"}},
         {{"--exclude", "*/b.cpp"}, ".", {"./src/deep/b.cpp"}}, // '*' matches '/' too

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
-#include <utility>
 
 namespace search {
 
@@ -26,7 +25,12 @@ const char* name_in(const char* relative) {
 
 } // namespace
 
-walk_filter::walk_filter(std::vector<std::string> patterns) : patterns(std::move(patterns)) {}
+walk_filter::walk_filter(const std::vector<std::string>& texts) {
+    for (const std::string& text : texts) {
+        const bool folders_only = text.size() > 1 && text.back() == '/';
+        patterns.push_back({folders_only ? text.substr(0, text.size() - 1) : text, folders_only});
+    }
+}
 
 walk_filter::~walk_filter() {
     if (following_git) {
@@ -61,8 +65,9 @@ void walk_filter::follow_gitignore(const std::string& root) {
 
 bool walk_filter::leaves_out(const char* relative, bool is_directory) {
     const char* name = name_in(relative);
-    for (const std::string& pattern : patterns) {
-        if (fnmatch(pattern.c_str(), name, 0) == 0 || fnmatch(pattern.c_str(), relative, 0) == 0) {
+    for (const pattern& p : patterns) {
+        if ((is_directory || !p.folders_only) &&
+            (fnmatch(p.text.c_str(), name, 0) == 0 || fnmatch(p.text.c_str(), relative, 0) == 0)) {
             return true;
         }
     }

@@ -13,8 +13,9 @@ namespace search {
 class walk_filter {
 public:
     // Each pattern is matched as by fnmatch without flags ('*' matches '/' too) against an
-    // entry's name and against its path below the root.
-    explicit walk_filter(std::vector<std::string> patterns);
+    // entry's name and against its path below the root; one that ends in '/' matches folders
+    // only.
+    explicit walk_filter(const std::vector<std::string>& patterns);
     ~walk_filter();
     walk_filter(const walk_filter&) = delete;
     walk_filter& operator=(const walk_filter&) = delete;
@@ -31,7 +32,11 @@ public:
 private:
     bool is_ignored_by_git(const char* relative, bool is_directory);
 
-    std::vector<std::string> patterns;
+    struct pattern {
+        std::string text;
+        bool folders_only;
+    };
+    std::vector<pattern> patterns;
     bool following_git = false;
     git_repository* repository = nullptr;
     std::string prefix;   // the root's path below the repository's working tree, with a '/'

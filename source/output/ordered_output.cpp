@@ -38,11 +38,22 @@ std::string held_output::in_order() const {
     return out;
 }
 
-ordered_output::ordered_output(std::size_t window) : slots(window == 0 ? 1 : window) {}
+ordered_output::ordered_output(std::size_t window, std::size_t held_bytes)
+    : slots(window == 0 ? 1 : window), held_limit(held_bytes) {}
 
 void ordered_output::wait_for_room(std::uint64_t index) {
     std::unique_lock<std::mutex> guard(lock);
-    room.wait(guard, [&] { return index < oldest + slots.size(); });
+    room.wait(guard, [&] { return room_for(index); });
+}
+
+bool ordered_output::has_room(std::uint64_t index) {
+    const std::lock_guard<std::mutex> guard(lock);
+    return room_for(index);
+}
+
+// Whatever is held, the oldest file may start: it is the one that frees the rest.
+bool ordered_output::room_for(std::uint64_t index) const {
+    return index < oldest + slots.size() && (held < held_limit || index == oldest);
 }
 
 void ordered_output::complete(std::uint64_t index, std::string output) noexcept {
@@ -50,6 +61,7 @@ void ordered_output::complete(std::uint64_t index, std::string output) noexcept 
     slot& done = slots[index % slots.size()];
     done.done = true;
     done.output = std::move(output);
+    held += done.output.size();
     bool advanced = false;
     const std::size_t window = slots.size();
     for (slot* next = &slots[oldest % window]; next->done; next = &slots[++oldest % window]) {
@@ -57,6 +69,7 @@ void ordered_output::complete(std::uint64_t index, std::string output) noexcept 
         // stdout's error flag, which the end of the run checks.
         const progress_line::pause off_the_terminal(true);
         std::fwrite(next->output.data(), 1, next->output.size(), stdout);
+        held -= next->output.size();
         *next = slot();
         advanced = true;
     }

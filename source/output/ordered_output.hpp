@@ -38,19 +38,24 @@ private:
 
 class ordered_output {
 public:
-    // At most window outputs are held: file number i may start only while the oldest file
-    // not yet printed is i - window + 1 or later.
-    explicit ordered_output(std::size_t window);
+    // What is held is bounded: file number i may start only while the oldest file not yet
+    // printed is i - window + 1 or later, and while the outputs held after it come to less
+    // than held_bytes.
+    ordered_output(std::size_t window, std::size_t held_bytes);
 
     // Waits until file number index may start. Files are numbered from 0 in the order in
     // which they are handed out, each number once.
     void wait_for_room(std::uint64_t index);
+    // Whether file number index may start now.
+    bool has_room(std::uint64_t index);
 
     // The whole output of file number index, which must have been given room: printed with
     // the outputs after it that are complete, as soon as every file before it is printed.
     void complete(std::uint64_t index, std::string output) noexcept;
 
 private:
+    bool room_for(std::uint64_t index) const;
+
     struct slot {
         bool done = false;
         std::string output;
@@ -60,6 +65,8 @@ private:
     std::condition_variable room;
     std::vector<slot> slots;  // file number modulo the window
     std::uint64_t oldest = 0; // the oldest file not yet printed
+    std::size_t held = 0;     // bytes
+    std::size_t held_limit;
 };
 
 } // namespace search

@@ -11,7 +11,7 @@
 
 #include <fnmatch.h>
 
-#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -49,13 +49,20 @@ bool is_searchable_file(const fs::path& path) {
     return status.type() == fs::file_type::regular;
 }
 
+// With --sort path, at most this many files are searched or held after the oldest one not
+// yet printed, and their outputs held come to at most so many bytes. The window spans a tree's
+// stretches of files that the pre-filter drops, so that the workers find the next parse
+// while a long one holds the front.
+constexpr std::size_t sort_window = 16384;
+constexpr std::size_t sort_held_bytes = 64 << 20;
+
 // Posts the file tasks; with --sort path their outputs are held and printed in the order in
 // which they were posted, and a task is posted only when the window has room for it.
 class file_poster {
 public:
     file_poster() {
         if (searcher::sort_by_path) {
-            order.emplace(std::max<std::size_t>(256, 32 * std::size_t{searcher::pool->size()}));
+            order.emplace(sort_window, sort_held_bytes);
         }
     }
 

@@ -21,17 +21,9 @@ namespace {
 
 using nlohmann::json;
 using testing_support::block;
+using testing_support::lines_of;
 using testing_support::process_options;
 using testing_support::process_result;
-
-std::vector<std::string> lines_of(const std::string& out) {
-    std::vector<std::string> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 std::string base64_decode(const std::string& text) {
     const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

@@ -15,6 +15,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::lines_of;
 using testing_support::process_result;
 using testing_support::run_process;
 
@@ -41,15 +42,6 @@ std::vector<shown_run> runs_shown(const std::string& readme) {
         }
     }
     return runs;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 // Whether the shown lines are those of standard output and standard error, each in its own

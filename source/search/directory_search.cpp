@@ -56,6 +56,17 @@ bool is_searchable_file(const fs::path& path) {
 constexpr std::size_t sort_window = 16384;
 constexpr std::size_t sort_held_bytes = 64 << 20;
 
+// The held output in source order; nothing, after a message, when that cannot be had. The
+// file's number must be completed whatever happens: the walk waits for it.
+std::string in_order(const std::string& path, const held_output& held) noexcept {
+    try {
+        return held.in_order();
+    } catch (const std::exception& error) {
+        report(path, error.what());
+        return {};
+    }
+}
+
 // Posts the file tasks; with --sort path their outputs are held and printed in the order in
 // which they were posted, and a task is posted only when the window has room for it.
 class file_poster {
@@ -76,7 +87,7 @@ public:
         searcher::pool->post([copy = path, index = posted, &order = *order] {
             held_output held;
             search_file_task(copy, &held);
-            order.complete(index, held.in_order());
+            order.complete(index, in_order(copy, held));
         });
         ++posted;
     }

@@ -11,7 +11,8 @@
 namespace search {
 
 struct walk_options {
-    // Entries that it leaves out are neither visited nor entered.
+    // Folders that it leaves out are neither visited nor entered. Files are the visitor's to
+    // judge: most are no candidates anyway, and the ignore rules cost a lookup per path.
     walk_filter* filter = nullptr;
     // Each folder's entries in byte order of their names, with a '/' after a folder's name:
     // the pre-order walk then yields the paths in byte order.
@@ -76,9 +77,8 @@ void walk_tree(const std::filesystem::path& root, Visit&& visit, Fail&& fail,
         const fs::directory_entry& entry = stack.back().entry();
         std::error_code error;
         bool descend = !entry.is_symlink(error) && entry.is_directory(error) && !error;
-        const bool left_out =
-            options.filter != nullptr &&
-            options.filter->leaves_out(entry.path().c_str() + names_start, descend);
+        const bool left_out = descend && options.filter != nullptr &&
+                              options.filter->leaves_out(entry.path().c_str() + names_start, true);
         if (!left_out) {
             visit(entry);
         }

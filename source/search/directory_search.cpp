@@ -3,6 +3,7 @@
 #include "base/messages.hpp"
 #include "base/progress_line.hpp"
 #include "base/tree_walk.hpp"
+#include "base/walk_filter.hpp"
 #include "base/worker_pool.hpp"
 #include "core/searcher.hpp"
 #include "core/source_files.hpp"
@@ -97,6 +98,10 @@ private:
     std::uint64_t posted = 0;
 };
 
+bool is_left_out(const char* relative) {
+    return searcher::excluded != nullptr && searcher::excluded->leaves_out(relative, false);
+}
+
 bool is_regular_file(const char* path) {
     std::error_code error;
     return fs::is_regular_file(path, error);
@@ -107,9 +112,11 @@ bool is_regular_file(const char* path) {
 void searcher::directory_search(const char* search_path) {
     is_default_filter();
     file_poster poster;
-    auto visit = [&poster](const fs::directory_entry& entry) {
+    const std::size_t names_start = relative_start(search_path);
+    auto visit = [&poster, names_start](const fs::directory_entry& entry) {
         const std::string& path = entry.path().native();
-        if (is_searchable_file(entry.path()) && is_selected(path)) {
+        if (is_searchable_file(entry.path()) && is_selected(path) &&
+            !is_left_out(path.c_str() + names_start)) {
             poster.post(path);
         }
     };

@@ -1,12 +1,18 @@
-# Installs the manual page and the bash completion next to the binary, and configures CPack
+# Installs the manual page and the shell completions next to the binary, and configures CPack
 # to build the Debian package pyrn_<version>_amd64.deb (`make package`).
 include(GNUInstallDirs)
 
 install(FILES ${PROJECT_SOURCE_DIR}/docs/pyrn.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-# The name of the file is the command it completes: bash-completion loads it on demand.
+# The completions go where each shell looks by default: bash-completion loads the file named
+# after the command on demand, zsh's fpath holds site-functions, fish reads
+# vendor_completions.d. The Debian package moves zsh's to Debian's vendor-completions.
 install(FILES ${PROJECT_SOURCE_DIR}/completions/pyrn.bash
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
     RENAME pyrn)
+install(FILES ${PROJECT_SOURCE_DIR}/completions/_pyrn
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/site-functions)
+install(FILES ${PROJECT_SOURCE_DIR}/completions/pyrn.fish
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pyrn)
@@ -24,8 +30,10 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Files are searched in parallel.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-# Debian compresses manual pages; `cmake --install` leaves them as they are.
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/compress_man_pages.cmake)
+# Debian compresses manual pages and keeps zsh's completions elsewhere; `cmake --install`
+# leaves both as they are.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/compress_man_pages.cmake
+    ${CMAKE_CURRENT_LIST_DIR}/debian_zsh_completion.cmake)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
@@ -33,9 +41,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Named explicitly rather than found by dpkg-shlibdeps, so that the list does not depend on
 # the build machine's tools. The lower bounds are the newest symbol versions the binary needs
 # (GLIBC_2.34, GLIBCXX_3.4.29 and CXXABI_1.3.13 of GCC 11, GCC_3.0); fmt is named by the
-# major version that the build found. SQLite and xxHash hold the cursor cache (--cache), RE2 runs --regex.
+# major version that the build found. SQLite and xxHash hold the cursor cache (--cache), RE2 runs --regex,
+# libgit2 (named by the version found, as Debian names its package) reads the ignore rules of --gitignore.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+string(REGEX MATCH "^[0-9]+\\.[0-9]+" pyrn_libgit2_series "${libgit2_VERSION}")
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6 (>= 2.34), libstdc++6 (>= 11), libgcc-s1 (>= 3.0), libclang1-19, libfmt${fmt_VERSION_MAJOR}, libsqlite3-0 (>= 3.37), libxxhash0 (>= 0.8), libre2-9, libhiredis0.14")
+    "libc6 (>= 2.34), libstdc++6 (>= 11), libgcc-s1 (>= 3.0), libclang1-19, libfmt${fmt_VERSION_MAJOR}, libsqlite3-0 (>= 3.37), libxxhash0 (>= 0.8), libre2-9, libhiredis0.14, libgit2-${pyrn_libgit2_series}")
 
 include(CPack)

@@ -1,10 +1,16 @@
-# bash completion for pyrn: options, their values, and directories for the path.
+# bash completion for pyrn: options, their values, and files and directories for the path.
 # Needs nothing from the bash-completion package, so it also works when sourced by hand.
 
 # Offers the directories that start with the word, quoted and with a trailing slash.
 _pyrn_directories() {
     compopt -o filenames 2>/dev/null
     mapfile -t COMPREPLY < <(compgen -d -- "$1")
+}
+
+# Offers the files and directories that start with the word.
+_pyrn_files() {
+    compopt -o filenames 2>/dev/null
+    mapfile -t COMPREPLY < <(compgen -f -- "$1")
 }
 
 # Offers the words of the list that start with the word being completed.
@@ -18,7 +24,7 @@ _pyrn() {
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
 
     case $prev in
-    -f | --filter | -j)
+    -f | --filter | -j | --exclude)
         return 0 # a pattern or a number: nothing sensible to offer
         ;;
     -I | --include-dir)
@@ -37,8 +43,15 @@ _pyrn() {
         return 0 # K/N
         ;;
     -p | --compile-commands)
-        compopt -o filenames 2>/dev/null
-        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        _pyrn_files "$cur"
+        return 0
+        ;;
+    --sort)
+        _pyrn_words 'path' "$cur"
+        return 0
+        ;;
+    --color)
+        _pyrn_words 'always never auto' "$cur"
         return 0
         ;;
     -l | --language)
@@ -52,8 +65,8 @@ _pyrn() {
         ;;
     esac
 
-    # The first positional argument is the query (free text), the second the directory; after
-    # "--" every word is positional.
+    # The first positional argument is the query (free text), the second the directory or file;
+    # after "--" every word is positional.
     local i positionals=0 options_ended=0
     for ((i = 1; i < COMP_CWORD; i++)); do
         if ((options_ended)); then
@@ -61,7 +74,8 @@ _pyrn() {
             continue
         fi
         case ${COMP_WORDS[i]} in
-        -f | --filter | -j | -I | --include-dir | -l | --language | --std | -p | --compile-commands | --cache | --cache-remote | --shard)
+        -f | --filter | -j | -I | --include-dir | -l | --language | --std | -p | --compile-commands | \
+            --cache | --cache-remote | --shard | --sort | --exclude | --color)
             ((i++)) # the option's value is not a positional argument
             ;;
         --) options_ended=1 ;;
@@ -78,12 +92,13 @@ _pyrn() {
             --using-declaration --variable-declaration --verbose --ie --include-expressions
             --static-cast --dynamic-cast --reinterpret-cast --const-cast -c --throw-expression
             --isl --ignore-single-line-results -I --include-dir -l --language --std
-            --nc --no-color --json --vimgrep --files-with-matches -p --compile-commands --cache --cache-remote --shard -i --ignore-case
-            --regex -0 --null --full-parse --stats' "$cur"
+            --nc --no-color --json --vimgrep --files-with-matches -p --compile-commands --cache
+            --cache-remote --shard -i --ignore-case --regex -0 --null --full-parse --stats
+            --sort --exclude --gitignore --color --no-progress' "$cur"
         return 0
     fi
     if ((positionals == 1)); then
-        _pyrn_directories "$cur"
+        _pyrn_files "$cur"
     fi
     return 0
 }

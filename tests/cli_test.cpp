@@ -81,11 +81,27 @@ TEST(command_line, help_version_and_errors) {
          2,
          "",
          "pyrn: " + tree + "/missing: No such file or directory\n"},
-        {"path is a file",
-         {"q", tree + "/a.cpp"},
-         2,
+        {"a file as the path, whatever the filter",
+         {"--nc", "-f", "*.h", "answer", tree + "/a.cpp"},
+         0,
+         "\n// " + tree + "/a.cpp (Line: 1 to 1)\nint answer() { return 42; }\n\n",
+         ""},
+        {"sort by another key",
+         {"--sort", "size", "q", tree},
+         1,
          "",
-         "pyrn: " + tree + "/a.cpp: Not a directory\n"},
+         "Invalid argument \"size\" for '--sort': expected path\n" + help_listing()},
+        {"colour of another kind",
+         {"--color", "blue", "q", tree},
+         1,
+         "",
+         "Invalid argument \"blue\" for '--color': expected always, never or auto\n" +
+             help_listing()},
+        {"colour with no colour",
+         {"--nc", "--color", "always", "q", tree},
+         1,
+         "",
+         "Argument '--color' not allowed with '--no-color'\n" + help_listing()},
         {"two output formats",
          {"--json", "--files-with-matches", "q", tree},
          1,
@@ -103,6 +119,25 @@ TEST(command_line, help_version_and_errors) {
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.out, c.out);
         EXPECT_EQ(result.err, c.err);
+    }
+}
+
+// The options added to the original ones take exactly one value: without it, before another
+// option or as the last word, the run ends as for any command-line error.
+TEST(command_line, options_that_take_a_value_need_it) {
+    const std::string tree = fixture();
+    for (const char* option :
+         {"-p", "--compile-commands", "--cache", "--sort", "--exclude", "--color"}) {
+        SCOPED_TRACE(option);
+        const std::string expected =
+            std::string("Too few arguments for '") + option + "'.\n" + help_listing();
+        for (const auto& arguments : {std::vector<std::string>{option, "-F", "q", tree},
+                                      std::vector<std::string>{"-F", "q", tree, option}}) {
+            auto result = run_pyrn(arguments);
+            EXPECT_EQ(result.status, 1);
+            EXPECT_EQ(result.out, "");
+            EXPECT_EQ(result.err, expected);
+        }
     }
 }
 

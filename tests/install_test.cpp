@@ -109,7 +109,8 @@ std::map<std::string, std::string> options_of_help_listing() {
         }
         const std::size_t names_end = line.find("  ", 2);
         std::string text = line.substr(line.find_first_not_of(' ', names_end));
-        text = text.substr(0, std::min(text.find(" [nargs"), text.find_last_not_of(' ') + 1));
+        text = text.substr(0, std::min({text.find(" [nargs"), text.find(" [may be repeated]"),
+                                        text.find_last_not_of(' ') + 1}));
         // "-h, --help"; argparse leaves out the comma after a name that reads as a number.
         std::istringstream names(line.substr(2, names_end - 2));
         for (std::string name; names >> name;) {
@@ -122,19 +123,37 @@ std::map<std::string, std::string> options_of_help_listing() {
     return options;
 }
 
-TEST(install, puts_binary_man_page_and_completion_under_the_prefix) {
+// Where each shell looks for the completion of a command, below the prefix, and where it is
+// kept in the source tree; a Debian package puts zsh's where Debian's zsh looks.
+struct completion_place {
+    const char* installed;
+    const char* packaged;
+    const char* source;
+};
+
+const completion_place completion_places[] = {
+    {"share/bash-completion/completions/pyrn", "share/bash-completion/completions/pyrn",
+     "completions/pyrn.bash"},
+    {"share/zsh/site-functions/_pyrn", "share/zsh/vendor-completions/_pyrn", "completions/_pyrn"},
+    {"share/fish/vendor_completions.d/pyrn.fish", "share/fish/vendor_completions.d/pyrn.fish",
+     "completions/pyrn.fish"},
+};
+
+TEST(install, puts_binary_man_page_and_completions_under_the_prefix) {
     temp_tree prefix;
     const process_result install =
         run_process({"cmake", "--install", build_dir().native(), "--prefix", prefix.path()});
     ASSERT_EQ(install.status, 0) << install.out << install.err;
 
     const fs::path page = prefix.root() / "share/man/man1/pyrn.1";
-    const fs::path completion = prefix.root() / "share/bash-completion/completions/pyrn";
     ASSERT_TRUE(fs::is_regular_file(page));
-    ASSERT_TRUE(fs::is_regular_file(completion));
     EXPECT_EQ(read_file(page.native()), read_file((source_dir() / "docs/pyrn.1").native()));
-    EXPECT_EQ(read_file(completion.native()),
-              read_file((source_dir() / "completions/pyrn.bash").native()));
+    for (const completion_place& place : completion_places) {
+        const fs::path completion = prefix.root() / place.installed;
+        ASSERT_TRUE(fs::is_regular_file(completion)) << completion;
+        EXPECT_EQ(read_file(completion.native()),
+                  read_file((source_dir() / place.source).native()));
+    }
 
     const std::string installed = (prefix.root() / "bin/pyrn").native();
     const process_result version = run_process({installed, "--version"});
@@ -180,8 +199,8 @@ TEST(package, names_the_runtime_libraries_and_works_when_unpacked) {
     const std::string fmt_library = "libfmt" + std::to_string(FMT_VERSION / 10000);
     for (const std::string& library :
          {std::string("libclang1-19"), fmt_library, std::string("libsqlite3-0"),
-          std::string("libxxhash0"), std::string("libre2-9"), std::string("libstdc++6"),
-          std::string("libc6")}) {
+          std::string("libxxhash0"), std::string("libre2-9"), std::string("libgit2-1.5"),
+          std::string("libstdc++6"), std::string("libc6")}) {
         EXPECT_TRUE(contains_whole(fields.out, library)) << library << " in " << fields.out;
     }
 
@@ -190,7 +209,10 @@ TEST(package, names_the_runtime_libraries_and_works_when_unpacked) {
     const process_result page =
         run_process({"gzip", "-dc", root + "/usr/share/man/man1/pyrn.1.gz"});
     EXPECT_EQ(page.out, read_file((source_dir() / "docs/pyrn.1").native()));
-    EXPECT_TRUE(fs::is_regular_file(root + "/usr/share/bash-completion/completions/pyrn"));
+    for (const completion_place& place : completion_places) {
+        EXPECT_EQ(read_file(root + "/usr/" + place.packaged),
+                  read_file((source_dir() / place.source).native()));
+    }
     const std::string fixture = testing_support::test_dir() + "/fixtures/cli";
     const process_result search =
         run_process({root + "/usr/bin/pyrn", "--nc", "-F", "answer", fixture});
@@ -244,11 +266,15 @@ TEST(bash_completion, offers_options_values_and_directories_where_they_belong) {
     tree.write("src.cpp", "int x;\n");
     const completion_case cases[] = {
         {{"pyrn", "--exa"}, "--exact-match\n"},
-        {{"pyrn", "-F", "--no"}, "--no-color\n"},
-        {{"pyrn", "sr"}, ""},                             // the query is free text
-        {{"pyrn", "-F", "q", "sr"}, "src\nsrv\n"},        // the path: directories only
-        {{"pyrn", "-I", "inc", "q", "sr"}, "src\nsrv\n"}, // "inc" is the value of -I
-        {{"pyrn", "-j", "4", "--enum", "q", "sr"}, "src\nsrv\n"},
+        {{"pyrn", "-F", "--no"}, "--no-color\n--no-progress\n"},
+        {{"pyrn", "sr"}, ""},                               // the query is free text
+        {{"pyrn", "-F", "q", "sr"}, "src\nsrc.cpp\nsrv\n"}, // the path: a directory or a file
+        {{"pyrn", "-I", "inc", "q", "sr"}, "src\nsrc.cpp\nsrv\n"}, // "inc" is the value of -I
+        {{"pyrn", "-j", "4", "--enum", "q", "sr"}, "src\nsrc.cpp\nsrv\n"},
+        {{"pyrn", "--sort", "path", "--exclude", "b", "q", "sr"}, "src\nsrc.cpp\nsrv\n"},
+        {{"pyrn", "--color", ""}, "always\nnever\nauto\n"},
+        {{"pyrn", "--sort", ""}, "path\n"},
+        {{"pyrn", "--exclude", "sr"}, ""},
         {{"pyrn", "q", "src", "sr"}, ""}, // no third argument
         {{"pyrn", "-I", "sr"}, "src\nsrv\n"},
         {{"pyrn", "--include-dir", "srv/"}, "srv/deep\n"},
@@ -256,8 +282,8 @@ TEST(bash_completion, offers_options_values_and_directories_where_they_belong) {
         {{"pyrn", "-f", ""}, ""},
         {{"pyrn", "-l", "cu"}, "cuda\n"},
         {{"pyrn", "--std", "c++2"}, "c++20\nc++23\nc++2c\n"},
-        {{"pyrn", "--", "--ex"}, ""},               // after "--" no option
-        {{"pyrn", "--", "-q", "sr"}, "src\nsrv\n"}, // the path after a query with a dash
+        {{"pyrn", "--", "--ex"}, ""},                        // after "--" no option
+        {{"pyrn", "--", "-q", "sr"}, "src\nsrc.cpp\nsrv\n"}, // the path after a query with a dash
     };
     for (const completion_case& c : cases) {
         std::string line;
@@ -268,18 +294,124 @@ TEST(bash_completion, offers_options_values_and_directories_where_they_belong) {
     }
 }
 
-TEST(bash_completion, offers_exactly_the_options_of_the_help_listing) {
-    std::set<std::string> listed;
-    for (const auto& entry : options_of_help_listing()) {
-        listed.insert(entry.first);
-    }
-    std::set<std::string> offered;
+// Each completion offers exactly the options of the help listing; fish and zsh show their
+// help texts.
+std::map<std::string, std::string> options_offered_by_bash() {
+    std::map<std::string, std::string> offered;
     std::istringstream lines(complete({"pyrn", "-"}, ""));
-    std::string line;
-    while (std::getline(lines, line)) {
-        offered.insert(line);
+    for (std::string line; std::getline(lines, line);) {
+        offered[line] = "";
     }
-    EXPECT_EQ(offered, listed);
+    return offered;
+}
+
+std::map<std::string, std::string> options_offered_by_fish() {
+    std::map<std::string, std::string> offered;
+    const std::string script =
+        "source " + (source_dir() / "completions/pyrn.fish").native() + "; complete -C'pyrn -'";
+    const process_result result = run_process({"fish", "--no-config", "-c", script});
+    EXPECT_EQ(result.status, 0) << result.err;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t tab = line.find('\t');
+        offered[line.substr(0, tab)] = tab == std::string::npos ? "" : line.substr(tab + 1);
+    }
+    return offered;
+}
+
+// The option specifications of the _arguments call, read as text:
+// '(exclusions)*'{-a,--bb}'[help]:...' or '-a[help]:...'. zsh itself only checks the syntax.
+std::map<std::string, std::string> options_offered_by_zsh() {
+    const std::string file = (source_dir() / "completions/_pyrn").native();
+    const process_result syntax = run_process({"zsh", "-n", file});
+    EXPECT_EQ(syntax.status, 0) << syntax.err;
+    std::map<std::string, std::string> offered;
+    std::istringstream lines(read_file(file));
+    for (std::string line; std::getline(lines, line);) {
+        for (std::size_t at; (at = line.find("'\\''")) != std::string::npos;) {
+            line.replace(at, 4, "'");
+        }
+        const std::size_t open = line.find('[');
+        if (line.rfind("    '", 0) != 0 || open == std::string::npos) {
+            continue;
+        }
+        const std::string help = line.substr(open + 1, line.find(']', open) - open - 1);
+        const std::size_t brace = line.find('{');
+        std::string names;
+        if (brace != std::string::npos && brace < open) {
+            names = line.substr(brace + 1, line.find('}') - brace - 1);
+        } else {
+            names = line.substr(line.find_last_of("')*", open - 1) + 1);
+            names = names.substr(0, names.find('['));
+        }
+        std::istringstream each(names);
+        for (std::string name; std::getline(each, name, ',');) {
+            offered[name] = help;
+        }
+    }
+    return offered;
+}
+
+TEST(completions, offer_exactly_the_options_of_the_help_listing_with_their_help) {
+    const auto listed = options_of_help_listing();
+    std::set<std::string> listed_names;
+    for (const auto& entry : listed) {
+        listed_names.insert(entry.first);
+    }
+    const struct {
+        const char* shell;
+        std::map<std::string, std::string> (*offered)();
+        bool with_help;
+    } shells[] = {
+        {"bash", options_offered_by_bash, false},
+        {"fish", options_offered_by_fish, true},
+        {"zsh", options_offered_by_zsh, true},
+    };
+    for (const auto& shell : shells) {
+        SCOPED_TRACE(shell.shell);
+        if (!in_path(shell.shell)) {
+            ADD_FAILURE() << shell.shell << " is not installed (scripts/install-deps installs it)";
+            continue;
+        }
+        const auto offered = shell.offered();
+        std::set<std::string> offered_names;
+        for (const auto& [name, help] : offered) {
+            offered_names.insert(name);
+            if (shell.with_help && listed.count(name) != 0) {
+                EXPECT_EQ(help, listed.at(name)) << name;
+            }
+        }
+        EXPECT_EQ(offered_names, listed_names);
+    }
+}
+
+// fish completes the values of the options and the path like bash.
+TEST(fish_completion, offers_values_and_files_where_they_belong) {
+    if (!in_path("fish")) {
+        GTEST_SKIP() << "fish is not installed (scripts/install-deps installs it)";
+    }
+    temp_tree tree;
+    tree.make_dir("src");
+    tree.write("src.cpp", "int x;\n");
+    const completion_case cases[] = {
+        {{"pyrn sr"}, ""},                     // the query is free text
+        {{"pyrn -F q sr"}, "src.cpp\nsrc/\n"}, // the path: a file or a directory
+        {{"pyrn -j 4 --sort path q sr"}, "src.cpp\nsrc/\n"},
+        {{"pyrn q src.cpp sr"}, ""}, // no third argument
+        {{"pyrn -I sr"}, "src/\n"},
+        {{"pyrn --color "}, "always\nauto\nnever\n"},
+        {{"pyrn --sort "}, "path\n"},
+        {{"pyrn --exclude sr"}, ""},
+    };
+    for (const completion_case& c : cases) {
+        const std::string script = "source " + (source_dir() / "completions/pyrn.fish").native() +
+                                   "; complete -C'" + c.words.front() + "' | cut -f1";
+        testing_support::process_options in_tree;
+        in_tree.cwd = tree.path();
+        const process_result result = run_process({"fish", "--no-config", "-c", script}, in_tree);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, c.offered) << c.words.front();
+    }
 }
 
 } // namespace

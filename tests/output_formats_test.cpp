@@ -21,17 +21,9 @@ namespace {
 
 using nlohmann::json;
 using testing_support::block;
+using testing_support::lines_of;
 using testing_support::process_options;
 using testing_support::process_result;
-
-std::vector<std::string> lines_of(const std::string& out) {
-    std::vector<std::string> lines;
-    std::istringstream in(out);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 std::string base64_decode(const std::string& text) {
     const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -62,6 +54,8 @@ std::string bytes_of(const json& field) {
 struct record {
     block where;
     unsigned column = 0;
+    unsigned name_line = 0;
+    unsigned name_column = 0;
     std::string kind;
     std::string name;
 };
@@ -76,6 +70,8 @@ std::vector<record> json_records(const std::string& out) {
         r.where = {bytes_of(object.at("path")), object.at("start_line"), object.at("end_line"),
                    bytes_of(object.at("text"))};
         r.column = object.at("column");
+        r.name_line = object.at("name_line");
+        r.name_column = object.at("name_column");
         r.kind = object.at("kind");
         r.name = bytes_of(object.at("name"));
         records.push_back(r);
@@ -88,9 +84,10 @@ std::vector<std::string> source_lines(const std::string& path) {
 }
 
 // The record's column points into its line: at the snippet's first line, or for a
-// reference into the line that is its snippet.
-void expect_column_points_at_the_match(const record& r) {
-    const std::string line = source_lines(r.where.path).at(r.where.start_line - 1);
+// reference into the line that is its snippet. Its name's place points at the name.
+void expect_columns_point_at_the_match(const record& r) {
+    const std::vector<std::string> lines = source_lines(r.where.path);
+    const std::string line = lines.at(r.where.start_line - 1);
     ASSERT_GE(r.column, 1u);
     ASSERT_LE(r.column, line.size());
     const std::string first_line = r.where.text.substr(0, r.where.text.find('\n'));
@@ -99,6 +96,17 @@ void expect_column_points_at_the_match(const record& r) {
     } else {
         EXPECT_EQ(line.substr(r.column - 1, first_line.size()), first_line);
     }
+    ASSERT_GE(r.name_line, r.where.start_line);
+    ASSERT_LE(r.name_line, r.where.end_line);
+    const std::string name_line = lines.at(r.name_line - 1);
+    ASSERT_GE(r.name_column, 1u);
+    EXPECT_EQ(name_line.substr(r.name_column - 1, r.name.size()), r.name) << r.where.text;
+}
+
+// What --vimgrep prints for a record: the name's place and its line without leading blanks.
+std::tuple<std::string, unsigned, unsigned, std::string> jump_target(const record& r) {
+    const std::string line = source_lines(r.where.path).at(r.name_line - 1);
+    return {r.where.path, r.name_line, r.name_column, line.substr(line.find_first_not_of(" \t"))};
 }
 
 std::vector<std::string> with(std::vector<std::string> options,
@@ -126,9 +134,8 @@ TEST_P(output_formats, hold_the_blocks_of_the_default_output) {
     std::set<std::tuple<std::string, unsigned, unsigned, std::string>> expected_vimgrep;
     for (const record& r : records) {
         from_json.push_back(r.where);
-        expect_column_points_at_the_match(r);
-        expected_vimgrep.insert({r.where.path, r.where.start_line, r.column,
-                                 r.where.text.substr(0, r.where.text.find('\n'))});
+        expect_columns_point_at_the_match(r);
+        expected_vimgrep.insert(jump_target(r));
     }
     std::sort(from_json.begin(), from_json.end());
     EXPECT_EQ(from_json, blocks);
@@ -176,7 +183,7 @@ TEST(output_formats, messages_go_to_standard_error_and_no_colour_reaches_a_termi
     const process_result result = testing_support::search_in_run_tree(
         {"--verbose", "--vimgrep", "-F", "-f", "*/shapes.cpp", "vertex_count", "."}, terminal);
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "./src/shapes.cpp:25:5:int vertex_count() const { return count; }\n");
+    EXPECT_EQ(result.out, "./src/shapes.cpp:25:9:int vertex_count() const { return count; }\n");
     EXPECT_EQ(result.err.rfind("Checking ./src/shapes.cpp\n", 0), 0u) << result.err;
 }
 
@@ -202,7 +209,7 @@ TEST(output_formats, control_characters_reach_a_terminal_only_shown) {
     } cases[] = {
         {{"--nc"}, false, "\n// " + path + " (Line: 1 to 3)\n" + function + "\n\n"},
         {{"--nc"}, true, "\n// " + shown_path + " (Line: 1 to 3)\n" + shown_function + "\n\n"},
-        {{"--vimgrep"}, true, shown_path + ":1:1:int shown_fn() {\n"},
+        {{"--vimgrep"}, true, shown_path + ":1:5:int shown_fn() {\n"},
         {{"--files-with-matches"}, true, shown_path + "\n"},
     };
     for (const auto& c : cases) {
@@ -219,6 +226,41 @@ TEST(output_formats, control_characters_reach_a_terminal_only_shown) {
         testing_support::run_pyrn({"-F", "shown_fn", tree.path()}, terminal).out;
     const std::string plain = std::regex_replace(coloured, std::regex("\x1b\\[[0-9;]*m"), "");
     EXPECT_EQ(plain, "\n// " + shown_path + " (Line: 1 to 3)\n" + shown_function + "\n\n");
+}
+
+// An editor jumps to the name, also where the entity starts on an earlier line, and also when
+// the answer comes from the cache; a reference keeps its own place.
+TEST(output_formats, vimgrep_and_json_give_the_place_of_the_name) {
+    testing_support::temp_tree tree;
+    tree.write("src/hash.c", "static void\n"
+                             "  hash_init(int *table)\n"
+                             "{\n"
+                             "    *table = 0;\n"
+                             "}\n"
+                             "int hash_use(void) { int t; hash_init(&t); return t; }\n");
+    const std::string expected_vimgrep = "./src/hash.c:2:3:hash_init(int *table)\n"
+                                         "./src/hash.c:6:29:int hash_use(void) { int t; "
+                                         "hash_init(&t); return t; }\n";
+    testing_support::process_options in_tree;
+    in_tree.cwd = tree.path();
+    const std::string cache = tree.path("cache");
+    for (const char* road : {"parse", "fill the cache", "answer from the cache"}) {
+        SCOPED_TRACE(road);
+        std::vector<std::string> options{"-l", "c", "--function", "--ie"};
+        if (std::string(road) != "parse") {
+            options.insert(options.end(), {"--cache", cache});
+        }
+        const process_result vimgrep =
+            testing_support::run_pyrn(with(options, {"--vimgrep", "hash_init"}), in_tree);
+        EXPECT_EQ(vimgrep.status, 0) << vimgrep.err;
+        EXPECT_EQ(vimgrep.out, expected_vimgrep);
+    }
+    const process_result json = testing_support::run_pyrn(
+        {"-l", "c", "--function", "--json", "hash_init", "src/hash.c"}, in_tree);
+    ASSERT_EQ(json_records(json.out).size(), 1u);
+    const record r = json_records(json.out).front();
+    EXPECT_EQ(std::make_tuple(r.where.start_line, r.column, r.name_line, r.name_column),
+              std::make_tuple(1u, 1u, 2u, 3u));
 }
 
 TEST(output_formats, json_keeps_every_byte_of_paths_and_snippets) {

@@ -133,6 +133,97 @@ TEST_F(walk, a_lone_asterisk_selects_every_regular_file) {
     EXPECT_EQ(as_set(search(tree.path(), ".", {"-f", "*"}).files).count("./noext"), 1u);
 }
 
+struct exclude_case {
+    std::vector<std::string> options;
+    const char* root;
+    std::set<std::string> left_out; // of the files the walk takes without the options
+};
+
+TEST_F(walk, exclude_patterns_prune_by_name_or_by_path_below_the_root) {
+    const std::set<std::string> all = as_set(search(tree.path(), ".", {}).files);
+    const exclude_case cases[] = {
+        {{"--exclude", "build"}, ".", {"./build/gen.cc"}},
+        {{"--exclude", "build/"}, ".", {"./build/gen.cc"}},                       // a folder
+        {{"--exclude", "b.h/", "--exclude", "x.cpp/"}, ".", {"./x.cpp/inner.c"}}, // folders only
+        {{"--exclude", "src/deep"}, ".", {"./src/deep/b.cpp"}},
+        {{"--exclude", "deep"}, ".", {"./src/deep/b.cpp"}},
+        {{"--exclude", "*/b.cpp"}, ".", {"./src/deep/b.cpp"}}, // '*' matches '/' too
+        {{"--exclude", "inc/b.hpp"}, ".", {"./inc/b.hpp"}},
+        {{"--exclude", "b.hpp"}, ".", {"./inc/b.hpp"}},
+        {{"--exclude", ".git", "--exclude", "k"},
+         ".",
+         {"./.git/hook.h", "./k/kernel.cu", "./k/kernel.cuh"}},
+        // The folder x.cpp is pruned with its contents.
+        {{"--exclude", "*.c*"},
+         ".",
+         {"./a.cpp", "./x.cpp/inner.c", "./build/gen.cc", "./k/kernel.cu", "./k/kernel.cuh",
+          "./c.cc", "./d.cxx", "./main.cpp", "./src/main.cpp", "./src/domain.cpp", "./src/a.cpp",
+          "./src/deep/b.cpp"}},
+        {{"--exclude", "nothing*"}, ".", {}},
+    };
+    for (const exclude_case& c : cases) {
+        SCOPED_TRACE(c.options[1] + (c.options.size() > 2 ? " " + c.options[3] : ""));
+        std::set<std::string> expected;
+        for (const std::string& file : all) {
+            if (c.left_out.count(file) == 0) {
+                expected.insert(file);
+            }
+        }
+        auto result = search(tree.path(), c.root, c.options);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(as_set(result.files), expected);
+    }
+    // Patterns see the paths below the root, never the root's own name.
+    EXPECT_EQ(
+        as_set(search(tree.path(), "src", {"--exclude", "src"}).files),
+        (std::set<std::string>{"src/main.cpp", "src/domain.cpp", "src/a.cpp", "src/deep/b.cpp"}));
+}
+
+TEST(walk_gitignore, leaves_out_what_git_ignores_and_the_git_folder) {
+    temp_tree tree;
+    if (testing_support::run_process({"git", "init", "-q", tree.path("repo")}).status != 0) {
+        GTEST_SKIP() << "git is not installed";
+    }
+    write_files(tree, {"repo/kept.cpp", "repo/build/gen.cpp", "repo/out.gen.cpp",
+                       "repo/sub/kept.cpp", "repo/sub/local.cpp", "repo/sub/deep/anchored.cpp",
+                       "repo/scratch/s.cpp", "repo/global.cpp", "repo/.git/hooks/h.cpp"});
+    tree.write("repo/.gitignore", "build/\n*.gen.cpp\n/sub/deep/anchored.cpp\n");
+    tree.write("repo/sub/.gitignore", "local.cpp\n");
+    tree.write("repo/.git/info/exclude", "scratch/\n");
+    tree.write("home/.config/git/ignore", "global.cpp\n");
+    const auto files = [&](const std::string& root, std::vector<std::string> options) {
+        std::vector<std::string> arguments{"env",
+                                           "-u",
+                                           "XDG_CONFIG_HOME",
+                                           "HOME=" + tree.path("home"),
+                                           testing_support::pyrn_binary(),
+                                           "--nc",
+                                           "--verbose",
+                                           "--enum",
+                                           "-j",
+                                           "1"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        arguments.insert(arguments.end(), {"walkmarker", root});
+        process_options in_tree;
+        in_tree.cwd = tree.path();
+        const auto result = testing_support::run_process(arguments, in_tree);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        return as_set(announced(result.out));
+    };
+    EXPECT_EQ(files("repo", {"--gitignore"}),
+              (std::set<std::string>{"repo/kept.cpp", "repo/sub/kept.cpp"}));
+    EXPECT_EQ(files("repo/sub", {"--gitignore"}), (std::set<std::string>{"repo/sub/kept.cpp"}));
+    EXPECT_EQ(files("repo/sub/", {"--gitignore", "--exclude", "kept.cpp"}),
+              (std::set<std::string>{}));
+    EXPECT_EQ(files("repo", {}).size(), 9u);
+    // Outside a repository there is nothing to ignore.
+    tree.write("plain/.gitignore", "*.cpp\n");
+    write_files(tree, {"plain/a.cpp"});
+    EXPECT_EQ(files("plain", {"--gitignore"}), (std::set<std::string>{"plain/a.cpp"}));
+}
+
 TEST(walk_links, links_to_files_count_links_to_directories_do_not) {
     temp_tree tree;
     write_files(tree, {"real/a.cpp"});
@@ -205,6 +296,17 @@ TEST(walk_permissions, an_unreadable_directory_is_reported_once_and_the_search_g
     EXPECT_EQ(root.status, 2);
     EXPECT_EQ(root.out, "");
     EXPECT_EQ(root.err, "pyrn: " + tree.path("locked") + ": Permission denied\n");
+}
+
+TEST(walk_permissions, an_excluded_directory_is_not_entered) {
+    temp_tree tree;
+    write_files(tree, {"open/a.cpp", "locked/b.cpp"});
+    tree.set_mode("locked", fs::perms::none);
+    auto result = testing_support::run_pyrn_as_nobody(
+        tree.path(), {"--nc", "--exclude", "locked", "-F", "walkmarker", tree.path()});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "\n");
+    EXPECT_EQ(result.err, "");
 }
 
 } // namespace

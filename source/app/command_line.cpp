@@ -3,6 +3,7 @@
 #include "base/paths.hpp"
 #include "base/tree_walk.hpp"
 #include "core/searcher.hpp"
+#include "search/directory_search.hpp"
 
 #include <filesystem>
 #include <initializer_list>
@@ -62,9 +63,10 @@ const kind_option kind_options[] = {
 // The options that take a value: the word after one is its value, whatever it looks like.
 bool takes_value(std::string_view word) {
     static constexpr std::string_view options[] = {
-        "-f",      "--filter",       "-j",     "-I", "--include-dir",
-        "-l",      "--language",     "--std",  "-p", "--compile-commands",
-        "--cache", "--cache-remote", "--shard"};
+        "-f",      "--filter",       "-j",      "-I",     "--include-dir",
+        "-l",      "--language",     "--std",   "-p",     "--compile-commands",
+        "--cache", "--cache-remote", "--shard", "--sort", "--exclude",
+        "--color"};
     for (std::string_view option : options) {
         if (word == option) {
             return true;
@@ -141,25 +143,23 @@ void configure_parser(argparse::ArgumentParser& parser) {
     add_flag(formats, "Print one JSON object per match, one per line", "--json");
     add_flag(formats, "Print path:line:column:text for each match", "--vimgrep");
     add_flag(formats, "Print only the path of each file with a match", "--files-with-matches");
+    // The options from here on take exactly one value: no default value, which would let
+    // the parser accept the option without one.
     parser.add_argument("-p", "--compile-commands")
-        .default_value(std::string())
         .help("Parse with the arguments of this compile_commands.json or of the one in this "
               "build directory");
-    parser.add_argument("--cache")
-        .default_value(std::string())
-        .help("Keep what parses find in this directory and answer later searches from it");
+    parser.add_argument("--cache").help(
+        "Keep what parses find in this directory and answer later searches from it");
     add_flag(parser, "Match ASCII letters without case", "-i", "--ignore-case");
     add_flag(parser, "Take the query as a regular expression (RE2)", "--regex");
     add_flag(parser, "Follow each path of --files-with-matches with a NUL byte, not a line feed",
              "-0", "--null");
     parser.add_argument("--cache-remote")
-        .default_value(std::string())
         .help("Share the cache's entries through this Redis server, redis://HOST[:PORT][/DB], "
               "behind --cache or alone");
-    parser.add_argument("--shard")
-        .default_value(std::string())
-        .help("Search only the K-th of N parts of the tree, K/N with 0 <= K < N, as N jobs that "
-              "fill a shared cache together");
+    parser.add_argument("--shard").help(
+        "Search only the K-th of N parts of the tree, K/N with 0 <= K < N, as N jobs that "
+        "fill a shared cache together");
     add_flag(parser,
              "Parse every file with all the function bodies of its headers, as --verbose does",
              "--full-parse");
@@ -167,6 +167,20 @@ void configure_parser(argparse::ArgumentParser& parser) {
              "Print on standard error how many files were read, parsed and answered from "
              "the cache",
              "--stats");
+    parser.add_argument("--sort").help(
+        "path: print the files in byte order of their paths and each file's matches in source "
+        "order");
+    parser.add_argument("--exclude")
+        .append()
+        .help("Skip the files and folders whose name or path below the search path matches "
+              "this pattern");
+    add_flag(parser,
+             "Skip what git ignores: .gitignore files, .git/info/exclude, the global excludes "
+             "file",
+             "--gitignore");
+    parser.add_argument("--color").help(
+        "Colour the output: always, never (as --nc) or auto (on a terminal; the default)");
+    add_flag(parser, "Show no progress line on a terminal", "--no-progress");
 }
 
 command_words split_command_line(int argc, char** argv) {
@@ -198,6 +212,36 @@ void take_words_after_options(const command_words& words, std::string& query, st
     }
     if (after.size() >= 2) {
         query = after[after.size() - 2];
+    }
+}
+
+std::string value_of(const argparse::ArgumentParser& parser, std::string_view name) {
+    return parser.present<std::string>(name).value_or(std::string());
+}
+
+bool choose_colour(const argparse::ArgumentParser& parser, bool stdout_is_terminal,
+                   std::string& error) {
+    const std::string when = value_of(parser, "--color");
+    if (!when.empty() && parser.get<bool>("--no-color")) {
+        error = "Argument '--color' not allowed with '--no-color'";
+        return false;
+    }
+    if (when == "always") {
+        return true;
+    }
+    if (when.empty() || when == "auto") {
+        return stdout_is_terminal && !parser.get<bool>("--no-color");
+    }
+    if (when != "never") {
+        error = "Invalid argument \"" + when + "\" for '--color': expected always, never or auto";
+    }
+    return false;
+}
+
+void check_sort_key(const argparse::ArgumentParser& parser, std::string& error) {
+    const std::string key = value_of(parser, "--sort");
+    if (!key.empty() && key != "path") {
+        error = "Invalid argument \"" + key + "\" for '--sort': expected path";
     }
 }
 
@@ -236,6 +280,10 @@ void apply_kind_options(const argparse::ArgumentParser& parser) {
 
 std::vector<std::string> discover_include_dirs(const std::string& root) {
     std::vector<std::string> arguments;
+    std::error_code error;
+    if (fs::is_regular_file(root, error)) {
+        return arguments; // a file as the path: nothing below it
+    }
     auto visit = [&](const fs::directory_entry& entry) {
         std::error_code error; // an entry whose status cannot be had is no directory
         if (is_include_dir_name(entry.path()) && fs::is_directory(entry.path(), error)) {
@@ -251,7 +299,7 @@ std::vector<std::string> discover_include_dirs(const std::string& root) {
         }
         return true;
     };
-    search::walk_tree(root_path, visit, stop_at_root);
+    search::walk_tree(root_path, visit, stop_at_root, search::walk_settings());
     return arguments;
 }
 

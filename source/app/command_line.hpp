@@ -5,6 +5,7 @@
 #include <argparse/argparse.hpp>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pyrn {
@@ -29,13 +30,24 @@ void take_words_after_options(const command_words& words, std::string& query, st
 // The output format chosen by --json, --vimgrep or --files-with-matches (at most one).
 search::output_format chosen_format(const argparse::ArgumentParser& parser);
 
+// The value of an option that takes one, or an empty string when it is not given.
+std::string value_of(const argparse::ArgumentParser& parser, std::string_view name);
+
+// Whether matches are coloured (--color, --nc, a terminal). Sets error for a value that is
+// not always, never or auto, and for --color given with --nc.
+bool choose_colour(const argparse::ArgumentParser& parser, bool stdout_is_terminal,
+                   std::string& error);
+
+// Sets error when --sort is given another key than path.
+void check_sort_key(const argparse::ArgumentParser& parser, std::string& error);
+
 // Sets the searcher's kind fields and include_expressions from the parsed kind options:
 // no kind option means every kind; otherwise each kind its own option or its group's.
 void apply_kind_options(const argparse::ArgumentParser& parser);
 
 // "-I" arguments for every directory below root (never root itself) whose name ends in
-// "include", in walk order. Throws std::filesystem::filesystem_error when root or a
-// directory of the tree cannot be opened.
+// "include", in walk order; none when root is a file. Throws
+// std::filesystem::filesystem_error when root or a directory of the tree cannot be opened.
 std::vector<std::string> discover_include_dirs(const std::string& root);
 
 // The leading libclang arguments: "-x", the language, "-std=..." for c++ only, then the

@@ -1,6 +1,8 @@
 #include "app/command_line.hpp"
 #include "base/messages.hpp"
 #include "base/paths.hpp"
+#include "base/progress_line.hpp"
+#include "base/walk_filter.hpp"
 #include "base/worker_pool.hpp"
 #include "cache/cursor_cache.hpp"
 #include "cache/remote_store.hpp"
@@ -14,6 +16,7 @@
 #include <fmt/format.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,6 +31,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -36,6 +40,13 @@ namespace pyrn {
 using search::searcher;
 
 namespace {
+
+// The message and the help on standard error, status 1.
+[[noreturn]] void command_line_error(std::string_view message,
+                                     const argparse::ArgumentParser& parser) {
+    std::cerr << message << '\n' << parser;
+    std::exit(1);
+}
 
 // Help was asked for and only the final checks (the positional arguments) failed.
 bool help_after_complete_parse(const argparse::ArgumentParser& parser) {
@@ -54,8 +65,7 @@ void apply_query_options(const argparse::ArgumentParser& parser, const std::stri
     searcher::use_regex = parser.get<bool>("--regex");
     std::string malformed;
     if (!search::prepare_query(malformed)) {
-        std::cerr << malformed << '\n' << parser;
-        std::exit(1);
+        command_line_error(malformed, parser);
     }
 }
 
@@ -82,7 +92,7 @@ search::database_commands commands_of(const std::string& file, bool verbose) {
 
 // The database file of -p ("" without -p), or, after one line on standard error, nothing.
 std::optional<std::string> compile_commands_file(const argparse::ArgumentParser& parser) {
-    const auto database = parser.get<std::string>("--compile-commands");
+    const auto database = value_of(parser, "--compile-commands");
     if (database.empty()) {
         return std::string();
     }
@@ -130,7 +140,7 @@ std::string search_root(const std::string& path) {
 
 // --shard K/N, which must have 0 <= K < N; a malformed one is a command-line error.
 void apply_shard(const argparse::ArgumentParser& parser) {
-    const auto shard = parser.get<std::string>("--shard");
+    const auto shard = value_of(parser, "--shard");
     if (shard.empty()) {
         return;
     }
@@ -154,8 +164,8 @@ void apply_shard(const argparse::ArgumentParser& parser) {
 // The local tier of --cache, the remote one of --cache-remote, both or none. A tier that cannot be
 // used is said once; the search goes on without it.
 void open_cache(const argparse::ArgumentParser& parser, const std::string& path) {
-    const auto dir = parser.get<std::string>("--cache");
-    const auto url = parser.get<std::string>("--cache-remote");
+    const auto dir = value_of(parser, "--cache");
+    const auto url = value_of(parser, "--cache-remote");
     search::remote_address address;
     if (!url.empty() && !search::parse_remote_address(url, address)) {
         std::cerr << "--cache-remote: expected redis://HOST[:PORT][/DB], got " << url << '\n'
@@ -203,7 +213,46 @@ void print_stats() {
                attempts - fallbacks, fallbacks, counts.parsed_in_full.load());
 }
 
-int search_run(int jobs, const std::string& path, bool stats) {
+// What the walks leave out, and their order; false, after one line on standard error, when
+// the git repository of --gitignore cannot be opened.
+bool apply_walk_options(const argparse::ArgumentParser& parser, const std::string& path) {
+    searcher::sort_by_path = !value_of(parser, "--sort").empty();
+    auto patterns = parser.present<std::vector<std::string>>("--exclude");
+    const bool gitignore = parser.get<bool>("--gitignore");
+    if (!patterns && !gitignore) {
+        return true;
+    }
+    searcher::excluded =
+        std::make_unique<search::walk_filter>(patterns.value_or(std::vector<std::string>{}));
+    if (gitignore) {
+        try {
+            searcher::excluded->follow_gitignore(path);
+        } catch (const std::exception& error) {
+            search::report(path, error.what());
+            return false;
+        }
+    }
+    return true;
+}
+
+// The progress line from the start of the walk to its end, when it is to be shown.
+class progress_session {
+public:
+    explicit progress_session(bool show) {
+        if (show) {
+            struct stat out {};
+            struct stat err {};
+            const bool same_terminal = isatty(1) == 1 && fstat(1, &out) == 0 &&
+                                       fstat(2, &err) == 0 && out.st_rdev == err.st_rdev;
+            search::progress_line::start(same_terminal);
+        }
+    }
+    ~progress_session() { search::progress_line::stop(); }
+    progress_session(const progress_session&) = delete;
+    progress_session& operator=(const progress_session&) = delete;
+};
+
+int search_run(int jobs, const std::string& path, bool show_progress, bool stats) {
     if (jobs < 0) {
         search::report(fmt::format("the number of threads must not be negative, got {}", jobs));
         return 2;
@@ -218,7 +267,10 @@ int search_run(int jobs, const std::string& path, bool stats) {
     struct stop_pool {
         ~stop_pool() { searcher::pool.reset(); }
     } stop_at_exit;
-    searcher::directory_search(path.c_str());
+    {
+        const progress_session progress(show_progress);
+        searcher::directory_search(path.c_str());
+    }
     if (searcher::format == search::output_format::blocks) {
         search::say(stdout, "\n");
     }
@@ -253,8 +305,7 @@ int run(int argc, char** argv) {
             std::cout << parser << std::endl;
             return 0;
         }
-        std::cerr << error.what() << '\n' << parser;
-        std::exit(1);
+        command_line_error(error.what(), parser);
     }
 
     auto query = parser.get<std::string>("query");
@@ -265,10 +316,21 @@ int run(int argc, char** argv) {
     const auto standard = parser.get<std::string>("--std");
     const int jobs = parser.get<int>("-j");
 
+    std::string error;
+    const bool colour = choose_colour(parser, stdout_is_terminal, error);
+    if (error.empty()) {
+        check_sort_key(parser, error);
+    }
+    if (!error.empty()) {
+        command_line_error(error, parser);
+    }
     apply_kind_options(parser);
     apply_query_options(parser, query);
     apply_shard(parser);
 
+    if (!apply_walk_options(parser, path)) {
+        return 2;
+    }
     std::vector<std::string> include_arguments;
     for (const std::string& dir : parser.get<std::vector<std::string>>("--include-dir")) {
         include_arguments.push_back("-I" + dir);
@@ -295,8 +357,7 @@ int run(int argc, char** argv) {
     const std::string std_argument = "-std=" + standard;
     searcher::filter = filter;
     searcher::format = chosen_format(parser);
-    searcher::use_color = stdout_is_terminal && !parser.get<bool>("--no-color") &&
-                          searcher::format == search::output_format::blocks;
+    searcher::use_color = colour && searcher::format == search::output_format::blocks;
     searcher::visible_controls = stdout_is_terminal;
     searcher::null_separated = parser.get<bool>("--null");
     searcher::verbose = parser.get<bool>("--verbose");
@@ -308,7 +369,10 @@ int run(int argc, char** argv) {
     }
 
     try {
-        return search_run(jobs, path, parser.get<bool>("--stats"));
+        // Verbose output says what is parsed, and libclang's diagnostics would cut the line.
+        const bool show_progress =
+            isatty(2) == 1 && !parser.get<bool>("--no-progress") && !searcher::verbose;
+        return search_run(jobs, path, show_progress, parser.get<bool>("--stats"));
     } catch (const std::exception& error) {
         search::report(error.what());
         return 2;

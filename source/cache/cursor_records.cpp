@@ -52,6 +52,7 @@ CXChildVisitResult collect(CXCursor cursor, collection& into) {
     record.end_line = lines.end;
     record.offset = span.offset;
     record.length = span.length;
+    record.name_at = facts.name_offset();
     record.name_offset = into.add_text(name);
     record.name_length = static_cast<std::uint32_t>(name.size());
     const scoped_name qualified = facts.qualified_name();
@@ -96,6 +97,7 @@ public:
         return {std::string_view(arena).substr(record.qualified_offset, record.qualified_length),
                 record.scope_length};
     }
+    std::uint32_t name_offset() const { return record.name_at; }
 
 private:
     const cursor_record& record;

@@ -27,6 +27,7 @@ struct cursor_record {
     std::uint32_t qualified_length = 0;
     std::uint32_t scope_length = 0; // of the qualified name's part before its last component
     std::uint32_t subtree_end = 0;  // the index after the last record inside this one
+    std::uint32_t name_at = 0;      // the raw offset of the cursor's location
 };
 
 struct file_records {

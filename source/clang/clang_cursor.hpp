@@ -87,6 +87,10 @@ public:
 
     scoped_name qualified_name() { return names.of(cursor); }
 
+    // The raw offset of the cursor's location: where a declaration's name stands, or a
+    // reference. Past the main file's end when it lies in a macro expansion or elsewhere.
+    std::uint32_t name_offset() const { return clang_getCursorLocation(cursor).int_data - 2u; }
+
 private:
     CXCursor cursor;
     qualified_names& names;

@@ -11,6 +11,8 @@
 
 namespace search {
 
+class held_output;
+
 // How matches are written: blocks for a person, or one record per match (JSON Lines, grep's
 // path:line:column:text) or per file (its path) for editors and scripts.
 enum class output_format { blocks, json, vimgrep, files };
@@ -42,17 +44,21 @@ struct reached_match_hash {
 };
 
 // One file being searched: its path (NUL-terminated) and bytes, an exception caught inside a
-// libclang visit, which must not unwind through libclang, whether a match was found, and the
-// matches reported so far.
+// libclang visit, which must not unwind through libclang, whether a match was found, the
+// matches reported so far, and where its output on standard output is held until the files
+// before it are printed (or nothing: written at once).
 struct file_context {
     std::string_view path;
     std::string_view content;
     std::exception_ptr failure;
     bool matched = false;
     std::unordered_set<reached_match, reached_match_hash> reported;
+    held_output* held = nullptr;
 };
 
-// One match as the writers see it.
+// One match as the writers see it. The name's place is where an editor jumps to: the line and
+// column of a declaration's name or of a reference, and that line's text without its
+// leading blanks.
 struct match {
     std::string_view path;
     std::string_view snippet;
@@ -61,6 +67,9 @@ struct match {
     std::uint32_t start_line = 0;
     std::uint32_t end_line = 0;
     std::uint32_t column = 0;
+    std::uint32_t name_line = 0;
+    std::uint32_t name_column = 0;
+    std::string_view name_line_text;
 };
 
 // The expansion lines of a cursor's start and end.

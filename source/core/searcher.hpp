@@ -19,6 +19,7 @@ class worker_pool;
 class compile_database;
 class cursor_cache;
 class indexing_session;
+class walk_filter;
 
 class searcher {
 public:
@@ -35,6 +36,8 @@ public:
 
     // Counted by every worker, read by the driver after the search.
     static search_counts counts;
+    // What the walks of the tree leave out (--exclude, --gitignore), or nothing.
+    static std::unique_ptr<walk_filter> excluded;
 
     // Search settings: written once by the driver before any worker exists, then read-only.
     static std::string_view query;
@@ -56,6 +59,8 @@ public:
     // shard_count are searched.
     static std::uint32_t shard_index;
     static std::uint32_t shard_count;
+    // Files in byte order of their paths, each file's matches in source order (--sort path).
+    static bool sort_by_path;
 
     static bool search_for_enum;
     static bool search_for_struct;
@@ -82,8 +87,10 @@ public:
     // Walks the tree below search_path, posts one task per selected file and waits for all.
     static void directory_search(const char* search_path);
 
-    // Pre-filters, parses and visits one file; path must be followed by a NUL byte.
-    static void file_search(std::string_view path, std::string_view content);
+    // Pre-filters, parses and visits one file; path must be followed by a NUL byte. With
+    // held, what the file search writes on standard output is added to it instead.
+    static void file_search(std::string_view path, std::string_view content,
+                            held_output* held = nullptr);
 
     // libclang visitor: decides for one cursor whether it is a match and reports it.
     static CXChildVisitResult visit_cursor(CXCursor cursor, CXCursor parent,

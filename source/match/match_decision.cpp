@@ -4,27 +4,46 @@
 #include "match/kinds.hpp"
 #include "match/query.hpp"
 
+#include <algorithm>
+
 namespace search {
 
 namespace {
 
 using s = searcher;
 
-// The line holding offset start, without its leading blanks and its line feed.
-std::string_view source_line(std::string_view content, std::size_t start) {
-    const std::size_t feed = content.rfind('\n', start);
+} // namespace
+
+std::string_view source_line(std::string_view content, std::size_t offset) {
+    const std::size_t feed = content.rfind('\n', offset);
     std::size_t begin = feed == std::string_view::npos ? 0 : feed + 1;
     while (begin < content.size() && (content[begin] == ' ' || content[begin] == '\t')) {
         ++begin;
     }
-    std::size_t end = content.find('\n', start);
+    std::size_t end = content.find('\n', offset);
     if (end == std::string_view::npos) {
         end = content.size();
     }
     return content.substr(begin, end - begin);
 }
 
-} // namespace
+void place_name(match& found, std::string_view content, const cursor_span& span,
+                std::uint32_t name_offset) {
+    const std::uint32_t at = name_offset < content.size() ? name_offset : span.offset;
+    // Counted from the entity's start, whose line is known: the name is near it.
+    const auto lines_between = [&](std::uint32_t from, std::uint32_t to) {
+        const std::string_view between = content.substr(from, to - from);
+        return static_cast<std::uint32_t>(std::count(between.begin(), between.end(), '\n'));
+    };
+    found.name_line = at >= span.offset ? found.start_line + lines_between(span.offset, at)
+                                        : found.start_line - lines_between(at, span.offset);
+    found.name_column = column_of(content, at);
+    std::string_view text = source_line(content, at);
+    if (!text.empty() && text.back() == '\r') {
+        text.remove_suffix(1);
+    }
+    found.name_line_text = text;
+}
 
 bool passes_line_rule(const cursor_lines& lines) {
     return s::ignore_single_line_results ? lines.end > lines.start : lines.end >= lines.start;

@@ -26,10 +26,19 @@ bool cut_snippet(const cursor_span& span, bool expression, std::string_view cont
 // The 1-based byte column of offset in content.
 std::uint32_t column_of(std::string_view content, std::uint32_t offset);
 
-// Cursor provides kind(), span(), lines(), name() and qualified_name(). The cheap tests come
-// first, so that a producer that fetches the others lazily fetches them only for cursors in
-// the file; any failing test before the text test gives the same verdict. A qualified query
-// names one entity, so its exact test passes the expression group too.
+// The line holding offset in content, without its leading blanks and its line end.
+std::string_view source_line(std::string_view content, std::size_t offset);
+
+// Sets the name's place in found from the raw offset of the cursor's location; an entity
+// whose location is not in the content (a macro's) keeps the place of its start. span's
+// start lies in the content, on line found.start_line.
+void place_name(match& found, std::string_view content, const cursor_span& span,
+                std::uint32_t name_offset);
+
+// Cursor provides kind(), span(), lines(), name(), qualified_name() and name_offset(). The
+// cheap tests come first, so that a producer that fetches the others lazily fetches them only
+// for cursors in the file; any failing test before the text test gives the same verdict. A
+// qualified query names one entity, so its exact test passes the expression group too.
 template <class Cursor>
 verdict decide(Cursor& cursor, file_context& file, std::string_view& snippet) {
     const kind_row* row = find_kind(cursor.kind());
@@ -61,6 +70,7 @@ match describe(Cursor& cursor, const file_context& file, std::string_view snippe
     found.start_line = lines.start;
     found.end_line = lines.end;
     found.column = column_of(file.content, cursor.span().offset);
+    place_name(found, file.content, cursor.span(), cursor.name_offset());
     return found;
 }
 

@@ -1,7 +1,10 @@
 #include "output/match_output.hpp"
 
+#include "base/messages.hpp"
+#include "base/progress_line.hpp"
 #include "core/searcher.hpp"
 #include "output/highlighter.hpp"
+#include "output/ordered_output.hpp"
 #include "output/visible_text.hpp"
 
 #include <fmt/format.h>
@@ -56,20 +59,31 @@ nlohmann::ordered_json bytes_field(std::string_view bytes) {
     return {{"bytes", base64(bytes)}};
 }
 
-void write_json(const match& found) {
+// A match's record: written at once, or held with the file's output.
+void emit(file_context& file, std::string_view text, const match& found) {
+    if (file.held != nullptr) {
+        file.held->add_match(text, found.start_line, found.column);
+    } else {
+        write_out(text);
+    }
+}
+
+void write_json(file_context& file, const match& found) {
     const nlohmann::ordered_json record = {
         {"type", "match"},
         {"path", bytes_field(found.path)},
         {"start_line", found.start_line},
         {"end_line", found.end_line},
         {"column", found.column},
+        {"name_line", found.name_line},
+        {"name_column", found.name_column},
         {"kind", found.kind_name},
         {"name", bytes_field(found.name)},
         {"text", bytes_field(found.snippet)},
     };
     std::string line = record.dump();
     line += '\n';
-    fmt::print(stdout, "{}", line);
+    emit(file, line, found);
 }
 
 // Text as it is printed: on a terminal with its control characters shown.
@@ -77,28 +91,24 @@ std::string_view shown(std::string_view text, std::string& storage) {
     return searcher::visible_controls ? visible_controls(text, storage) : text;
 }
 
-// grep's format: the snippet's first line, without a carriage return before its line feed.
-void write_vimgrep(const match& found) {
-    std::string_view first_line = found.snippet.substr(0, found.snippet.find('\n'));
-    if (!first_line.empty() && first_line.back() == '\r') {
-        first_line.remove_suffix(1);
-    }
+// grep's format, at the name: a jump lands on it, and its line says which entity it is.
+void write_vimgrep(file_context& file, const match& found) {
     std::string path;
     std::string line;
-    fmt::print(stdout, "{}:{}:{}:{}\n", shown(found.path, path), found.start_line, found.column,
-               shown(first_line, line));
+    fmt::memory_buffer out;
+    fmt::format_to(std::back_inserter(out), "{}:{}:{}:{}\n", shown(found.path, path),
+                   found.name_line, found.name_column, shown(found.name_line_text, line));
+    emit(file, std::string_view(out.data(), out.size()), found);
 }
 
-} // namespace
-
-void searcher::print_match(std::string_view path, std::uint32_t start_line, std::uint32_t end_line,
-                           std::string_view snippet) {
+void format_block(fmt::memory_buffer& out, std::string_view path, std::uint32_t start_line,
+                  std::uint32_t end_line, std::string_view snippet) {
     std::string shown_path;
     std::string shown_snippet;
     path = shown(path, shown_path);
     snippet = shown(snippet, shown_snippet);
-    fmt::memory_buffer out;
     auto sink = std::back_inserter(out);
+    const bool use_color = searcher::use_color;
     if (use_color) {
         fmt::format_to(sink, "\n\x1b[1;90m// {}\x1b[0m ", path);
         fmt::format_to(sink, "\x1b[1;90m(Line: {} to {})\x1b[0m\n", start_line, end_line);
@@ -108,20 +118,40 @@ void searcher::print_match(std::string_view path, std::uint32_t start_line, std:
     }
     highlighter().highlight(snippet.data(), snippet.size(), out, use_color);
     out.push_back('\n');
-    // One call holds stdout's lock for the whole block, so blocks never interleave.
-    fmt::print(stdout, "{}", std::string_view(out.data(), out.size()));
+}
+
+} // namespace
+
+void searcher::print_match(std::string_view path, std::uint32_t start_line, std::uint32_t end_line,
+                           std::string_view snippet) {
+    fmt::memory_buffer out;
+    format_block(out, path, start_line, end_line, snippet);
+    write_out(std::string_view(out.data(), out.size()));
+}
+
+void write_out(std::string_view text) {
+    const progress_line::pause off_the_terminal(true);
+    // One call holds stdout's lock for the whole text, so records never interleave.
+    fmt::print(stdout, "{}", text);
 }
 
 void report_match(file_context& file, const match& found) {
+    progress_line::match_found();
     switch (searcher::format) {
     case output_format::blocks:
-        searcher::print_match(found.path, found.start_line, found.end_line, found.snippet);
+        if (file.held != nullptr) {
+            fmt::memory_buffer out;
+            format_block(out, found.path, found.start_line, found.end_line, found.snippet);
+            emit(file, std::string_view(out.data(), out.size()), found);
+        } else {
+            searcher::print_match(found.path, found.start_line, found.end_line, found.snippet);
+        }
         break;
     case output_format::json:
-        write_json(found);
+        write_json(file, found);
         break;
     case output_format::vimgrep:
-        write_vimgrep(found);
+        write_vimgrep(file, found);
         break;
     case output_format::files:
         file.matched = true;
@@ -129,11 +159,25 @@ void report_match(file_context& file, const match& found) {
     }
 }
 
-void finish_file(const file_context& file) {
+void finish_file(file_context& file) {
     if (searcher::format == output_format::files && file.matched) {
         std::string path;
         const std::string_view end = searcher::null_separated ? std::string_view("\0", 1) : "\n";
-        fmt::print(stdout, "{}{}", shown(file.path, path), end);
+        const std::string line = fmt::format("{}{}", shown(file.path, path), end);
+        if (file.held != nullptr) {
+            file.held->add(line);
+        } else {
+            write_out(line);
+        }
+    }
+}
+
+void print_message(file_context& file, std::string_view text) {
+    if (file.held != nullptr && message_stream() == stdout) {
+        file.held->add(text);
+    } else {
+        const progress_line::pause off_the_terminal(message_stream() == stdout);
+        say(message_stream(), "{}", text);
     }
 }
 

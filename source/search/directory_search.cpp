@@ -1,15 +1,23 @@
+#include "search/directory_search.hpp"
+
 #include "base/messages.hpp"
+#include "base/progress_line.hpp"
 #include "base/tree_walk.hpp"
+#include "base/walk_filter.hpp"
 #include "base/worker_pool.hpp"
 #include "core/searcher.hpp"
 #include "core/source_files.hpp"
+#include "output/ordered_output.hpp"
 #include "search/file_search.hpp"
 
 #include <fnmatch.h>
 #include <xxhash.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -59,31 +67,100 @@ bool is_searchable_file(const fs::directory_entry& entry) {
     return false;
 }
 
+// With --sort path, at most this many files are searched or held after the oldest one not
+// yet printed, and their outputs held come to at most so many bytes. The window spans a tree's
+// stretches of files that the pre-filter drops, so that the workers find the next parse
+// while a long one holds the front.
+constexpr std::size_t sort_window = 16384;
+constexpr std::size_t sort_held_bytes = 64 << 20;
+
+// The held output in source order; nothing, after a message, when that cannot be had. The
+// file's number must be completed whatever happens: the walk waits for it.
+std::string in_order(const std::string& path, const held_output& held) noexcept {
+    try {
+        return held.in_order();
+    } catch (const std::exception& error) {
+        report(path, error.what());
+        return {};
+    }
+}
+
+// Posts the file tasks; with --sort path their outputs are held and printed in the order in
+// which they were posted, and a task is posted only when the window has room for it.
+class file_poster {
+public:
+    file_poster() {
+        if (searcher::sort_by_path) {
+            order.emplace(sort_window, sort_held_bytes);
+        }
+    }
+
+    void post(const std::string& path) {
+        progress_line::file_found();
+        if (!order) {
+            searcher::pool->post([copy = path] { search_file_task(copy); });
+            return;
+        }
+        order->wait_for_room(posted);
+        searcher::pool->post([copy = path, index = posted, &order = *order] {
+            held_output held;
+            search_file_task(copy, &held);
+            order.complete(index, in_order(copy, held));
+        });
+        ++posted;
+    }
+
+private:
+    std::optional<ordered_output> order;
+    std::uint64_t posted = 0;
+};
+
+bool is_left_out(const char* relative) {
+    return searcher::excluded != nullptr && searcher::excluded->leaves_out(relative, false);
+}
+
+bool is_regular_file(const char* path) {
+    std::error_code error;
+    return fs::is_regular_file(path, error);
+}
+
 } // namespace
 
 void searcher::directory_search(const char* search_path) {
     is_default_filter();
+    file_poster poster;
     const std::string_view root = search_path;
-    auto visit = [root](const fs::directory_entry& entry) {
+    const std::size_t names_start = relative_start(search_path);
+    auto visit = [&poster, root, names_start](const fs::directory_entry& entry) {
         const std::string& path = entry.path().native();
-        if (is_searchable_file(entry) && is_selected(path) && in_shard(root, path)) {
-            pool->post([copy = path] { search_file_task(copy); });
+        if (is_searchable_file(entry) && is_selected(path) &&
+            !is_left_out(path.c_str() + names_start) && in_shard(root, path)) {
+            poster.post(path);
         }
     };
     auto report_and_go_on = [](const fs::path& path, const std::error_code& error) {
         report(path.native(), error.message());
         return true;
     };
-    // The tasks read the settings, which live only as long as the run: whatever ends the walk,
-    // none may be left behind.
+    // The tasks read the settings, which live only as long as the run, and the poster's order:
+    // whatever ends the walk, none may be left behind.
     try {
-        walk_tree(fs::path(search_path), visit, report_and_go_on);
+        if (is_regular_file(search_path)) {
+            // A file named as the path is searched whatever its name.
+            poster.post(search_path);
+        } else {
+            walk_tree(fs::path(search_path), visit, report_and_go_on, walk_settings());
+        }
     } catch (...) {
         pool->cancel_queued();
         pool->wait_all();
         throw;
     }
     pool->wait_all();
+}
+
+walk_options walk_settings() {
+    return {searcher::excluded.get(), searcher::sort_by_path};
 }
 
 } // namespace search

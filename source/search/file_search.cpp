@@ -2,6 +2,7 @@
 
 #include "base/messages.hpp"
 #include "base/paths.hpp"
+#include "base/progress_line.hpp"
 #include "cache/cursor_cache.hpp"
 #include "cache/cursor_records.hpp"
 #include "cache/file_dependencies.hpp"
@@ -80,7 +81,7 @@ private:
 
 } // namespace
 
-void search_file_task(const std::string& path) noexcept {
+void search_file_task(const std::string& path, held_output* held) noexcept {
     try {
         ++searcher::counts.files;
         // One buffer per worker: most files are read and dropped, and a fresh buffer each time
@@ -92,7 +93,7 @@ void search_file_task(const std::string& path) noexcept {
         if (error && error != std::errc::no_such_file_or_directory) {
             report(path, error.message());
         }
-        searcher::file_search(path, content);
+        searcher::file_search(path, content, held);
         if (buffer.size() > kept_buffer_size) {
             std::string().swap(buffer);
         }
@@ -101,6 +102,7 @@ void search_file_task(const std::string& path) noexcept {
     } catch (...) {
         report(path, "unknown error");
     }
+    progress_line::file_done();
 }
 
 std::string read_whole_file(const char* path, std::error_code& error) {
@@ -144,7 +146,7 @@ std::string_view read_whole_file(const char* path, std::error_code& error, std::
     return std::string_view(buffer.data(), got);
 }
 
-void searcher::file_search(std::string_view path, std::string_view content) {
+void searcher::file_search(std::string_view path, std::string_view content, held_output* held) {
     if (content.empty()) {
         return;
     }
@@ -152,14 +154,15 @@ void searcher::file_search(std::string_view path, std::string_view content) {
         return;
     }
     ++counts.with_query;
-    if (verbose) {
-        say(message_stream(), "Checking {}\n", path);
-    }
-    file_arguments arguments(path, clang_options, compile_commands.get());
-    indexing_session* const session = session_for(arguments);
     file_context context;
     context.path = path;
     context.content = content;
+    context.held = held;
+    if (verbose) {
+        print_message(context, fmt::format("Checking {}\n", path));
+    }
+    file_arguments arguments(path, clang_options, compile_commands.get());
+    indexing_session* const session = session_for(arguments);
     std::optional<cache_slot> slot;
     if (cache) {
         slot = slot_for(*cache, arguments, session != nullptr, content);
@@ -175,6 +178,7 @@ void searcher::file_search(std::string_view path, std::string_view content) {
     if (compile_commands) {
         arguments.drop_unknown_options(*compile_commands);
     }
+    const progress_line::parse parsing(path);
     timespec parse_start{};
     clock_gettime(CLOCK_REALTIME_COARSE, &parse_start);
     const parsed_unit parsed = parse_file(session, arguments, content);
@@ -186,7 +190,7 @@ void searcher::file_search(std::string_view path, std::string_view content) {
         if (context.failure) {
             std::rethrow_exception(context.failure);
         }
-        say(message_stream(), "Error: Visit children failed for {}\n", path);
+        print_message(context, fmt::format("Error: Visit children failed for {}\n", path));
     }
     finish_file(context);
 }
@@ -274,6 +278,7 @@ CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit) {
 }
 
 [[noreturn]] void quit_on_parse_failure(std::string_view path) noexcept {
+    progress_line::stop();
     say(message_stream(), "Error: Unable to parse translation unit {}. Quitting.\n", path);
     // Static destructors would wait for this task, which never returns.
     std::fflush(stdout);

@@ -8,9 +8,12 @@
 
 namespace search {
 
-// The body of one file task: reads the file and searches it. Failures are reported on
-// standard error and end only this file's search.
-void search_file_task(const std::string& path) noexcept;
+class held_output;
+
+// The body of one file task: reads the file and searches it, holding its output on standard
+// output in held when that is given. Failures are reported on standard error and end only
+// this file's search.
+void search_file_task(const std::string& path, held_output* held = nullptr) noexcept;
 
 // Reads a file whole; an empty string when it cannot be opened or read, is not a regular file
 // or its size cannot be had or held. error tells why a file could not be opened or read.

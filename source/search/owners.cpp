@@ -1,5 +1,6 @@
 // The process-wide owners, defined here because their destructors need the complete types.
 
+#include "base/walk_filter.hpp"
 #include "base/worker_pool.hpp"
 #include "cache/cursor_cache.hpp"
 #include "core/searcher.hpp"
@@ -9,11 +10,13 @@
 namespace search {
 
 // Static objects of one file are destroyed in the reverse order of these definitions: the
-// cache, the database, clang_options and the indexing session go before the pool.
+// walk filter, the cache, the database, clang_options and the indexing session go before the
+// pool, which the search run has stopped.
 std::unique_ptr<worker_pool> searcher::pool;
 std::unique_ptr<indexing_session> searcher::indexing;
 std::vector<const char*> searcher::clang_options;
 std::unique_ptr<compile_database> searcher::compile_commands;
 std::unique_ptr<cursor_cache> searcher::cache;
+std::unique_ptr<walk_filter> searcher::excluded;
 
 } // namespace search

@@ -23,6 +23,15 @@ std::string read_file(const std::string& path) {
     return bytes.str();
 }
 
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 std::string golden(const std::string& name, const std::string& actual) {
     const std::string path = test_dir() + "/golden/" + name;
     if (std::getenv("PYRN_UPDATE_GOLDEN") != nullptr) {

@@ -9,6 +9,9 @@ namespace testing_support {
 // The bytes of a file; throws when it cannot be read.
 std::string read_file(const std::string& path);
 
+// The lines of a text, without their line feeds.
+std::vector<std::string> lines_of(const std::string& text);
+
 // The expected bytes kept in tests/golden/<name>; with PYRN_UPDATE_GOLDEN set in the
 // environment the file is first rewritten with the actual bytes (review the diff!).
 std::string golden(const std::string& name, const std::string& actual);

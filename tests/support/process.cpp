@@ -62,6 +62,20 @@ pipe_pair make_pipe() {
     _exit(127);
 }
 
+// A pseudo-terminal in raw mode: what the program writes arrives unchanged.
+pipe_pair make_terminal() {
+    termios raw{};
+    cfmakeraw(&raw);
+    int master = -1;
+    int slave = -1;
+    if (openpty(&master, &slave, nullptr, &raw, nullptr) != 0) {
+        fail("openpty");
+    }
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    return {master, slave};
+}
+
 bool drain(int fd, std::string& into) {
     char buffer[65536];
     ssize_t got = read(fd, buffer, sizeof buffer);
@@ -76,35 +90,28 @@ bool drain(int fd, std::string& into) {
 } // namespace
 
 process_result run_process(const std::vector<std::string>& argv, const process_options& options) {
-    pipe_pair err = make_pipe();
-    int out_read = -1;
-    int out_write = -1;
-    if (options.stdout_is_terminal) {
-        termios raw{};
-        cfmakeraw(&raw);
-        if (openpty(&out_read, &out_write, nullptr, &raw, nullptr) != 0) {
-            fail("openpty");
-        }
-        fcntl(out_read, F_SETFD, FD_CLOEXEC);
-        fcntl(out_write, F_SETFD, FD_CLOEXEC);
-    } else {
-        pipe_pair out = make_pipe();
-        out_read = out.read_end;
-        out_write = out.write_end;
+    const bool one_terminal = options.stdout_is_terminal && options.stderr_is_terminal;
+    pipe_pair out = options.stdout_is_terminal ? make_terminal() : make_pipe();
+    pipe_pair err = one_terminal                 ? pipe_pair{-1, dup(out.write_end)}
+                    : options.stderr_is_terminal ? make_terminal()
+                                                 : make_pipe();
+    if (one_terminal) {
+        fcntl(err.write_end, F_SETFD, FD_CLOEXEC);
     }
     // Held open by this side until the child has ended, so that a read never sees the end.
     pipe_pair in{-1, -1};
     if (options.stdin_stays_open) {
         in = make_pipe();
     }
+    const int out_read = out.read_end;
     pid_t pid = fork();
     if (pid < 0) {
         fail("fork");
     }
     if (pid == 0) {
-        exec_child(argv, options, in.read_end, out_write, err.write_end);
+        exec_child(argv, options, in.read_end, out.write_end, err.write_end);
     }
-    close(out_write);
+    close(out.write_end);
     close(err.write_end);
     if (in.read_end >= 0) {
         close(in.read_end);
@@ -113,7 +120,8 @@ process_result run_process(const std::vector<std::string>& argv, const process_o
     process_result result;
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
-    const bool collect_err = options.err == error_stream::collected;
+    // One terminal for both streams leaves nothing to read on standard error's side.
+    const bool collect_err = options.err == error_stream::collected && !one_terminal;
     pollfd fds[2] = {{out_read, POLLIN, 0}, {collect_err ? err.read_end : -1, POLLIN, 0}};
     int open_streams = collect_err ? 2 : 1;
     while (open_streams > 0) {

@@ -22,6 +22,9 @@ enum class error_stream {
 struct process_options {
     std::string cwd;                 // empty: the test's own working directory
     bool stdout_is_terminal = false; // standard output is a pseudo-terminal
+    // Standard error is a pseudo-terminal: with stdout_is_terminal the same one, as in a
+    // terminal window, whose bytes are then all in out.
+    bool stderr_is_terminal = false;
     bool close_stdout_early = false; // the reader goes away after the first byte
     bool stdin_stays_open = false;   // standard input a pipe that never ends, not /dev/null
     error_stream err = error_stream::collected;

@@ -335,7 +335,11 @@ std::map<std::string, std::string> options_offered_by_zsh() {
         if (line.rfind("    '", 0) != 0 || open == std::string::npos) {
             continue;
         }
-        const std::string help = line.substr(open + 1, line.find(']', open) - open - 1);
+        std::string help; // up to the first ']' that no backslash escapes
+        for (std::size_t i = open + 1; i < line.size() && line[i] != ']'; ++i) {
+            i += line[i] == '\\' && i + 1 < line.size() ? 1 : 0;
+            help += line[i];
+        }
         const std::size_t brace = line.find('{');
         std::string names;
         if (brace != std::string::npos && brace < open) {

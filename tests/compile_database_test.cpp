@@ -209,6 +209,34 @@ TEST(compile_commands, entries_without_arguments_or_directory_fall_back_to_the_g
     EXPECT_EQ(sorted_blocks(search(with_database)), guessed);
 }
 
+// A file of the other language borrows no standard from its stand-in: libclang refuses a C file
+// with -std=c++17, and a C++ file with -std=c11, and the whole search would end.
+TEST(compile_commands, a_stand_in_of_the_other_language_lends_no_standard) {
+    temp_tree tree;
+    tree.write("cpp/app.cpp", "int lent_app() { return 0; }\n");
+    tree.write("cpp/util.c", "int lent_util(void) { return 1; }\n");
+    tree.write("c/tool.c", "int lent_tool(void) { return 2; }\n");
+    tree.write("c/extra.cpp", "int lent_extra() { return 3; }\n");
+    const nlohmann::json entries = {{{"directory", tree.path("cpp")},
+                                     {"file", "app.cpp"},
+                                     {"arguments", {"clang++", "-std=c++17", "-c", "app.cpp"}}},
+                                    {{"directory", tree.path("c")},
+                                     {"file", "tool.c"},
+                                     {"arguments", {"clang", "-std=c11", "-c", "tool.c"}}}};
+    tree.write("build/compile_commands.json", entries.dump());
+    const process_result result =
+        testing_support::run_pyrn({"--nc", "-p", tree.path("build"), "-F", "lent_", tree.path()});
+    std::vector<std::string> found;
+    for (const block& b : sorted_blocks(result)) {
+        found.push_back(b.text);
+    }
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{"int lent_app() { return 0; }",
+                                               "int lent_extra() { return 3; }",
+                                               "int lent_tool(void) { return 2; }",
+                                               "int lent_util(void) { return 1; }"}));
+}
+
 TEST(headers, are_parsed_as_headers_so_an_include_cycle_keeps_their_declarations) {
     const process_result result = search({"--nc", "--member-function", "next_number", "cycle"});
     EXPECT_EQ(result.out, "\n// cycle/first.h (Line: 7 to 7)\n"

@@ -163,6 +163,25 @@ std::vector<std::string> options_clang_refuses(const std::vector<std::string>& a
     return refused;
 }
 
+bool is_c(std::string_view language) {
+    return language == "c" || language == "c-header";
+}
+
+// The standard of a C entry means nothing to a C++ parse, and the other way round: libclang
+// would refuse the file outright.
+void drop_standard(std::vector<std::string>& arguments) {
+    std::vector<std::string> kept;
+    kept.reserve(arguments.size());
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& arg = arguments[i];
+        if (arg == "-std" || arg == "--std") {
+            ++i; // and its value
+        } else if (!starts_with(arg, "-std=") && !starts_with(arg, "--std=")) {
+            kept.push_back(arg);
+        }
+    }
+    arguments.swap(kept);
+}
 } // namespace
 
 std::string language_of(const std::vector<std::string>& arguments, std::string_view file) {
@@ -317,9 +336,13 @@ std::vector<std::string> compile_database::arguments_for(const std::string& file
     arguments.push_back("-working-directory=" + entry->directory);
     arguments.insert(arguments.end(), include_arguments.begin(), include_arguments.end());
     if (stand_in) {
+        const std::string_view language = is_header_path(file) ? header_language(entry->language)
+                                                               : language_of_suffix(file, false);
+        if (is_c(language) != is_c(entry->language)) {
+            drop_standard(arguments);
+        }
         arguments.push_back("-x");
-        arguments.emplace_back(is_header_path(file) ? header_language(entry->language)
-                                                    : language_of_suffix(file, false));
+        arguments.emplace_back(language);
     }
     return arguments;
 }

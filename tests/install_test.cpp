@@ -319,7 +319,7 @@ std::map<std::string, std::string> options_offered_by_fish() {
     return offered;
 }
 
-// The option specifications of the _arguments call, read as text:
+// The option lines of the _arguments call, read as text:
 // '(exclusions)*'{-a,--bb}'[help]:...' or '-a[help]:...'. zsh itself only checks the syntax.
 std::map<std::string, std::string> options_offered_by_zsh() {
     const std::string file = (source_dir() / "completions/_pyrn").native();

@@ -13,7 +13,6 @@
 #include <fnmatch.h>
 #include <xxhash.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -40,16 +39,11 @@ bool is_selected(const std::string& path) {
     return fnmatch(searcher::filter.data(), path.c_str(), 0) == 0;
 }
 
-// The path's part below the root, which is the same in every checkout, picks its shard.
-bool in_shard(std::string_view root, std::string_view path) {
-    if (searcher::shard_count <= 1) {
-        return true;
-    }
-    path.remove_prefix(std::min(root.size(), path.size()));
-    while (!path.empty() && path[0] == '/') {
-        path.remove_prefix(1);
-    }
-    return XXH3_64bits(path.data(), path.size()) % searcher::shard_count == searcher::shard_index;
+// The path below the root, which is the same in every checkout, picks the file's shard.
+bool in_shard(std::string_view relative) {
+    return searcher::shard_count <= 1 ||
+           XXH3_64bits(relative.data(), relative.size()) % searcher::shard_count ==
+               searcher::shard_index;
 }
 
 // The type comes from the directory listing where it is known: only links and entries of an
@@ -129,12 +123,12 @@ bool is_regular_file(const char* path) {
 void searcher::directory_search(const char* search_path) {
     is_default_filter();
     file_poster poster;
-    const std::string_view root = search_path;
     const std::size_t names_start = relative_start(search_path);
-    auto visit = [&poster, root, names_start](const fs::directory_entry& entry) {
+    auto visit = [&poster, names_start](const fs::directory_entry& entry) {
         const std::string& path = entry.path().native();
-        if (is_searchable_file(entry) && is_selected(path) &&
-            !is_left_out(path.c_str() + names_start) && in_shard(root, path)) {
+        const char* relative = path.c_str() + names_start;
+        if (is_searchable_file(entry) && is_selected(path) && !is_left_out(relative) &&
+            in_shard(relative)) {
             poster.post(path);
         }
     };

@@ -70,21 +70,18 @@ void apply_query_options(const argparse::ArgumentParser& parser, const std::stri
 }
 
 // The commands of the database file: those the cache keeps for these very bytes, or else read
-// with libclang, which maps LLVM for it, and kept in the cache. A verbose run reads the file, to
-// say what it leaves out.
+// from them and kept in the cache. A verbose run reads them, to say what it leaves out.
 search::database_commands commands_of(const std::string& file, bool verbose) {
-    std::error_code error;
-    const std::string content = search::read_whole_file(file.c_str(), error);
+    const std::string content = search::read_database_file(file);
     const std::string absolute = search::absolute_in("", file);
     search::database_commands found;
     if (searcher::cache && !verbose &&
         search::find_database_commands(*searcher::cache, absolute, content, found)) {
         return found;
     }
-    found = search::compile_database::commands_of(
-        file, search::compile_database::read_entries(file), verbose);
-    // Kept only when libclang read the bytes that were hashed.
-    if (searcher::cache && !error && search::read_whole_file(file.c_str(), error) == content) {
+    found =
+        search::compile_database::commands_of(file, search::parse_database(file, content), verbose);
+    if (searcher::cache) {
         search::store_database_commands(*searcher::cache, absolute, content, found);
     }
     return found;

@@ -12,11 +12,13 @@ namespace search {
 namespace {
 
 constexpr char magic[8] = {'p', 'y', 'r', 'n', 'c', 'c', 'd', 'b'};
-constexpr std::uint32_t format_version = 1;
+constexpr std::uint32_t format_version = 2;
 
-// Beside the files' entries: no file is parsed without arguments.
+// Beside the files' entries: no file is parsed without arguments. The commands hold absolute
+// directories, those of the database's own checkout when it names them relative to itself:
+// unlike a file's entry, they are keyed by where the database is, not only below the root.
 cache_key key_of(const cursor_cache& cache, const std::string& absolute_path) {
-    return cache.key_for(absolute_path, {}, "compile_commands.json");
+    return cache.key_for(absolute_path, {}, "compile_commands.json\n" + absolute_path);
 }
 
 struct stored_header {

@@ -1,7 +1,7 @@
 #pragma once
 
-// The commands of a compile_commands.json kept in the cursor cache, by the file's path and
-// content: a search whose database did not change reads neither the JSON nor libclang for it.
+// The commands of a compile_commands.json kept in the cursor cache, by the file's absolute path
+// and content: a search whose database did not change does not read its JSON again.
 
 #include "cache/cursor_cache.hpp"
 #include "clang/compile_database.hpp"

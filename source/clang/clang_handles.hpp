@@ -2,7 +2,6 @@
 
 // Owners of libclang's objects: each is disposed of by its own function when its owner goes.
 
-#include <clang-c/CXCompilationDatabase.h>
 #include <clang-c/Index.h>
 
 #include <memory>
@@ -23,8 +22,6 @@ using clang_handle =
 using index_handle = clang_handle<CXIndex, clang_disposeIndex>;
 using unit_handle = clang_handle<CXTranslationUnit, clang_disposeTranslationUnit>;
 using diagnostic_handle = clang_handle<CXDiagnostic, clang_disposeDiagnostic>;
-using database_handle = clang_handle<CXCompilationDatabase, clang_CompilationDatabase_dispose>;
-using commands_handle = clang_handle<CXCompileCommands, clang_CompileCommands_dispose>;
 
 // A libclang string, released when it goes; a string without text reads as empty.
 class clang_text {

@@ -6,12 +6,11 @@
 #include "clang/clang_handles.hpp"
 #include "clang/entry_options.hpp"
 
-#include <clang-c/CXCompilationDatabase.h>
 #include <clang-c/Index.h>
 
 #include <fmt/format.h>
-#include <fmt/ranges.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,45 +27,42 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs body with standard error sent to a temporary file and returns what was written there:
-// libclang writes its reasons for refusing a database to standard error, and they belong in
-// the one line that names the database. Only called before any worker thread exists.
-template <class Body> std::string capture_stderr(Body body) {
-    std::FILE* capture = std::tmpfile();
-    if (capture == nullptr) {
-        body();
-        return {};
-    }
-    std::fflush(stderr);
-    const int saved = dup(2);
-    dup2(fileno(capture), 2);
-    body();
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    std::string text;
-    std::rewind(capture);
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, capture)) > 0;) {
-        text.append(buffer, got);
-    }
-    std::fclose(capture);
-    return text;
-}
-
-// The JSON reader's own words from what libclang wrote, e.g. "Expected array.".
-std::string refusal_reason(const std::string& captured) {
-    constexpr std::string_view prefix = "json-compilation-database: ";
-    const std::size_t at = captured.find(prefix);
-    if (at == std::string::npos) {
-        return "not a valid compilation database";
-    }
-    const std::size_t start = at + prefix.size();
-    return captured.substr(start, captured.find('\n', start) - start);
-}
-
 std::string normal(const fs::path& path) {
     return path.lexically_normal().native();
+}
+
+// How --verbose names an option it leaves out: without its value, which may be anything the
+// database holds ("-fplugin" for -fplugin=x.so, "-D" for -DX=1, "@..." for a response file).
+// Values apart and other inputs are not named.
+std::string option_name(std::string_view arg) {
+    static constexpr std::string_view joined_values[] = {
+        "-include-pch", "-include", "-imacros",    "-isystem", "-iquote", "-idirafter",
+        "-isysroot",    "-iprefix", "-iframework", "-D",       "-U",      "-I",
+        "-L",           "-l",       "-B",          "-F",       "-x",      "-o"};
+    if (starts_with(arg, "@")) {
+        return "@...";
+    }
+    if (!starts_with(arg, "-")) {
+        return {};
+    }
+    for (std::string_view option : joined_values) {
+        if (starts_with(arg, option)) {
+            return std::string(option);
+        }
+    }
+    return std::string(arg.substr(0, arg.find_first_of("=,")));
+}
+
+std::string names_of(const std::vector<std::string>& arguments) {
+    std::string names;
+    for (const std::string& arg : arguments) {
+        const std::string name = option_name(arg);
+        if (!name.empty()) {
+            names += names.empty() ? "" : " ";
+            names += name;
+        }
+    }
+    return names;
 }
 
 // Keeps in command the arguments of an entry (the compiler first) that a parse takes, and
@@ -76,19 +72,19 @@ std::vector<std::string> take_parse_options(const std::vector<std::string>& argu
     std::vector<std::string> left_out;
     for (std::size_t k = 1; k < arguments.size();) {
         if (const std::size_t length = parse_option_length(arguments, k)) {
-            const auto first = arguments.begin() + static_cast<std::ptrdiff_t>(k);
-            command.arguments.insert(command.arguments.end(), first,
-                                     first + static_cast<std::ptrdiff_t>(length));
-            k += length;
+            for (std::size_t end = k + length; k < end; ++k) {
+                command.arguments.push_back(capped_limit(arguments[k]));
+            }
         } else if (const std::size_t outputs = output_option_length(arguments, k)) {
             k += outputs;
         } else {
-            const std::string& arg = arguments[k++];
+            const std::string& arg = arguments[k];
             const bool is_source =
                 !starts_with(arg, "-") && absolute_in(command.directory, arg) == command.file;
             if (!is_source) {
                 left_out.push_back(arg);
             }
+            k += option_span(arguments, k); // with its value, which is no option of its own
         }
     }
     return left_out;
@@ -96,12 +92,9 @@ std::vector<std::string> take_parse_options(const std::vector<std::string>& argu
 
 // One line for each distinct set of options left out.
 void say_left_out(const std::vector<std::string>& left_out, std::unordered_set<std::string>& said) {
-    if (left_out.empty()) {
-        return;
-    }
-    std::string list = fmt::format("{}", fmt::join(left_out, " "));
-    if (said.insert(list).second) {
-        report("left out the options that a parse does not need: " + list);
+    const std::string names = names_of(left_out);
+    if (!names.empty() && said.insert(names).second) {
+        report("left out the options that a parse does not need: " + names);
     }
 }
 
@@ -133,19 +126,66 @@ std::size_t depth(std::string_view path) {
     return slashes;
 }
 
-// The options among arguments that clang reports about (unknown, unsupported or unused), as
-// found by a parse of an empty stand-in for file with them.
-std::vector<std::string> options_clang_refuses(const std::vector<std::string>& arguments,
-                                               const std::string& file) {
+// One option of an argument list, with its value apart: options are removed whole.
+struct option_group {
+    std::size_t start;
+    std::size_t length;
+};
+
+std::vector<option_group> groups_of(const std::vector<std::string>& arguments) {
+    std::vector<option_group> groups;
+    for (std::size_t i = 0; i < arguments.size();) {
+        const std::size_t length = std::max<std::size_t>(parse_option_length(arguments, i), 1);
+        groups.push_back({i, length});
+        i += length;
+    }
+    return groups;
+}
+
+// Options that no parse refuses: macros, include directories, the working directory, and the
+// language, which decides what the others mean.
+bool is_never_refused(std::string_view option) {
+    static constexpr std::string_view never[] = {"-D",
+                                                 "-U",
+                                                 "-I",
+                                                 "-isystem",
+                                                 "-iquote",
+                                                 "-idirafter",
+                                                 "-working-directory=",
+                                                 "-x",
+                                                 "--driver-mode="};
+    return std::any_of(std::begin(never), std::end(never),
+                       [&](std::string_view start) { return starts_with(option, start); });
+}
+
+// The target first: whether -march or -mabi is taken depends on it.
+bool is_target(std::string_view option) {
+    return option == "-target" || starts_with(option, "--target=");
+}
+
+// What a parse of an empty stand-in for a file says of the arguments kept: whether libclang
+// made a unit at all, and the options that its driver's diagnostics quote (unknown,
+// unsupported or unused ones).
+struct probe_result {
+    bool parsed = false;
+    std::vector<std::string> quoted;
+};
+
+probe_result probe(CXIndex index, const std::vector<std::string>& arguments,
+                   const std::vector<char>& kept, const std::string& file) {
     std::vector<const char*> list;
-    for (const std::string& arg : arguments) {
-        list.push_back(arg.c_str());
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (kept[i]) {
+            list.push_back(arguments[i].c_str());
+        }
     }
     CXUnsavedFile empty{file.c_str(), "", 0};
-    const index_handle index(clang_createIndex(0, 0));
-    const unit_handle unit(clang_parseTranslationUnit(index.get(), file.c_str(), list.data(),
-                                                      static_cast<int>(list.size()), &empty, 1, 0));
-    std::vector<std::string> refused;
+    CXTranslationUnit parsed = nullptr;
+    clang_parseTranslationUnit2(index, file.c_str(), list.data(), static_cast<int>(list.size()),
+                                &empty, 1, 0, &parsed);
+    const unit_handle unit(parsed);
+    probe_result result;
+    result.parsed = unit != nullptr;
     const unsigned count = unit ? clang_getNumDiagnostics(unit.get()) : 0;
     for (unsigned i = 0; i < count; ++i) {
         const diagnostic_handle diagnostic(clang_getDiagnostic(unit.get(), i));
@@ -157,7 +197,70 @@ std::vector<std::string> options_clang_refuses(const std::vector<std::string>& a
         const std::size_t open = text.find("'-");
         const std::size_t close = open == std::string::npos ? open : text.find('\'', open + 1);
         if (where == nullptr && close != std::string::npos) {
-            refused.push_back(text.substr(open + 1, close - open - 1));
+            result.quoted.push_back(text.substr(open + 1, close - open - 1));
+        }
+    }
+    return result;
+}
+
+// Whether a diagnostic quotes the option: as it is, or by its name alone ("-mcpu=").
+bool is_quoted(const std::vector<std::string>& quoted, std::string_view option) {
+    return std::any_of(quoted.begin(), quoted.end(), [&](const std::string& text) {
+        return text == option || (ends_with(text, "=") && starts_with(option, text));
+    });
+}
+
+void mark(std::vector<char>& marks, const option_group& group, char value) {
+    std::fill_n(marks.begin() + static_cast<std::ptrdiff_t>(group.start), group.length, value);
+}
+
+// When libclang makes no unit at all of the arguments (an unknown target, CPU or standard),
+// no diagnostic names the culprit: each option that a parse may refuse is tried alone, the
+// target first, added to those that it never refuses and those taken before.
+std::vector<char> refused_one_by_one(CXIndex index, const std::vector<std::string>& arguments,
+                                     const std::vector<option_group>& groups,
+                                     const std::string& file) {
+    std::vector<char> refused(arguments.size(), 0);
+    std::vector<char> kept(arguments.size(), 0);
+    std::vector<const option_group*> tried;
+    for (const option_group& group : groups) {
+        const std::string& option = arguments[group.start];
+        if (is_never_refused(option)) {
+            mark(kept, group, 1);
+        } else {
+            tried.insert(is_target(option) ? tried.begin() : tried.end(), &group);
+        }
+    }
+    if (!probe(index, arguments, kept, file).parsed) {
+        return refused; // not the options' doing
+    }
+    for (const option_group* group : tried) {
+        mark(kept, *group, 1);
+        const probe_result result = probe(index, arguments, kept, file);
+        if (!result.parsed || is_quoted(result.quoted, arguments[group->start])) {
+            mark(kept, *group, 0);
+            mark(refused, *group, 1);
+        }
+    }
+    return refused;
+}
+
+// The arguments that clang refuses, by position: those its driver's diagnostics quote in a
+// parse of an empty stand-in for file with them all, or, when it makes no unit of them, those
+// found one by one.
+std::vector<char> options_clang_refuses(const std::vector<std::string>& arguments,
+                                        const std::string& file) {
+    const index_handle index(clang_createIndex(0, 0));
+    const std::vector<option_group> groups = groups_of(arguments);
+    const probe_result all =
+        probe(index.get(), arguments, std::vector<char>(arguments.size(), 1), file);
+    if (!all.parsed) {
+        return refused_one_by_one(index.get(), arguments, groups, file);
+    }
+    std::vector<char> refused(arguments.size(), 0);
+    for (const option_group& group : groups) {
+        if (is_quoted(all.quoted, arguments[group.start])) {
+            mark(refused, group, 1);
         }
     }
     return refused;
@@ -211,38 +314,15 @@ std::string compile_database::file_of(const std::string& path) {
     } else if (file.filename() != "compile_commands.json") {
         throw database_error(fmt::format("{}: not a file named compile_commands.json", path));
     }
-    if (std::FILE* readable = std::fopen(file.c_str(), "rb")) {
-        std::fclose(readable);
+    // Not blocking on a FIFO; read_database_file takes only a regular file.
+    if (const int readable = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); readable >= 0) {
+        close(readable);
     } else if (errno == ENOENT && fs::is_directory(status)) {
         throw database_error(fmt::format("{}: no compile_commands.json in this directory", path));
     } else {
         throw database_error(fmt::format("{}: {}", file.native(), std::strerror(errno)));
     }
     return file.native();
-}
-
-std::vector<database_entry> compile_database::read_entries(const std::string& file) {
-    const std::string directory = normal(fs::absolute(file).parent_path());
-    CXCompilationDatabase_Error failure = CXCompilationDatabase_NoError;
-    database_handle loaded;
-    const std::string said = capture_stderr([&] {
-        loaded.reset(clang_CompilationDatabase_fromDirectory(directory.c_str(), &failure));
-    });
-    if (!loaded || failure != CXCompilationDatabase_NoError) {
-        throw database_error(fmt::format("{}: {}", file, refusal_reason(said)));
-    }
-    const commands_handle all(clang_CompilationDatabase_getAllCompileCommands(loaded.get()));
-    std::vector<database_entry> entries;
-    for (unsigned i = 0, n = clang_CompileCommands_getSize(all.get()); i < n; ++i) {
-        CXCompileCommand command = clang_CompileCommands_getCommand(all.get(), i);
-        database_entry& entry = entries.emplace_back();
-        entry.directory = owned_text(clang_CompileCommand_getDirectory(command));
-        entry.file = owned_text(clang_CompileCommand_getFilename(command));
-        for (unsigned k = 0, count = clang_CompileCommand_getNumArgs(command); k < count; ++k) {
-            entry.arguments.push_back(owned_text(clang_CompileCommand_getArg(command, k)));
-        }
-    }
-    return entries;
 }
 
 database_commands compile_database::commands_of(const std::string& file,
@@ -350,31 +430,43 @@ std::vector<std::string> compile_database::arguments_for(const std::string& file
 std::vector<std::string>
 compile_database::without_unknown_options(const std::vector<std::string>& arguments,
                                           const std::string& file) const {
-    std::string key;
+    // Without a -x, the file's suffix gives the language that the options are taken for.
+    std::string key = language_of(arguments, file);
     for (const std::string& arg : arguments) {
-        key += arg;
         key += '\0';
+        key += arg;
     }
-    std::vector<std::string> refused;
+    std::vector<char> refused;
     {
         const std::lock_guard<std::mutex> hold(unknown_lock);
         auto found = unknown_by_list.find(key);
         if (found == unknown_by_list.end()) {
             found = unknown_by_list.emplace(key, options_clang_refuses(arguments, file)).first;
-            if (verbose && !found->second.empty()) {
-                report(fmt::format("left out the options that clang does not take: {}",
-                                   fmt::join(found->second, " ")));
-            }
+            say_refused(arguments, found->second);
         }
         refused = found->second;
     }
     std::vector<std::string> kept;
-    for (const std::string& arg : arguments) {
-        if (std::find(refused.begin(), refused.end(), arg) == refused.end()) {
-            kept.push_back(arg);
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (!refused[i]) {
+            kept.push_back(arguments[i]);
         }
     }
     return kept;
+}
+
+void compile_database::say_refused(const std::vector<std::string>& arguments,
+                                   const std::vector<char>& refused) const {
+    std::vector<std::string> options;
+    for (const option_group& group : groups_of(arguments)) {
+        if (refused[group.start]) {
+            options.push_back(arguments[group.start]);
+        }
+    }
+    const std::string names = names_of(options);
+    if (verbose && !names.empty() && said_refused.insert(names).second) {
+        report("left out the options that clang does not take: " + names);
+    }
 }
 
 } // namespace search

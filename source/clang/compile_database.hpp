@@ -1,24 +1,20 @@
 #pragma once
 
-// The project's compile_commands.json, read with libclang's compilation-database interface, and
-// the arguments it gives each file: its own entry's, or those of the entry that best stands for
-// it (the source of a header, else the nearest entry of the tree).
+// The commands of the project's compile_commands.json (clang/database_file.hpp reads it) and the
+// arguments they give each file: its own entry's, or those of the entry that best stands for it
+// (the source of a header, else the nearest entry of the tree).
+
+#include "clang/database_file.hpp"
 
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace search {
-
-// A database that cannot be used; what() reads "<path>: <reason>".
-class database_error : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // One entry: its directory, its file (absolute) and the options of its arguments that a parse
 // takes (clang/entry_options.hpp): no compiler name, no source file, nothing else.
@@ -27,14 +23,6 @@ struct compile_command {
     std::string file;
     std::vector<std::string> arguments;
     std::string language; // the language its file is compiled as (c, c++, cuda, ...)
-};
-
-// One entry as libclang reads it from the file: its directory and file as written there, and
-// all its arguments, the compiler first.
-struct database_entry {
-    std::string directory;
-    std::string file;
-    std::vector<std::string> arguments;
 };
 
 // What a database's entries come to: the commands of those whose directory exists, and the
@@ -53,10 +41,6 @@ public:
     // directory path. Throws database_error when it is missing or unreadable.
     static std::string file_of(const std::string& path);
 
-    // The entries of a compile_commands.json, read with libclang. Throws database_error when
-    // the file is no valid database.
-    static std::vector<database_entry> read_entries(const std::string& file);
-
     // The commands of the entries read from file: absolute paths, and of the arguments only
     // those that a parse takes; verbose says which were left out.
     static database_commands commands_of(const std::string& file,
@@ -73,7 +57,8 @@ public:
     std::vector<std::string> arguments_for(const std::string& file) const;
 
     // The arguments without the options that clang does not take (GCC's own, say), which
-    // would only add an error per file; found once per list by a parse of an empty file.
+    // would only add an error per file, or make libclang refuse the file; found once per list
+    // by parses of an empty file, and removed by position, each option with its value.
     std::vector<std::string> without_unknown_options(const std::vector<std::string>& arguments,
                                                      const std::string& file) const;
 
@@ -85,11 +70,14 @@ private:
     std::unordered_map<std::string, std::size_t> by_stem; // "dir/stem" of every entry
     std::unordered_map<std::string, std::size_t> by_dir;  // every ancestor of every entry
 
-    // The options of an argument list that clang does not know, found once per list.
+    // For each argument list (and language), whether clang refuses each argument.
     mutable std::mutex unknown_lock;
-    mutable std::unordered_map<std::string, std::vector<std::string>> unknown_by_list;
+    mutable std::unordered_map<std::string, std::vector<char>> unknown_by_list;
+    mutable std::unordered_set<std::string> said_refused; // each line of --verbose once
 
     void index(std::size_t at);
+    void say_refused(const std::vector<std::string>& arguments,
+                     const std::vector<char>& refused) const;
     // The entry used for a file, or nullptr; stand_in tells whether it is another file's.
     const compile_command* entry_for(const std::string& file, bool& stand_in) const;
 };

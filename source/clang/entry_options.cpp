@@ -40,6 +40,22 @@ constexpr std::string_view joined_with_equals[] = {
 // Options whose value is always the next argument.
 constexpr std::string_view apart[] = {"-target", "--std"};
 
+// Options whose value clang writes into the predefined lines, where a line break would start a
+// directive of the entry's own: #include "/dev/zero", #pragma clang __debug crash.
+constexpr std::string_view predefined[] = {"-D", "-U", "-include", "-imacros"};
+
+// clang's default of each limit: a parse needs no more.
+struct limit {
+    std::string_view option;
+    std::string_view default_value;
+};
+constexpr limit limits[] = {
+    {"-fbracket-depth=", "256"},
+    {"-fconstexpr-depth=", "512"},
+    {"-fconstexpr-steps=", "1048576"},
+    {"-ftemplate-depth=", "1024"},
+};
+
 // Flags that change what the code means: the language's features, the predefined macros, the
 // standard headers found. No flag here makes clang run, load or write anything.
 const std::unordered_set<std::string_view>& language_flags() {
@@ -172,6 +188,11 @@ bool is_target_feature(std::string_view arg) {
 }
 
 bool takes_value(std::string_view option, std::string_view value) {
+    for (std::string_view into_predefines : predefined) {
+        if (option == into_predefines && value.find_first_of("\n\r") != std::string_view::npos) {
+            return false;
+        }
+    }
     if (option == "-x") {
         return is_source_language(value);
     }
@@ -218,6 +239,33 @@ std::size_t parse_option_length(const std::vector<std::string>& args, std::size_
         }
     }
     return 0;
+}
+
+std::size_t option_span(const std::vector<std::string>& args, std::size_t i) {
+    const std::string_view arg = args[i];
+    bool value_apart = false;
+    for (std::string_view option : joined_or_apart) {
+        value_apart = value_apart || arg == option;
+    }
+    for (std::string_view option : apart) {
+        value_apart = value_apart || arg == option;
+    }
+    return value_apart && i + 1 < args.size() ? 2 : 1;
+}
+
+std::string capped_limit(const std::string& arg) {
+    for (const limit& known : limits) {
+        if (!starts_with(arg, known.option)) {
+            continue;
+        }
+        const std::string_view value = std::string_view(arg).substr(known.option.size());
+        const bool within =
+            !value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos &&
+            (value.size() < known.default_value.size() ||
+             (value.size() == known.default_value.size() && value <= known.default_value));
+        return within ? arg : std::string(known.option) + std::string(known.default_value);
+    }
+    return arg;
 }
 
 std::size_t output_option_length(const std::vector<std::string>& args, std::size_t i) {

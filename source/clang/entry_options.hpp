@@ -15,6 +15,14 @@ namespace search {
 // a joined value, 2 for an option with its value apart; 0 when the parse does not take it.
 std::size_t parse_option_length(const std::vector<std::string>& args, std::size_t i);
 
+// The number of arguments from args[i] on that one option spans, taken or not: 2 for an option
+// of this list whose value is apart, else 1.
+std::size_t option_span(const std::vector<std::string>& args, std::size_t i);
+
+// A depth or step limit above clang's default lowered to it (-fbracket-depth=1000000 crashes
+// a parse, -fconstexpr-steps=2147483647 stalls it); any other option as it is.
+std::string capped_limit(const std::string& arg);
+
 // The number of arguments from args[i] on that only ask for or name an output (-c, -o FILE,
 // -MD, -MF FILE, ...): every entry has them, so they are left out without a word; else 0.
 std::size_t output_option_length(const std::vector<std::string>& args, std::size_t i);

@@ -4,7 +4,6 @@
 // there first, and forward to it. A search whose query occurs in no file never loads it.
 #include "clang/libclang_loader.hpp"
 
-#include <clang-c/CXCompilationDatabase.h>
 #include <clang-c/Index.h>
 
 #include <fmt/format.h>
@@ -21,6 +20,7 @@ namespace {
     X(clang_createIndex)                                                                           \
     X(clang_disposeIndex)                                                                          \
     X(clang_parseTranslationUnit)                                                                  \
+    X(clang_parseTranslationUnit2)                                                                 \
     X(clang_IndexAction_create)                                                                    \
     X(clang_IndexAction_dispose)                                                                   \
     X(clang_indexSourceFile)                                                                       \
@@ -43,16 +43,6 @@ namespace {
     X(clang_getDiagnosticSeverity)                                                                 \
     X(clang_getDiagnosticLocation)                                                                 \
     X(clang_disposeDiagnostic)                                                                     \
-    X(clang_CompilationDatabase_fromDirectory)                                                     \
-    X(clang_CompilationDatabase_getAllCompileCommands)                                             \
-    X(clang_CompilationDatabase_dispose)                                                           \
-    X(clang_CompileCommands_getSize)                                                               \
-    X(clang_CompileCommands_getCommand)                                                            \
-    X(clang_CompileCommands_dispose)                                                               \
-    X(clang_CompileCommand_getDirectory)                                                           \
-    X(clang_CompileCommand_getFilename)                                                            \
-    X(clang_CompileCommand_getNumArgs)                                                             \
-    X(clang_CompileCommand_getArg)                                                                 \
     X(clang_getInclusions)                                                                         \
     X(clang_getFileName)                                                                           \
     X(clang_getFile)                                                                               \
@@ -128,6 +118,12 @@ PYRN_FORWARD(CXTranslationUnit, clang_parseTranslationUnit,
               unsigned num_unsaved_files, unsigned options),
              (index, source_filename, command_line_args, num_command_line_args, unsaved_files,
               num_unsaved_files, options))
+PYRN_FORWARD(enum CXErrorCode, clang_parseTranslationUnit2,
+             (CXIndex index, const char* source_filename, const char* const* command_line_args,
+              int num_command_line_args, struct CXUnsavedFile* unsaved_files,
+              unsigned num_unsaved_files, unsigned options, CXTranslationUnit* out_unit),
+             (index, source_filename, command_line_args, num_command_line_args, unsaved_files,
+              num_unsaved_files, options, out_unit))
 PYRN_FORWARD(void, clang_disposeTranslationUnit, (CXTranslationUnit unit), (unit))
 PYRN_FORWARD(CXIndexAction, clang_IndexAction_create, (CXIndex index), (index))
 PYRN_FORWARD(void, clang_IndexAction_dispose, (CXIndexAction action), (action))
@@ -165,20 +161,6 @@ PYRN_FORWARD(enum CXDiagnosticSeverity, clang_getDiagnosticSeverity, (CXDiagnost
              (diagnostic))
 PYRN_FORWARD(CXSourceLocation, clang_getDiagnosticLocation, (CXDiagnostic diagnostic), (diagnostic))
 PYRN_FORWARD(void, clang_disposeDiagnostic, (CXDiagnostic diagnostic), (diagnostic))
-PYRN_FORWARD(CXCompilationDatabase, clang_CompilationDatabase_fromDirectory,
-             (const char* directory, CXCompilationDatabase_Error* error), (directory, error))
-PYRN_FORWARD(CXCompileCommands, clang_CompilationDatabase_getAllCompileCommands,
-             (CXCompilationDatabase database), (database))
-PYRN_FORWARD(void, clang_CompilationDatabase_dispose, (CXCompilationDatabase database), (database))
-PYRN_FORWARD(unsigned, clang_CompileCommands_getSize, (CXCompileCommands commands), (commands))
-PYRN_FORWARD(CXCompileCommand, clang_CompileCommands_getCommand,
-             (CXCompileCommands commands, unsigned index), (commands, index))
-PYRN_FORWARD(void, clang_CompileCommands_dispose, (CXCompileCommands commands), (commands))
-PYRN_FORWARD(CXString, clang_CompileCommand_getDirectory, (CXCompileCommand command), (command))
-PYRN_FORWARD(CXString, clang_CompileCommand_getFilename, (CXCompileCommand command), (command))
-PYRN_FORWARD(unsigned, clang_CompileCommand_getNumArgs, (CXCompileCommand command), (command))
-PYRN_FORWARD(CXString, clang_CompileCommand_getArg, (CXCompileCommand command, unsigned index),
-             (command, index))
 PYRN_FORWARD(void, clang_getInclusions,
              (CXTranslationUnit unit, CXInclusionVisitor visitor, CXClientData data),
              (unit, visitor, data))

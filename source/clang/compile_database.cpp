@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -38,7 +37,7 @@ std::string option_name(std::string_view arg) {
     static constexpr std::string_view joined_values[] = {
         "-include-pch", "-include", "-imacros",    "-isystem", "-iquote", "-idirafter",
         "-isysroot",    "-iprefix", "-iframework", "-D",       "-U",      "-I",
-        "-L",           "-l",       "-B",          "-F",       "-x",      "-o"};
+        "-L",           "-l",       "-B",          "-F",       "-x"};
     if (starts_with(arg, "@")) {
         return "@...";
     }

@@ -246,20 +246,25 @@ std::string read_database_file(const std::string& file) {
     if (!S_ISREG(info.st_mode)) {
         throw database_error(fmt::format("{}: not a regular file", file));
     }
-    std::string content;
-    char buffer[65536];
+    // Read to its end, which may lie past the size it had.
+    std::string content(static_cast<std::size_t>(info.st_size) + 1, '\0');
+    std::size_t got = 0;
     for (;;) {
-        const ssize_t got = read(in.descriptor, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
+        if (got == content.size()) {
+            content.resize(content.size() * 2);
+        }
+        const ssize_t now = read(in.descriptor, content.data() + got, content.size() - got);
+        if (now < 0 && errno == EINTR) {
             continue;
         }
-        if (got < 0) {
+        if (now < 0) {
             throw database_error(fmt::format("{}: {}", file, std::strerror(errno)));
         }
-        if (got == 0) {
+        if (now == 0) {
+            content.resize(got);
             return content;
         }
-        content.append(buffer, static_cast<std::size_t>(got));
+        got += static_cast<std::size_t>(now);
     }
 }
 

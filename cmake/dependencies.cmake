@@ -28,6 +28,8 @@ pkg_check_modules(re2 QUIET IMPORTED_TARGET re2)
 pyrn_require(re2_FOUND libre2-dev "RE2")
 pkg_check_modules(hiredis QUIET IMPORTED_TARGET hiredis)
 pyrn_require(hiredis_FOUND libhiredis-dev "hiredis")
+pkg_check_modules(libsodium QUIET IMPORTED_TARGET libsodium)
+pyrn_require(libsodium_FOUND libsodium-dev "libsodium")
 pkg_check_modules(libgit2 QUIET IMPORTED_TARGET libgit2>=1.1)
 pyrn_require(libgit2_FOUND libgit2-dev "libgit2")
 

@@ -42,7 +42,7 @@ _pyrn() {
     --shard)
         return 0 # K/N
         ;;
-    -p | --compile-commands)
+    -p | --compile-commands | --cache-key)
         _pyrn_files "$cur"
         return 0
         ;;
@@ -75,7 +75,7 @@ _pyrn() {
         fi
         case ${COMP_WORDS[i]} in
         -f | --filter | -j | -I | --include-dir | -l | --language | --std | -p | --compile-commands | \
-            --cache | --cache-remote | --shard | --sort | --exclude | --color)
+            --cache | --cache-remote | --shard | --sort | --exclude | --color | --cache-key)
             ((i++)) # the option's value is not a positional argument
             ;;
         --) options_ended=1 ;;
@@ -94,7 +94,7 @@ _pyrn() {
             --isl --ignore-single-line-results -I --include-dir -l --language --std
             --nc --no-color --json --vimgrep --files-with-matches -p --compile-commands --cache
             --cache-remote --shard -i --ignore-case --regex -0 --null --full-parse --stats
-            --sort --exclude --gitignore --color --no-progress' "$cur"
+            --sort --exclude --gitignore --color --no-progress --cache-key' "$cur"
         return 0
     fi
     if ((positionals == 1)); then

@@ -15,7 +15,7 @@ function __pyrn_positionals
             set skip 0
         else if test "$word" = --
             set options_ended 1
-        else if contains -- $word -f --filter -j -I --include-dir -l --language --std -p --compile-commands --cache --cache-remote --shard --sort --exclude --color
+        else if contains -- $word -f --filter -j -I --include-dir -l --language --std -p --compile-commands --cache --cache-remote --shard --sort --exclude --color --cache-key
             set skip 1 # the option's value is not a positional argument
         else if not string match -q -- '-*' $word
             set count (math $count + 1)
@@ -80,3 +80,4 @@ complete -c pyrn -l exclude -x -d 'Skip the files and folders whose name or path
 complete -c pyrn -l gitignore -d 'Skip what git ignores: .gitignore files, .git/info/exclude, the global excludes file'
 complete -c pyrn -l color -x -a 'always never auto' -d 'Colour the output: always, never (as --nc) or auto (on a terminal; the default)'
 complete -c pyrn -l no-progress -d 'Show no progress line on a terminal'
+complete -c pyrn -l cache-key -r -F -d "Store the cache's entries with a MAC under the secret in this file, which only you can read, and take no entry without one"

@@ -127,7 +127,7 @@ TEST(command_line, help_version_and_errors) {
 TEST(command_line, options_that_take_a_value_need_it) {
     const std::string tree = fixture();
     for (const char* option :
-         {"-p", "--compile-commands", "--cache", "--sort", "--exclude", "--color"}) {
+         {"-p", "--compile-commands", "--cache", "--sort", "--exclude", "--color", "--cache-key"}) {
         SCOPED_TRACE(option);
         const std::string expected =
             std::string("Too few arguments for '") + option + "'.\n" + help_listing();

@@ -81,6 +81,30 @@ TEST(warm_run, answers_qualified_names_cases_and_expressions_from_the_stored_rec
     }
 }
 
+// An entry keeps offsets, and its lines are counted in the file's bytes as clang counts them:
+// every kind of line end, a field whose initializer ends in a macro's argument, and a member
+// reference that ends in another file (whose file is then visited straight, and not stored).
+TEST(warm_run, counts_lines_in_the_file_as_the_parse_does) {
+    temp_tree cache;
+    temp_tree tree;
+    tree.write("ends.cpp",
+               "#define ID(x) x\r\nstruct T {\r\n  int probe_field = ID(\r\n    3);\r\n"
+               "};\rint probe_cr() {\r  return 0;\r}\n\rint probe_lf() { return 1; }\n");
+    tree.write("split.cpp", "struct S { int probe_member; };\n"
+                            "int probe_read(S s) { return s.\n#include \"member.inc\"\n; }\n");
+    tree.write("member.inc", "probe_member\n");
+    settle();
+    const std::vector<std::string> arguments{"--json", "--ie", "-j",    "1",
+                                             "--sort", "path", "probe", "."};
+    const std::string plain = run_in(tree.path(), arguments).out;
+    EXPECT_NE(plain.find("\"start_line\":6,\"end_line\":8"), std::string::npos) << plain;
+    const auto cached = joined({"--stats", "--cache", cache.path()}, arguments);
+    EXPECT_EQ(run_in(tree.path(), cached).out, plain);
+    const process_result warm = run_in(tree.path(), cached);
+    EXPECT_EQ(warm.out, plain);
+    EXPECT_NE(warm.err.find("answered from the cache: 1\n"), std::string::npos) << warm.err;
+}
+
 // The database is kept in the cache by its bytes: the warm search reads no libclang for it,
 // and an edited database is read again.
 TEST(warm_run, with_a_compilation_database_reads_it_from_the_cache_until_it_changes) {

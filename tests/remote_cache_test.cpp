@@ -7,15 +7,24 @@
 #include "temp_tree.hpp"
 
 #include <gtest/gtest.h>
+#include <hiredis/hiredis.h>
+#include <xxhash.h>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -52,6 +61,52 @@ public:
     int port = 0;
 };
 
+// A server on the loopback that takes one connection and, once a request came, answers what
+// answer writes on the socket, until stop (at most 30 s later).
+class fake_server {
+public:
+    explicit fake_server(std::function<void(int fd, const std::atomic<bool>& stop)> answer) {
+        worker = std::thread([this, answer] {
+            pollfd waiting{listener.fd, POLLIN, 0};
+            if (poll(&waiting, 1, 30'000) != 1) {
+                return;
+            }
+            const int fd = accept(listener.fd, nullptr, nullptr);
+            char request[4096];
+            pollfd readable{fd, POLLIN, 0};
+            if (poll(&readable, 1, 30'000) == 1 && recv(fd, request, sizeof request, 0) > 0) {
+                answer(fd, stop);
+            }
+            close(fd);
+        });
+    }
+    ~fake_server() {
+        stop = true;
+        worker.join();
+    }
+    fake_server(const fake_server&) = delete;
+    fake_server& operator=(const fake_server&) = delete;
+
+    std::string url() const { return "redis://127.0.0.1:" + std::to_string(listener.port); }
+
+    // Sends all of bytes unless the client goes or the server stops; false then.
+    static bool send_all(int fd, std::string_view bytes, const std::atomic<bool>& stop) {
+        while (!bytes.empty() && !stop) {
+            const ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (sent <= 0) {
+                return false;
+            }
+            bytes.remove_prefix(static_cast<std::size_t>(sent));
+        }
+        return bytes.empty();
+    }
+
+private:
+    silent_server listener;
+    std::atomic<bool> stop{false};
+    std::thread worker;
+};
+
 // A redis-server without persistence, on a port no one else had, shut down when it goes.
 class redis_server {
 public:
@@ -75,6 +130,29 @@ public:
         return run_process(joined({"redis-cli", "-p", std::to_string(port)}, words));
     }
     void stop() const { cli({"SHUTDOWN", "NOSAVE"}); }
+    // Every entry's key and value, as whoever can reach the server reads them.
+    std::vector<std::pair<std::string, std::string>> entries() const {
+        std::vector<std::pair<std::string, std::string>> found;
+        redisContext* context = redisConnect("127.0.0.1", port);
+        auto* keys = static_cast<redisReply*>(redisCommand(context, "KEYS pyrn:*"));
+        for (std::size_t i = 0; keys != nullptr && i < keys->elements; ++i) {
+            const std::string key(keys->element[i]->str, keys->element[i]->len);
+            auto* value =
+                static_cast<redisReply*>(redisCommand(context, "GET %b", key.data(), key.size()));
+            found.emplace_back(key, std::string(value->str, value->len));
+            freeReplyObject(value);
+        }
+        freeReplyObject(keys);
+        redisFree(context);
+        return found;
+    }
+    // Writes an entry, as whoever can reach the server can.
+    void put(const std::string& key, const std::string& value) const {
+        redisContext* context = redisConnect("127.0.0.1", port);
+        freeReplyObject(
+            redisCommand(context, "SET %b %b", key.data(), key.size(), value.data(), value.size()));
+        redisFree(context);
+    }
     // Runs a Lua script over every entry's key and value.
     void rewrite_entries(const std::string& new_value) const {
         EXPECT_EQ(cli({"EVAL",
@@ -234,6 +312,242 @@ TEST(remote_cache, an_address_that_is_not_redis_is_a_command_line_error) {
                       0),
                   0u)
             << result.err;
+    }
+}
+
+// A server that paces its answer a byte at a time, or announces an entry that no source comes
+// near, is left within one exchange, said once, and the search goes on without it.
+TEST(remote_cache, a_server_that_drips_or_announces_a_huge_entry_is_left_at_once) {
+    temp_tree tree;
+    tree.write("a.cpp", "int probe_a() { return 1; }\n");
+    testing_support::settle();
+    const std::vector<std::string> query{"--nc", "-j", "1", "-F", "probe", tree.path()};
+    const std::string expected = testing_support::run_pyrn(query).out;
+    fake_server dripping([](int fd, const std::atomic<bool>& stop) {
+        while (fake_server::send_all(fd, "+", stop)) { // a status line that never ends
+            for (int tenth = 0; tenth < 15 && !stop; ++tenth) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        }
+    });
+    std::atomic<std::size_t> sent{0};
+    fake_server announcing([&sent](int fd, const std::atomic<bool>& stop) {
+        const std::string piece(1u << 20, 'x');
+        if (fake_server::send_all(fd, "$2147483648\r\n", stop)) {
+            for (int i = 0; i < 64 && fake_server::send_all(fd, piece, stop); ++i) {
+                sent += piece.size();
+            }
+        }
+    });
+    testing_support::process_options bounded;
+    bounded.timeout_seconds = 20;
+    const std::pair<const fake_server*, std::string> cases[] = {
+        {&dripping, "no answer within 2 s"},
+        {&announcing, "the server sent an entry above 8 MiB"},
+    };
+    for (const auto& [server, reason] : cases) {
+        SCOPED_TRACE(reason);
+        const process_result result = run_process(
+            joined({testing_support::pyrn_binary(), "--cache-remote", server->url()}, query),
+            bounded);
+        EXPECT_FALSE(result.timed_out);
+        EXPECT_EQ(result.out, expected);
+        EXPECT_EQ(result.err, "pyrn: " + server->url() + ": " + reason + "\n");
+    }
+    EXPECT_LT(sent.load(), 32u << 20) << "the entry announced was read";
+}
+
+// An entry with every text from replaced by to (as long), its checksum made to fit again, as a
+// forger who read the entry's layout writes it. The count of texts replaced goes to count.
+std::string with_text_replaced(std::string entry, const std::string& from, const std::string& to,
+                               int& count) {
+    count = 0;
+    for (std::size_t at = entry.find(from); at != std::string::npos; at = entry.find(from, at)) {
+        entry.replace(at, from.size(), to);
+        ++count;
+    }
+    const std::uint64_t checksum = XXH3_64bits(entry.data() + 64, entry.size() - 64);
+    std::memcpy(entry.data() + 16, &checksum, sizeof checksum);
+    return entry;
+}
+
+// An entry that claims to be made from content: its content hash is that of content.
+std::string claiming(std::string entry, const std::string& content) {
+    const std::uint64_t hash = XXH3_64bits(content.data(), content.size());
+    std::memcpy(entry.data() + 40, &hash, sizeof hash);
+    return entry;
+}
+
+// A header that the entry names turned into a FIFO, or into a link to /dev/zero: neither is
+// read, the entry is not used, and the file is parsed.
+TEST(remote_cache, an_entry_naming_a_fifo_or_a_device_blocks_nothing) {
+    START_REDIS(server);
+    temp_tree tree;
+    temp_tree headers; // outside the root: the entry keeps their absolute paths
+    tree.write("main.cpp", "#include \"dep.h\"\nint probe() { return PROBE_VALUE; }\n");
+    headers.write("dep.h", "#define PROBE_VALUE 1\n");
+    ASSERT_EQ(mkfifo(headers.path("fif.h").c_str(), 0600), 0);
+    headers.symlink("/dev/zero", "zer.h");
+    testing_support::settle();
+    const std::vector<std::string> search{
+        "--nc",           "-j",         "1",  "-I",    headers.path(),
+        "--cache-remote", server.url(), "-F", "probe", "."};
+    testing_support::process_options bounded;
+    bounded.cwd = tree.path();
+    bounded.timeout_seconds = 20;
+    for (const char* header : {"fif.h", "zer.h"}) {
+        SCOPED_TRACE(header);
+        server.cli({"FLUSHALL"});
+        const process_result filled = run_in(tree.path(), search);
+        for (const auto& [key, value] : server.entries()) {
+            int count = 0;
+            server.put(
+                key, with_text_replaced(value, headers.path("dep.h"), headers.path(header), count));
+            EXPECT_EQ(count, 1);
+        }
+        const process_result result = testing_support::run_pyrn(search, bounded);
+        EXPECT_FALSE(result.timed_out);
+        EXPECT_EQ(result.out, filled.out);
+        EXPECT_EQ(result.err, "");
+    }
+}
+
+// Whoever can write to the server serves the genuine entry of another checkout's file as this
+// one's: its lines are counted in the bytes searched, and a name that is not the text at its
+// place makes the entry refused.
+TEST(remote_cache, a_forged_entry_prints_no_forgery) {
+    START_REDIS(server);
+    const std::string function = "int probe_real() { return 1; }\n";
+    const struct {
+        const char* what;
+        std::string genuine;
+        std::string searched;
+        std::string refusal;
+    } cases[] = {
+        {"the lines of other line ends", std::string(40, '\n') + function,
+         std::string(40, ' ') + function, ""},
+        {"a comment as a function", "int probe_named() { return 2; }\n",
+         "//  probe_other() { return 2; }\n",
+         "an entry that is damaged or of another version was not used"},
+    };
+    const std::vector<std::string> search{"--nc",       "-j", "1",     "--cache-remote",
+                                          server.url(), "-F", "probe", "."};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        temp_tree places;
+        places.write("one/f.cpp", c.genuine);
+        places.write("two/f.cpp", c.searched);
+        testing_support::settle();
+        server.cli({"FLUSHALL"});
+        run_in(places.path("one"), search);
+        for (const auto& [key, value] : server.entries()) {
+            server.put(key, claiming(value, c.searched));
+        }
+        const std::string expected = run_in(places.path("two"), {"--nc", "-F", "probe", "."}).out;
+        const process_result result = c.refusal.empty()
+                                          ? answered_from_cache(places.path("two"), search)
+                                          : run_in(places.path("two"), search);
+        EXPECT_EQ(result.out, expected);
+        if (!c.refusal.empty()) {
+            EXPECT_EQ(result.err, "pyrn: " + server.url() + ": " + c.refusal + "\n");
+        }
+    }
+}
+
+// A key file of the user's own that no one else can read.
+std::string key_file(const temp_tree& keys, const std::string& name, const std::string& secret) {
+    keys.write(name, secret);
+    keys.set_mode(name, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    return keys.path(name);
+}
+
+TEST_F(two_checkouts, with_a_key_only_entries_made_with_it_are_taken_from_either_tier) {
+    START_REDIS(server);
+    temp_tree keys;
+    const std::string team =
+        key_file(keys, "team", "c2VjcmV0IG9mIHRoZSB0ZWFtIHRoYXQgc2hhcmVzIGl0\n");
+    const std::string other =
+        key_file(keys, "other", "YW5vdGhlciB0ZWFtJ3Mgc2VjcmV0LCBub3QgdGhpcyBvbmU=");
+    const auto with_key = [](std::vector<std::string> options, const std::string& key) {
+        if (!key.empty()) {
+            options.insert(options.end(), {"--cache-key", key});
+        }
+        return options;
+    };
+    const auto remote = [&](const std::string& key) {
+        return search(with_key({"--stats", "--cache-remote", server.url()}, key));
+    };
+    const std::string refused =
+        "pyrn: " + server.url() + ": an entry without a valid MAC under --cache-key was not used\n";
+    for (const std::string& writer : {std::string(), other}) {
+        SCOPED_TRACE(writer.empty() ? "entries written without a key" : "under another key");
+        run_in(places.path("one"), remote(writer));
+        const process_result result = run_in(places.path("two"), remote(team));
+        EXPECT_EQ(result.out, plain("two"));
+        EXPECT_EQ(result.err.rfind(refused + "pyrn: files read: ", 0), 0u) << result.err;
+        EXPECT_NE(result.err.find("answered from the cache: 0\n"), std::string::npos);
+    }
+    // two's search stored its entries under the team's key, and one takes them.
+    const process_result shared = answered_from_cache(places.path("one"), remote(team));
+    EXPECT_EQ(shared.out, plain("one"));
+    EXPECT_EQ(shared.err.find(refused), std::string::npos);
+
+    // The local tier likewise: an entry stored without the key is parsed again and replaced.
+    temp_tree local;
+    const std::vector<std::string> local_tier{"--stats", "--cache", local.path()};
+    run_in(places.path("one"), search(local_tier));
+    const process_result keyed = run_in(places.path("one"), search(with_key(local_tier, team)));
+    EXPECT_EQ(keyed.out, plain("one"));
+    EXPECT_NE(keyed.err.find("answered from the cache: 0\n"), std::string::npos) << keyed.err;
+    EXPECT_EQ(answered_from_cache(places.path("one"), search(with_key(local_tier, team))).out,
+              plain("one"));
+}
+
+// A key must be a secret of the user's own: anything else ends the run before the search.
+TEST(cache_key, a_key_file_that_is_no_private_secret_ends_the_run) {
+    temp_tree tree;
+    tree.write("a.cpp", "int probe() { return 0; }\n");
+    temp_tree keys;
+    const std::string secret(32, 'k');
+    const auto owner_only =
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+    key_file(keys, "readable", secret);
+    keys.set_mode("readable", owner_only | std::filesystem::perms::group_read);
+    key_file(keys, "writable", secret);
+    keys.set_mode("writable", owner_only | std::filesystem::perms::others_write);
+    key_file(keys, "short", std::string(31, 'k') + "\n\n");
+    key_file(keys, "long", std::string(4097, 'k'));
+    keys.make_dir("folder");
+    ASSERT_EQ(mkfifo(keys.path("fifo").c_str(), 0600), 0);
+    key_file(keys, "strangers", secret);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(keys.path("strangers").c_str(), 65534, 65534), 0);
+    }
+    const std::pair<const char*, const char*> cases[] = {
+        {"missing", "No such file or directory"},
+        {"folder", "it is not a regular file"},
+        {"fifo", "it is not a regular file"},
+        {"readable", "other users can read or write it (chmod 600)"},
+        {"writable", "other users can read or write it (chmod 600)"},
+        {"short", "a key needs at least 32 bytes"},
+        {"long", "a key file holds at most 4096 bytes"},
+        {"strangers", root ? "it belongs to another user" : nullptr},
+    };
+    temp_tree cache;
+    testing_support::process_options bounded;
+    bounded.timeout_seconds = 20;
+    for (const auto& [name, reason] : cases) {
+        if (reason == nullptr) {
+            continue;
+        }
+        SCOPED_TRACE(name);
+        const process_result result = testing_support::run_pyrn(
+            {"--cache", cache.path(), "--cache-key", keys.path(name), "probe", tree.path()},
+            bounded);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, "pyrn: " + keys.path(name) + ": " + reason + "\n");
     }
 }
 

@@ -66,7 +66,7 @@ bool takes_value(std::string_view word) {
         "-f",      "--filter",       "-j",      "-I",     "--include-dir",
         "-l",      "--language",     "--std",   "-p",     "--compile-commands",
         "--cache", "--cache-remote", "--shard", "--sort", "--exclude",
-        "--color"};
+        "--color", "--cache-key"};
     for (std::string_view option : options) {
         if (word == option) {
             return true;
@@ -181,6 +181,9 @@ void configure_parser(argparse::ArgumentParser& parser) {
     parser.add_argument("--color").help(
         "Colour the output: always, never (as --nc) or auto (on a terminal; the default)");
     add_flag(parser, "Show no progress line on a terminal", "--no-progress");
+    parser.add_argument("--cache-key")
+        .help("Store the cache's entries with a MAC under the secret in this file, which only you "
+              "can read, and take no entry without one");
 }
 
 command_words split_command_line(int argc, char** argv) {

@@ -159,8 +159,9 @@ void apply_shard(const argparse::ArgumentParser& parser) {
 }
 
 // The local tier of --cache, the remote one of --cache-remote, both or none. A tier that cannot be
-// used is said once; the search goes on without it.
-void open_cache(const argparse::ArgumentParser& parser, const std::string& path) {
+// used is said once; the search goes on without it. False, after one line, when the key file of
+// --cache-key cannot be used.
+bool open_cache(const argparse::ArgumentParser& parser, const std::string& path) {
     const auto dir = value_of(parser, "--cache");
     const auto url = value_of(parser, "--cache-remote");
     search::remote_address address;
@@ -168,6 +169,13 @@ void open_cache(const argparse::ArgumentParser& parser, const std::string& path)
         std::cerr << "--cache-remote: expected redis://HOST[:PORT][/DB], got " << url << '\n'
                   << parser;
         std::exit(1);
+    }
+    const auto key_file = value_of(parser, "--cache-key");
+    search::entry_secret secret;
+    search::refusal why;
+    if (!key_file.empty() && !search::read_entry_secret(key_file, secret, why)) {
+        search::report(why.subject, why.reason);
+        return false;
     }
     const std::string root = search_root(path);
     if (!dir.empty()) {
@@ -182,6 +190,10 @@ void open_cache(const argparse::ArgumentParser& parser, const std::string& path)
             searcher::cache->add_remote(std::move(remote));
         }
     }
+    if (searcher::cache && !key_file.empty()) {
+        searcher::cache->authenticate_with(secret);
+    }
+    return true;
 }
 
 // Parses never read the terminal: a source that includes /dev/stdin or /proc/self/fd/0 finds
@@ -346,7 +358,9 @@ int run(int argc, char** argv) {
         return 2;
     }
     // The database's commands may come from the cache.
-    open_cache(parser, path);
+    if (!open_cache(parser, path)) {
+        return 2;
+    }
     if (!load_compile_commands(parser, *database_file)) {
         return 2;
     }

@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 
 // Raised whenever the layout of an entry or of the database changes: entries of another
 // version are never read, and a database of another version is emptied.
-constexpr std::uint32_t format_version = 6;
+constexpr std::uint32_t format_version = 7;
 // What marks a database as pyrn's cache ("pyrn"); no other database is ever changed.
 constexpr std::int32_t application_id = 0x7079726e;
 constexpr const char* not_ours = "not a database of pyrn's cache";
@@ -48,7 +48,7 @@ struct entry_header {
     std::uint32_t included_count;
     std::uint32_t absent_count;
     std::uint32_t arena_size;
-    std::uint32_t reserved;
+    std::uint32_t mac_size; // of the MAC after the body, 0 for an entry stored without a key
 };
 
 struct stored_dependency {
@@ -101,9 +101,10 @@ struct entry {
     std::vector<std::string> absent;
 };
 
+// The entry's bytes, followed by their MAC under secret when there is one.
 std::string encode(const cache_key& key, std::uint64_t content_hash, const file_records& records,
                    const std::vector<std::pair<std::string, std::uint64_t>>& included,
-                   const std::vector<std::string>& absent) {
+                   const std::vector<std::string>& absent, const entry_secret* secret) {
     std::string arena = records.arena;
     std::vector<stored_dependency> dependencies;
     for (const auto& [path, hash] : included) {
@@ -123,6 +124,7 @@ std::string encode(const cache_key& key, std::uint64_t content_hash, const file_
     header.included_count = static_cast<std::uint32_t>(dependencies.size());
     header.absent_count = static_cast<std::uint32_t>(absences.size());
     header.arena_size = static_cast<std::uint32_t>(arena.size());
+    header.mac_size = secret != nullptr ? sizeof(entry_mac) : 0;
     std::string body;
     body.append(reinterpret_cast<const char*>(records.records.data()),
                 records.records.size() * sizeof(cursor_record));
@@ -134,28 +136,16 @@ std::string encode(const cache_key& key, std::uint64_t content_hash, const file_
     header.checksum = XXH3_64bits(body.data(), body.size());
     std::string blob;
     append(blob, header);
-    return blob + body;
-}
-
-// Every record must be of a matched kind, with its name in the arena and its subtree inside
-// the list after it, so that a replay can neither read outside nor loop.
-bool records_are_sound(const file_records& records) {
-    const std::size_t count = records.records.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        const cursor_record& record = records.records[i];
-        if (find_kind(static_cast<int>(record.kind)) == nullptr ||
-            !within(record.name_offset, record.name_length, records.arena.size()) ||
-            !within(record.qualified_offset, record.qualified_length, records.arena.size()) ||
-            record.scope_length > record.qualified_length || record.subtree_end <= i ||
-            record.subtree_end > count) {
-            return false;
-        }
+    blob += body;
+    if (secret != nullptr) {
+        append(blob, mac_of(*secret, blob));
     }
-    return true;
+    return blob;
 }
 
 // The records and dependencies after a header that was found to be this entry's.
-bool decode_body(std::string_view blob, const entry_header& header, entry& out) {
+bool decode_body(std::string_view blob, const entry_header& header, std::string_view content,
+                 entry& out) {
     std::size_t pos = 0;
     std::vector<stored_dependency> dependencies;
     std::vector<stored_absence> absences;
@@ -178,51 +168,90 @@ bool decode_body(std::string_view blob, const entry_header& header, entry& out) 
         out.absent.emplace_back(arena.substr(a.path_offset, a.path_length));
     }
     out.records.arena = std::string(arena);
-    return records_are_sound(out.records);
+    return records_fit(out.records, content);
 }
 
 // What a stored value is to a lookup: its entry, one made from other content (which a parse
-// replaces), or no entry of this format and key at all.
-enum class fit { whole, stale, broken };
+// replaces), one without a MAC that holds under the search's secret, or no entry of this
+// format and key at all.
+enum class fit { whole, stale, unauthenticated, broken };
 
-// The entry in blob, if it is whole, of this format and of this key and content.
-fit decode(std::string_view blob, const cache_key& key, std::uint64_t content_hash, entry& out) {
+// Whether the entry's MAC, at the end of blob, holds under secret.
+bool authentic(std::string_view blob, const entry_header& header, const entry_secret& secret) {
+    entry_mac mac;
+    if (header.mac_size != sizeof mac) {
+        return false;
+    }
+    const std::size_t signed_size = blob.size() - sizeof mac;
+    std::memcpy(mac.data(), blob.data() + signed_size, sizeof mac);
+    return mac_holds(secret, blob.substr(0, signed_size), mac);
+}
+
+// The entry in blob, if it is whole, of this format, of this key and content, and, when there is
+// a secret, authenticated under it.
+fit decode(std::string_view blob, const cache_key& key, std::uint64_t content_hash,
+           std::string_view content, const entry_secret* secret, entry& out) {
     entry_header header;
     if (blob.size() < sizeof header) {
         return fit::broken;
     }
     std::memcpy(&header, blob.data(), sizeof header);
-    blob.remove_prefix(sizeof header);
     if (std::memcmp(header.magic, magic, sizeof magic) != 0 || header.version != format_version ||
-        header.key != key) {
+        header.key != key || header.mac_size > blob.size() - sizeof header) {
         return fit::broken;
+    }
+    if (secret != nullptr && !authentic(blob, header, *secret)) {
+        return fit::unauthenticated;
     }
     if (header.content_hash != content_hash) {
         return fit::stale;
     }
-    return header.checksum == XXH3_64bits(blob.data(), blob.size()) &&
-                   decode_body(blob, header, out)
+    const std::string_view body =
+        blob.substr(sizeof header, blob.size() - sizeof header - header.mac_size);
+    return header.checksum == XXH3_64bits(body.data(), body.size()) &&
+                   decode_body(body, header, content, out)
                ? fit::whole
                : fit::broken;
 }
 
-file_state state_of(const char* path) {
-    struct stat info {};
-    if (stat(path, &info) != 0) {
-        return {};
-    }
+file_state state_of(const struct stat& info) {
     return {true, static_cast<std::uint64_t>(info.st_size), nanoseconds(info.st_mtim),
             nanoseconds(info.st_ctim), static_cast<std::uint64_t>(info.st_ino)};
 }
 
-// The hash of the file's bytes, read in pieces; false when it cannot be read.
-bool hash_file(const char* path, std::uint64_t& hash) {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+// The file's state, and whether it is a regular file, the only kind whose bytes are hashed:
+// the others (a device, a FIFO) have no bytes that a parse read and kept.
+file_state state_of(const char* path, bool& regular) {
+    struct stat info {};
+    if (stat(path, &info) != 0) {
+        regular = false;
+        return {};
+    }
+    regular = S_ISREG(info.st_mode);
+    return state_of(info);
+}
+
+file_state state_of(const char* path) {
+    bool regular = false;
+    return state_of(path, regular);
+}
+
+// The hash of the file's bytes, read in pieces, with the state of what was read; false when it
+// cannot be read or is no longer a regular file. Opened without blocking, so that a FIFO put in
+// its place holds nothing up.
+bool hash_file(const char* path, file_state& state, std::uint64_t& hash) {
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    XXH3_state_t* state = XXH3_createState();
-    XXH3_64bits_reset(state);
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return false;
+    }
+    state = state_of(info);
+    XXH3_state_t* hashing = XXH3_createState();
+    XXH3_64bits_reset(hashing);
     char piece[1 << 16];
     ssize_t got = 0;
     while ((got = read(fd, piece, sizeof piece)) != 0) {
@@ -232,10 +261,10 @@ bool hash_file(const char* path, std::uint64_t& hash) {
         if (got < 0) {
             break;
         }
-        XXH3_64bits_update(state, piece, static_cast<std::size_t>(got));
+        XXH3_64bits_update(hashing, piece, static_cast<std::size_t>(got));
     }
-    hash = XXH3_64bits_digest(state);
-    XXH3_freeState(state);
+    hash = XXH3_64bits_digest(hashing);
+    XXH3_freeState(hashing);
     close(fd);
     return got == 0;
 }
@@ -348,6 +377,10 @@ std::unique_ptr<cursor_cache> cursor_cache::without_directory(const std::string&
 
 void cursor_cache::add_remote(std::unique_ptr<remote_store> store) {
     remote = std::move(store);
+}
+
+void cursor_cache::authenticate_with(const entry_secret& key_secret) {
+    secret = key_secret;
 }
 
 // WAL lets readers and one writer of several processes work at once, and a write that is cut
@@ -466,29 +499,33 @@ cache_key cursor_cache::key_for(std::string_view absolute_path,
     return key;
 }
 
-bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash, file_records& out) {
+bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash, std::string_view content,
+                        file_records& out) {
     entry found;
     const auto decoded = [&](std::string_view blob) {
-        return decode(blob, key, content_hash, found) == fit::whole;
+        return decode(blob, key, content_hash, content, secret ? &*secret : nullptr, found) ==
+               fit::whole;
     };
     if (read_value(key, decoded) && still_valid(found.included, found.absent)) {
         out = std::move(found.records);
         return true;
     }
-    return remote && find_remote(key, content_hash, out);
+    return remote && find_remote(key, content_hash, content, out);
 }
 
 // A remote entry is judged as a local one, and kept locally when it serves.
 bool cursor_cache::find_remote(const cache_key& key, std::uint64_t content_hash,
-                               file_records& out) {
+                               std::string_view content, file_records& out) {
     std::string blob;
     if (!remote->find(key, blob)) {
         return false;
     }
     entry found;
-    const fit judged = decode(blob, key, content_hash, found);
+    const fit judged = decode(blob, key, content_hash, content, secret ? &*secret : nullptr, found);
     if (judged == fit::broken) {
-        remote->refuse_entry();
+        remote->refuse_entry("an entry that is damaged or of another version was not used");
+    } else if (judged == fit::unauthenticated) {
+        remote->refuse_entry("an entry without a valid MAC under --cache-key was not used");
     }
     if (judged != fit::whole || !still_valid(found.included, found.absent)) {
         return false;
@@ -532,7 +569,7 @@ void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
     std::vector<std::pair<std::string, std::uint64_t>> included;
     for (const std::string& path : dependencies.included) {
         const known_file& file = current(path);
-        if (!file.state.exists || too_new(file.state)) {
+        if (!file.hashed || too_new(file.state)) {
             return;
         }
         included.emplace_back(root.kept(path), file.hash);
@@ -541,7 +578,8 @@ void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
     for (const std::string& path : dependencies.absent) {
         absent.push_back(root.kept(path));
     }
-    const std::string blob = encode(key, content_hash, records, included, absent);
+    const std::string blob =
+        encode(key, content_hash, records, included, absent, secret ? &*secret : nullptr);
     if (remote) {
         remote->store(key, blob);
     }
@@ -611,14 +649,17 @@ const known_file& cursor_cache::current(const std::string& path) {
     timespec before{};
     clock_gettime(CLOCK_REALTIME_COARSE, &before);
     known_file file;
-    file.state = state_of(path.c_str());
+    bool regular = false;
+    file.state = state_of(path.c_str(), regular);
     bool fresh_hash = false;
-    if (file.state.exists && !remembered_hash(path, file.state, file.hash)) {
-        file.state.exists = hash_file(path.c_str(), file.hash);
+    if (regular && remembered_hash(path, file.state, file.hash)) {
+        file.hashed = true;
+    } else if (regular) {
+        file.hashed = hash_file(path.c_str(), file.state, file.hash);
         // A file changed within the clock's tick before its state was taken could change
         // again with the same state: its hash is not kept for later runs.
         const std::int64_t tick_start = nanoseconds(before);
-        fresh_hash = file.state.exists && file.state.modified_ns < tick_start &&
+        fresh_hash = file.hashed && file.state.modified_ns < tick_start &&
                      file.state.changed_ns < tick_start;
     }
     const std::lock_guard<std::mutex> hold(files_lock);
@@ -684,7 +725,7 @@ bool cursor_cache::still_valid(const std::vector<std::pair<std::string, std::uin
                                const std::vector<std::string>& absent) {
     for (const auto& [path, hash] : included) {
         const known_file& file = current(root.here(path));
-        if (!file.state.exists || file.hash != hash) {
+        if (!file.hashed || file.hash != hash) {
             return false;
         }
     }

@@ -5,6 +5,7 @@
 // files and headers hold the same bytes answers from it without loading libclang.
 
 #include "cache/cursor_records.hpp"
+#include "cache/entry_secret.hpp"
 #include "cache/file_dependencies.hpp"
 #include "cache/tree_root.hpp"
 
@@ -15,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -42,9 +44,11 @@ struct file_state {
     bool operator!=(const file_state& other) const { return !(*this == other); }
 };
 
-// A file as this run found it: its state and, when it exists, the hash of its bytes.
+// A file as this run found it: its state and, when it is a regular file that could be read,
+// the hash of its bytes.
 struct known_file {
     file_state state;
+    bool hashed = false;
     std::uint64_t hash = 0;
 };
 
@@ -60,6 +64,9 @@ public:
     // Lookups that the local tier cannot answer go to store, and every entry stored goes there
     // too.
     void add_remote(std::unique_ptr<remote_store> store);
+    // From now on entries are stored with a MAC under secret, and only entries whose MAC holds
+    // are taken, from either tier.
+    void authenticate_with(const entry_secret& secret);
     // Keeps the hashes this run found for files whose state the database did not know.
     ~cursor_cache();
     cursor_cache(const cursor_cache&) = delete;
@@ -71,9 +78,10 @@ public:
     cache_key key_for(std::string_view absolute_path, const std::vector<const char*>& arguments,
                       std::string_view road = {}) const;
 
-    // The records of the key's entry, when it is whole and was made from this content (by
+    // The records of the key's entry, when it is whole, fits content and was made from it (by
     // its hash) with every file it depends on as it is now.
-    bool find(const cache_key& key, std::uint64_t content_hash, file_records& out);
+    bool find(const cache_key& key, std::uint64_t content_hash, std::string_view content,
+              file_records& out);
 
     // Stores the records of a parse that started at parse_start (CLOCK_REALTIME_COARSE). Not
     // stored when a file it read changed from then on, since the parse may have seen either.
@@ -93,6 +101,7 @@ private:
     std::string dir;
     tree_root root;
     std::unique_ptr<remote_store> remote;
+    std::optional<entry_secret> secret;
     std::string identity; // of the libclang library and the working directory
     sqlite3* database = nullptr;
     sqlite3_stmt* select = nullptr;
@@ -114,7 +123,8 @@ private:
     bool prepare(std::string& reason);
     bool take_format(std::string& reason);
     std::string identity_of_run();
-    bool find_remote(const cache_key& key, std::uint64_t content_hash, file_records& out);
+    bool find_remote(const cache_key& key, std::uint64_t content_hash, std::string_view content,
+                     file_records& out);
     void write_unwritten(int wait_ms);
     const known_file& current(const std::string& path);
     bool remembered_hash(const std::string& path, const file_state& state, std::uint64_t& hash);

@@ -1,5 +1,7 @@
 #include "cache/cursor_records.hpp"
 
+#include "cache/line_index.hpp"
+#include "cache/record_names.hpp"
 #include "match/match_decision.hpp"
 #include "output/match_output.hpp"
 #include "clang/clang_cursor.hpp"
@@ -43,15 +45,18 @@ CXChildVisitResult collect(CXCursor cursor, collection& into) {
     if (!cut_snippet(span, row->expression, into.context.content, snippet)) {
         return CXChildVisit_Recurse;
     }
-    const cursor_lines& lines = facts.lines();
     std::vector<cursor_record>& records = into.out.records;
     const std::string_view name = facts.name();
     cursor_record record;
     record.kind = static_cast<std::uint32_t>(cursor.kind);
-    record.start_line = lines.start;
-    record.end_line = lines.end;
     record.offset = span.offset;
     record.length = span.length;
+    record.end_at = span.offset + span.length;
+    // An expression may end in a macro's argument: its end line is where that expands.
+    if (span.length > into.context.content.size() - span.offset &&
+        !facts.end_expansion(record.end_at)) {
+        into.out.lines_in_file = false;
+    }
     record.name_at = facts.name_offset();
     record.name_offset = into.add_text(name);
     record.name_length = static_cast<std::uint32_t>(name.size());
@@ -79,17 +84,21 @@ CXChildVisitResult collect_cursor(CXCursor cursor, CXCursor, CXClientData data) 
     }
 }
 
-// A record as the match decision sees it.
+// A record as the match decision sees it; its lines are counted in the file's bytes.
 class record_cursor {
 public:
-    record_cursor(const cursor_record& record, const std::string& arena)
-        : record(record),
-          arena(arena), at{record.offset, record.length}, lines_at{record.start_line,
-                                                                   record.end_line} {}
+    record_cursor(const cursor_record& record, const std::string& arena, line_index& index)
+        : record(record), arena(arena), index(index), at{record.offset, record.length} {}
 
     int kind() const { return static_cast<int>(record.kind); }
     const cursor_span& span() const { return at; }
-    const cursor_lines& lines() const { return lines_at; }
+    const cursor_lines& lines() {
+        if (!have_lines) {
+            lines_at = {index.line_of(record.offset), index.line_of(record.end_at)};
+            have_lines = true;
+        }
+        return lines_at;
+    }
     std::string_view name() const {
         return std::string_view(arena).substr(record.name_offset, record.name_length);
     }
@@ -102,9 +111,45 @@ public:
 private:
     const cursor_record& record;
     const std::string& arena;
+    line_index& index;
     cursor_span at;
     cursor_lines lines_at;
+    bool have_lines = false;
 };
+
+bool within(std::uint32_t offset, std::uint32_t length, std::size_t size) {
+    return offset <= size && length <= size - offset;
+}
+
+// A record's place as collect writes it: its start in the content, its end after its start;
+// an end past the content only for the expression group, whose text is its start's line.
+bool fits_content(const cursor_record& record, bool expression, std::string_view content) {
+    const std::size_t size = content.size();
+    if (record.offset >= size || record.end_at < record.offset || record.end_at > size) {
+        return false;
+    }
+    return record.length <= size - record.offset ? record.end_at == record.offset + record.length
+                                                 : expression;
+}
+
+bool record_fits(const file_records& records, std::size_t index, std::string_view content) {
+    const cursor_record& record = records.records[index];
+    const kind_row* row = find_kind(static_cast<int>(record.kind));
+    const std::string& arena = records.arena;
+    if (row == nullptr || !within(record.name_offset, record.name_length, arena.size()) ||
+        !within(record.qualified_offset, record.qualified_length, arena.size()) ||
+        record.scope_length > record.qualified_length || record.subtree_end <= index ||
+        record.subtree_end > records.records.size() ||
+        !fits_content(record, row->expression, content)) {
+        return false;
+    }
+    const std::string_view name =
+        std::string_view(arena).substr(record.name_offset, record.name_length);
+    const scoped_name qualified{
+        std::string_view(arena).substr(record.qualified_offset, record.qualified_length),
+        record.scope_length};
+    return name_stands_at(row->kind, name, qualified, content, record.name_at);
+}
 
 } // namespace
 
@@ -114,8 +159,9 @@ bool collect_records(CXTranslationUnit unit, file_context& context, file_records
 }
 
 void replay_records(const file_records& in, file_context& context) {
+    line_index lines(context.content);
     for (std::size_t i = 0; i < in.records.size();) {
-        record_cursor cursor(in.records[i], in.arena);
+        record_cursor cursor(in.records[i], in.arena, lines);
         std::string_view snippet;
         switch (decide(cursor, context, snippet)) {
         case verdict::prune:
@@ -129,6 +175,15 @@ void replay_records(const file_records& in, file_context& context) {
         }
         ++i;
     }
+}
+
+bool records_fit(const file_records& records, std::string_view content) {
+    for (std::size_t i = 0; i < records.records.size(); ++i) {
+        if (!record_fits(records, i, content)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace search

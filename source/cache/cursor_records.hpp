@@ -2,7 +2,8 @@
 
 // What a parse leaves for the match decision, kept so that later searches answer without
 // parsing: one record per cursor that can ever be a match, in libclang's visiting order, with
-// its strings in one arena.
+// its strings in one arena. A record keeps offsets into the file, never lines: the lines are
+// counted in the bytes searched.
 
 #include "core/search_types.hpp"
 
@@ -17,10 +18,9 @@ namespace search {
 
 struct cursor_record {
     std::uint32_t kind = 0;
-    std::uint32_t start_line = 0;
-    std::uint32_t end_line = 0;
     std::uint32_t offset = 0;
     std::uint32_t length = 0;
+    std::uint32_t end_at = 0; // where the cursor's end expands in the file: its end line's place
     std::uint32_t name_offset = 0; // the spelling, in the arena
     std::uint32_t name_length = 0;
     std::uint32_t qualified_offset = 0; // the qualified name, in the arena
@@ -33,6 +33,9 @@ struct cursor_record {
 struct file_records {
     std::vector<cursor_record> records;
     std::string arena;
+    // False when a record's end expands in another file (an #include in the middle of an
+    // expression): its end line is not one of this file's, and the records cannot tell it.
+    bool lines_in_file = true;
 };
 
 // Records every cursor of the unit that the decision could ever print or prune: those of a
@@ -41,7 +44,14 @@ struct file_records {
 bool collect_records(CXTranslationUnit unit, file_context& context, file_records& out);
 
 // Runs the match decision over the records, as a visit of the unit would, and reports the
-// matches. The records must belong to context's content.
+// matches. The records must fit context's content (records_fit).
 void replay_records(const file_records& in, file_context& context);
+
+// Whether the records could come from a parse of content: each of a matched kind, inside the
+// content, with its strings in the arena, its subtree after it in the list, its end after its
+// start, and its name the bytes at its place in content (cache/record_names.hpp). A replay of
+// records that fit neither reads outside nor loops, and prints only the file's own text and
+// lines.
+bool records_fit(const file_records& records, std::string_view content);
 
 } // namespace search

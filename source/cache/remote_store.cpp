@@ -5,22 +5,36 @@
 #include <fmt/format.h>
 #include <hiredis/hiredis.h>
 
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 
 namespace search {
 
 namespace {
 
+using steady = std::chrono::steady_clock;
+
 // A server that needs longer than this to connect or to answer is taken as away, which costs
 // every parse after it: a loaded machine can keep a server from answering for half a second.
 constexpr timeval time_allowed{2, 0};
+constexpr std::chrono::seconds exchange_time_allowed{2};
+// An exchange is allowed a microsecond more for each byte it carries (about 1 MB/s): a slow link
+// moves large entries in time, a server that drips its answer a byte at a time does not.
+constexpr std::chrono::microseconds time_per_byte{1};
 constexpr const char* no_answer = "no answer within 2 s";
+constexpr const char* garbage = "the server answered what no Redis server would";
 // An entry above this size is neither sent nor taken: no source file comes near it.
 constexpr std::size_t largest_value = 8u << 20;
+// A status or error line, or a bulk string's length, ends within this many bytes.
+constexpr std::size_t longest_line = 64u << 10;
 
 // Entries live under "pyrn:" and the 16 bytes of their key.
 constexpr std::string_view key_prefix = "pyrn:";
@@ -29,6 +43,17 @@ std::string server_key(const remote_key& key) {
     std::string text(key_prefix);
     text.append(reinterpret_cast<const char*>(key.data()), key.size());
     return text;
+}
+
+// A command in the server's protocol: an array of bulk strings.
+std::string command_of(std::initializer_list<std::string_view> words) {
+    std::string command = fmt::format("*{}\r\n", words.size());
+    for (std::string_view word : words) {
+        command += fmt::format("${}\r\n", word.size());
+        command.append(word);
+        command += "\r\n";
+    }
+    return command;
 }
 
 bool parse_number(std::string_view text, int low, int high, int& out) {
@@ -42,7 +67,7 @@ bool parse_number(std::string_view text, int low, int high, int& out) {
     return true;
 }
 
-// What went wrong with the context, for the line on standard error.
+// What went wrong with a connection that hiredis made, for the line on standard error.
 std::string context_failure(const redisContext* context) {
     if (context == nullptr) {
         return "cannot allocate a connection";
@@ -50,33 +75,158 @@ std::string context_failure(const redisContext* context) {
     if (context->err == REDIS_ERR_IO && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         return no_answer;
     }
-    if (context->err == REDIS_ERR_EOF) {
-        return "the server closed the connection";
-    }
     return context->errstr[0] != '\0' ? context->errstr : "connection failed";
 }
 
-struct reply_freer {
-    void operator()(redisReply* reply) const { freeReplyObject(reply); }
+// One reply of the server, viewing the bytes read: a status ('+'), an error ('-'), or a bulk
+// string ('$'), which may be nil. The commands sent have no other replies.
+struct server_reply {
+    char type = 0;
+    std::string_view text;
+    bool nil = false;
 };
-using reply_handle = std::unique_ptr<redisReply, reply_freer>;
 
-// The next reply, or nothing with the reason.
-reply_handle next_reply(redisContext* context, std::string& reason) {
-    void* reply = nullptr;
-    if (redisGetReply(context, &reply) != REDIS_OK || reply == nullptr) {
-        reason = context_failure(context);
-        return nullptr;
+enum class framing { whole, partial, malformed, too_long };
+
+// The reply at the front of input and its size, read before any of it is kept: a bulk string's
+// length is known from its first line, and one above the largest entry is never waited for.
+framing frame_reply(std::string_view input, server_reply& reply, std::size_t& size) {
+    const std::size_t line_end = input.substr(0, longest_line).find("\r\n");
+    if (line_end == std::string_view::npos) {
+        return input.size() >= longest_line ? framing::malformed : framing::partial;
     }
-    return reply_handle(static_cast<redisReply*>(reply));
+    const char type = input[0];
+    const std::string_view line = input.substr(1, line_end - 1);
+    size = line_end + 2;
+    if (type == '+' || type == '-') {
+        reply = {type, line, false};
+        return framing::whole;
+    }
+    if (type != '$') {
+        return framing::malformed;
+    }
+    if (line == "-1") {
+        reply = {type, {}, true};
+        return framing::whole;
+    }
+    std::uint64_t length = 0;
+    const auto [stop, error] = std::from_chars(line.data(), line.data() + line.size(), length);
+    if (line.empty() || error != std::errc() || stop != line.data() + line.size()) {
+        return framing::malformed;
+    }
+    if (length > largest_value) {
+        return framing::too_long;
+    }
+    if (input.size() - size < length + 2) {
+        return framing::partial;
+    }
+    if (input.substr(size + length, 2) != "\r\n") {
+        return framing::malformed;
+    }
+    reply = {type, input.substr(size, length), false};
+    size += length + 2;
+    return framing::whole;
 }
 
-// A reply that is neither what was asked nor an error the server explains.
-std::string unexpected(const redisReply& reply) {
-    if (reply.type == REDIS_REPLY_ERROR) {
-        return fmt::format("the server refused: {}", std::string_view(reply.str, reply.len));
+// One exchange with the server: its commands go out and its replies come in while the socket is
+// ready, within one deadline for the whole exchange.
+class conversation {
+public:
+    conversation(int fd, std::string commands)
+        : fd(fd), out(std::move(commands)),
+          deadline(steady::now() + exchange_time_allowed +
+                   time_per_byte * static_cast<std::int64_t>(out.size())) {}
+
+    // The next reply, valid until the next call; false with the reason when there is none.
+    bool next(server_reply& reply, std::string& reason) {
+        if (pos > 0 && pos >= in.size() / 2) {
+            in.erase(0, pos);
+            pos = 0;
+        }
+        for (;;) {
+            std::size_t size = 0;
+            switch (frame_reply(std::string_view(in).substr(pos), reply, size)) {
+            case framing::whole:
+                pos += size;
+                return true;
+            case framing::malformed:
+                reason = garbage;
+                return false;
+            case framing::too_long:
+                reason = "the server sent an entry above 8 MiB";
+                return false;
+            case framing::partial:
+                break;
+            }
+            if (!wait_and_move(reason)) {
+                return false;
+            }
+        }
     }
-    return "the server answered what no Redis server would";
+
+private:
+    // Waits until the socket is ready or the deadline passes, then sends what it takes and
+    // reads what came.
+    bool wait_and_move(std::string& reason) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady::now());
+        pollfd ready{fd, static_cast<short>(POLLIN | (sent < out.size() ? POLLOUT : 0)), 0};
+        const int count = left.count() > 0 ? poll(&ready, 1, static_cast<int>(left.count())) : 0;
+        if (count < 0 && errno == EINTR) {
+            return true;
+        }
+        if (count <= 0) {
+            reason = count == 0 ? no_answer : std::strerror(errno);
+            return false;
+        }
+        if ((ready.revents & POLLOUT) != 0 && !send_some(reason)) {
+            return false;
+        }
+        return (ready.revents & (POLLIN | POLLHUP | POLLERR)) == 0 || receive_some(reason);
+    }
+
+    bool send_some(std::string& reason) {
+        const ssize_t done =
+            send(fd, out.data() + sent, out.size() - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (done < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            reason = std::strerror(errno);
+            return false;
+        }
+        sent += done > 0 ? static_cast<std::size_t>(done) : 0;
+        return true;
+    }
+
+    bool receive_some(std::string& reason) {
+        constexpr std::size_t piece = 64u << 10;
+        const std::size_t held = in.size();
+        in.resize(held + piece);
+        const ssize_t got = recv(fd, in.data() + held, piece, MSG_DONTWAIT);
+        in.resize(held + (got > 0 ? static_cast<std::size_t>(got) : 0));
+        if (got == 0) {
+            reason = "the server closed the connection";
+            return false;
+        }
+        if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            reason = std::strerror(errno);
+            return false;
+        }
+        deadline += time_per_byte * static_cast<std::int64_t>(std::max<ssize_t>(got, 0));
+        return true;
+    }
+
+    int fd;
+    std::string out;
+    std::size_t sent = 0;
+    std::string in;
+    std::size_t pos = 0; // of the first byte not yet taken
+    steady::time_point deadline;
+};
+
+// A reply that is neither what was asked nor an error the server explains.
+std::string unexpected(const server_reply& reply) {
+    if (reply.type == '-') {
+        return fmt::format("the server refused: {}", reply.text);
+    }
+    return garbage;
 }
 
 } // namespace
@@ -123,16 +273,13 @@ std::unique_ptr<remote_store> remote_store::connect(const std::string& url,
     redisContext* context =
         redisConnectWithTimeout(address.host.c_str(), address.port, time_allowed);
     std::string reason;
-    if (context == nullptr || context->err != 0 ||
-        redisSetTimeout(context, time_allowed) != REDIS_OK) {
+    if (context == nullptr || context->err != 0) {
         reason = context_failure(context);
     } else if (address.database != 0) {
-        const reply_handle selected(
-            static_cast<redisReply*>(redisCommand(context, "SELECT %d", address.database)));
-        if (!selected) {
-            reason = context_failure(context);
-        } else if (selected->type != REDIS_REPLY_STATUS) {
-            reason = unexpected(*selected);
+        conversation select(context->fd, command_of({"SELECT", std::to_string(address.database)}));
+        server_reply reply;
+        if (select.next(reply, reason) && reply.type != '+') {
+            reason = unexpected(reply);
         }
     }
     if (!reason.empty()) {
@@ -186,56 +333,48 @@ void remote_store::store(const remote_key& key, std::string_view value) {
     if (value.size() > largest_value) {
         return;
     }
-    const std::string name = server_key(key);
-    char* command = nullptr;
-    const int length = redisFormatCommand(&command, "SET %b %b", name.data(), name.size(),
-                                          value.data(), value.size());
-    if (length < 0) {
-        return;
-    }
-    std::string formatted(command, static_cast<std::size_t>(length));
-    redisFreeCommand(command);
+    std::string command = command_of({"SET", server_key(key), value});
     const std::lock_guard<std::mutex> hold(lock);
     if (!down) {
-        unsent.push_back(std::move(formatted));
+        unsent.push_back(std::move(command));
     }
 }
 
-void remote_store::refuse_entry() {
+void remote_store::refuse_entry(std::string_view reason) {
     const std::lock_guard<std::mutex> hold(lock);
-    if (!refused && !down) {
-        refused = true;
-        report(url, "an entry that is damaged or of another version was not used");
+    if (!down && std::find(refusals.begin(), refusals.end(), reason) == refusals.end()) {
+        refusals.emplace_back(reason);
+        report(url, reason);
     }
 }
 
-// Sends the stores and the lookups at once and reads their answers. Runs with the context to
+// Sends the stores and the lookups at once and reads their answers. Runs with the connection to
 // itself (sending), outside the lock; a failure marks the store away and ends the lookups.
 void remote_store::exchange(const std::vector<lookup*>& lookups,
                             const std::vector<std::string>& stores) {
-    std::string reason;
+    std::string commands;
     for (const std::string& command : stores) {
-        redisAppendFormattedCommand(context, command.data(), command.size());
+        commands += command;
     }
     for (const lookup* each : lookups) {
-        const std::string name = server_key(*each->key);
-        redisAppendCommand(context, "GET %b", name.data(), name.size());
+        commands += command_of({"GET", server_key(*each->key)});
     }
+    conversation talk(context->fd, std::move(commands));
+    std::string reason;
+    server_reply reply;
     for (std::size_t i = 0; i < stores.size() && reason.empty(); ++i) {
-        const reply_handle reply = next_reply(context, reason);
-        if (reply && reply->type != REDIS_REPLY_STATUS) {
-            reason = unexpected(*reply);
+        if (talk.next(reply, reason) && reply.type != '+') {
+            reason = unexpected(reply);
         }
     }
     for (std::size_t i = 0; i < lookups.size() && reason.empty(); ++i) {
-        const reply_handle reply = next_reply(context, reason);
-        if (!reply || reply->type == REDIS_REPLY_NIL) {
+        if (!talk.next(reply, reason) || reply.nil) {
             continue;
         }
-        if (reply->type != REDIS_REPLY_STRING) {
-            reason = unexpected(*reply);
-        } else if (static_cast<std::size_t>(reply->len) <= largest_value) {
-            lookups[i]->value->assign(reply->str, static_cast<std::size_t>(reply->len));
+        if (reply.type != '$') {
+            reason = unexpected(reply);
+        } else {
+            lookups[i]->value->assign(reply.text);
             lookups[i]->found = true;
         }
     }

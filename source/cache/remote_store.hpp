@@ -1,9 +1,11 @@
 #pragma once
 
 // The cache's Redis tier (--cache-remote): entries that a team and its CI share, under the same
-// keys as the local ones. The server is data, never trusted: what it answers is checked as any
-// entry, and a server that is down, slow, full or answers what no server would costs one line
-// on standard error and then nothing: the search goes on without it.
+// keys as the local ones. What the server answers is checked as any entry, and a server that is
+// down, slow, full or answers what no server would costs one line on standard error and then
+// nothing: the search goes on without it. Each exchange with it ends within a time set by the
+// bytes it carries, however the server paces its answer, and no answer is read beyond the
+// largest entry.
 
 #include <array>
 #include <condition_variable>
@@ -46,8 +48,8 @@ public:
     // Sends the value with the next exchange, without waiting for the answer; a value above the
     // largest size is not sent.
     void store(const remote_key& key, std::string_view value);
-    // Says, once, that an entry the server gave could not be used.
-    void refuse_entry();
+    // Says, once for each reason, that an entry the server gave could not be used.
+    void refuse_entry(std::string_view reason);
 
 private:
     struct lookup {
@@ -59,7 +61,6 @@ private:
 
     remote_store(std::string url, redisContext* context);
     void exchange(const std::vector<lookup*>& lookups, const std::vector<std::string>& stores);
-    bool take_reply(lookup* into);
     void fail(std::string_view reason);
 
     std::string url;
@@ -68,9 +69,9 @@ private:
     std::condition_variable answered;
     bool sending = false; // a worker is exchanging with the server; the context is its own
     bool down = false;
-    bool refused = false;
+    std::vector<std::string> refusals; // the reasons said
     std::vector<lookup*> waiting;
-    std::vector<std::string> unsent; // SET commands, each as hiredis formats it
+    std::vector<std::string> unsent; // SET commands, each in the server's protocol
 };
 
 } // namespace search

@@ -50,6 +50,20 @@ cursor_span span_of(CXCursor cursor, const CXSourceRange& extent) {
     return {start, extent.end_int_data - 2u - start};
 }
 
+bool clang_cursor::end_expansion(std::uint32_t& offset) {
+    span();
+    CXFile start_file = nullptr;
+    CXFile end_file = nullptr;
+    unsigned end = 0;
+    clang_getExpansionLocation(clang_getRangeStart(extent), &start_file, nullptr, nullptr, nullptr);
+    clang_getExpansionLocation(clang_getRangeEnd(extent), &end_file, nullptr, nullptr, &end);
+    if (start_file == nullptr || end_file == nullptr || !clang_File_isEqual(start_file, end_file)) {
+        return false;
+    }
+    offset = end;
+    return true;
+}
+
 scoped_name qualified_names::of(CXCursor cursor) {
     CXCursor declaration = cursor;
     if (is_reference(cursor.kind)) {

@@ -78,6 +78,10 @@ public:
         return lines_at;
     }
 
+    // The offset where the extent's end expands, when that lies in its start's file: an
+    // expression that ends in a macro's argument ends, for its lines, where the macro is used.
+    bool end_expansion(std::uint32_t& offset);
+
     std::string_view name() {
         if (!name_text) {
             name_text.emplace(clang_getCursorSpelling(cursor));

@@ -168,7 +168,7 @@ void searcher::file_search(std::string_view path, std::string_view content, held
         slot = slot_for(*cache, arguments, session != nullptr, content);
         file_records records;
         // Verbose runs want libclang's diagnostics: they parse and refresh the entry.
-        if (!verbose && cache->find(slot->key, slot->content_hash, records)) {
+        if (!verbose && cache->find(slot->key, slot->content_hash, content, records)) {
             ++counts.from_cache;
             replay_records(records, context);
             finish_file(context);
@@ -243,17 +243,18 @@ cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, 
     return slot;
 }
 
-// Visits the unit: straight through the decision, or, to fill the cache, through records.
+// Visits the unit: straight through the decision, or, to fill the cache, through records. A
+// file whose records cannot tell its lines is visited straight and not stored.
 bool visit_unit(CXTranslationUnit unit, file_context& context, const file_arguments& arguments,
                 const cache_slot* slot, const timespec& parse_start) {
-    if (slot == nullptr) {
+    file_records records;
+    if (slot != nullptr && !collect_records(unit, context, records)) {
+        return false;
+    }
+    if (slot == nullptr || !records.lines_in_file) {
         unit_visit visit{context, {}};
         const CXCursor root = clang_getTranslationUnitCursor(unit);
         return clang_visitChildren(root, &searcher::visit_cursor, &visit) == 0;
-    }
-    file_records records;
-    if (!collect_records(unit, context, records)) {
-        return false;
     }
     searcher::cache->store(slot->key, slot->content_hash, slot->absolute_path, records,
                            dependencies_of(unit, arguments.list), parse_start);

@@ -533,6 +533,15 @@ TEST_F(cache_trust, a_cache_that_others_can_change_or_that_is_not_pyrns_is_refus
     places.make_dir("writable_parent/mine");
     ASSERT_EQ(chmod(places.path("writable_parent").c_str(), 0777), 0);
     give_to_nobody(places, "writable_parent/mine", 0700);
+    // A private folder of nobody's, reached through a link that a third user placed in /tmp's
+    // like: that user can point the link elsewhere at any time. Through a link of nobody's own
+    // in the same folder, it is used.
+    places.make_dir("private");
+    give_to_nobody(places, "private", 0700);
+    places.symlink(places.path("private"), "shared/placed");
+    ASSERT_EQ(lchown(places.path("shared/placed").c_str(), 12345, 12345), 0);
+    places.symlink(places.path("private"), "shared/own");
+    ASSERT_EQ(lchown(places.path("shared/own").c_str(), nobody, nobody), 0);
     const std::string own = testing_support::read_file(places.path("own.sqlite"));
     const struct {
         std::string dir;
@@ -550,6 +559,9 @@ TEST_F(cache_trust, a_cache_that_others_can_change_or_that_is_not_pyrns_is_refus
         {places.path("writable_parent/mine"), places.path("writable_parent/mine") +
                                                   ": another user can change " +
                                                   places.path("writable_parent")},
+        {places.path("shared/placed/c"),
+         places.path("shared/placed/c") + ": " + places.path("shared/placed") +
+             " is a symbolic link of another user in a sticky folder"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.dir);
@@ -559,6 +571,11 @@ TEST_F(cache_trust, a_cache_that_others_can_change_or_that_is_not_pyrns_is_refus
         EXPECT_EQ(result.out, expected);
         EXPECT_EQ(result.err, "pyrn: " + c.line + "\n");
     }
+    EXPECT_FALSE(std::filesystem::exists(places.path("private/c")));
+    const process_result through_own = testing_support::run_pyrn_as_nobody(
+        tree.path(), joined({"--cache", places.path("shared/own/c")}, query));
+    EXPECT_EQ(through_own.err, "");
+    EXPECT_TRUE(std::filesystem::exists(places.path("private/c/cursors.sqlite")));
     EXPECT_TRUE(testing_support::read_file(places.path("own.sqlite")) == own) << "changed";
     EXPECT_FALSE(std::filesystem::exists(places.path("own.sqlite-wal")));
     EXPECT_FALSE(std::filesystem::exists(places.path("created.sqlite")));

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -113,6 +114,22 @@ TEST_F(slow_parse, keeps_the_line_on_standard_error_when_the_output_goes_elsewhe
     EXPECT_EQ(result.out, plain);
     EXPECT_NE(result.err.find("0/1 files, 0 matches, parsing ./a.cpp"), std::string::npos);
     EXPECT_EQ(screen(result.err), "");
+}
+
+// A file name's C1 characters, raw or as UTF-8, and its C0 ones are shown, not sent.
+TEST_F(slow_parse, shows_the_control_characters_of_the_file_parsed) {
+    const std::string name = "p\xc2\x9b"
+                             "2J\x9b"
+                             "2J\x1b\n.cpp";
+    std::filesystem::rename(tree.path("a.cpp"), tree.path(name));
+    process_options error_on_terminal;
+    error_on_terminal.stderr_is_terminal = true;
+    const process_result result = run({}, error_on_terminal, 3);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.err.find("0/1 files, 0 matches, parsing ./p<9b>2J<9b>2J^[^J.cpp"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.err.find_first_of("\x9b\n"), std::string::npos);
 }
 
 TEST_F(slow_parse, shows_no_line_when_told_not_to_or_off_a_terminal) {

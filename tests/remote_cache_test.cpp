@@ -552,3 +552,31 @@ TEST(cache_key, a_key_file_that_is_no_private_secret_ends_the_run) {
 }
 
 } // namespace
+
+// Started with standard output or standard error closed, the connection to the server would
+// take that descriptor's number, and the matches or the messages would become commands to the
+// server: here a source's comment, and a file's name in an error line.
+TEST(remote_cache, closed_standard_streams_send_nothing_to_the_server) {
+    START_REDIS(server);
+    temp_tree tree;
+    tree.write("a.cpp", "int probe_fn() { /*\nSET injected_by_match pwned\n*/ return 0; }\n");
+    const std::string loop = "loop\nSET injected_by_name pwned\n";
+    tree.symlink(loop, loop);
+    testing_support::settle();
+    const std::vector<std::string> query{"--nc", "--cache-remote", server.url(),
+                                         "-F",   "probe_fn",       tree.path()};
+    const std::string expected = testing_support::run_pyrn(query).out;
+    for (int closed : {1, 2}) {
+        SCOPED_TRACE("descriptor " + std::to_string(closed) + " closed");
+        testing_support::process_options options;
+        options.closed_descriptor = closed;
+        const process_result result = testing_support::run_pyrn(query, options);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, closed == 1 ? "" : expected);
+        EXPECT_EQ(server.cli({"KEYS", "injected*"}).out, "\n");
+    }
+    // The entries stored are intact: the next search is answered from them.
+    const process_result again = testing_support::run_pyrn(joined({"--stats"}, query));
+    EXPECT_EQ(again.out, expected);
+    EXPECT_NE(again.err.find("pyrn: answered from the cache: 1\n"), std::string::npos) << again.err;
+}

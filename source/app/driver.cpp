@@ -2,6 +2,8 @@
 #include "base/messages.hpp"
 #include "base/paths.hpp"
 #include "base/progress_line.hpp"
+#include "base/standard_streams.hpp"
+#include "base/visible_text.hpp"
 #include "base/walk_filter.hpp"
 #include "base/worker_pool.hpp"
 #include "cache/cursor_cache.hpp"
@@ -29,6 +31,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -44,7 +47,15 @@ namespace {
 // The message and the help on standard error, status 1.
 [[noreturn]] void command_line_error(std::string_view message,
                                      const argparse::ArgumentParser& parser) {
-    std::cerr << message << '\n' << parser;
+    std::string text;
+    search::append_line(text, stderr, message);
+    std::ostringstream help;
+    help << parser;
+    const std::string help_text = help.str();
+    std::string storage;
+    text += search::is_terminal(stderr) ? search::visible_controls(help_text, storage)
+                                        : std::string_view(help_text);
+    search::write_text(stderr, text);
     std::exit(1);
 }
 
@@ -151,8 +162,7 @@ void apply_shard(const argparse::ArgumentParser& parser) {
     };
     if (slash == std::string::npos || !number(std::string_view(shard).substr(0, slash), index) ||
         !number(std::string_view(shard).substr(slash + 1), count) || index >= count) {
-        std::cerr << "--shard: expected K/N with 0 <= K < N, got " << shard << '\n' << parser;
-        std::exit(1);
+        command_line_error("--shard: expected K/N with 0 <= K < N, got " + shard, parser);
     }
     searcher::shard_index = index;
     searcher::shard_count = count;
@@ -166,9 +176,7 @@ bool open_cache(const argparse::ArgumentParser& parser, const std::string& path)
     const auto url = value_of(parser, "--cache-remote");
     search::remote_address address;
     if (!url.empty() && !search::parse_remote_address(url, address)) {
-        std::cerr << "--cache-remote: expected redis://HOST[:PORT][/DB], got " << url << '\n'
-                  << parser;
-        std::exit(1);
+        command_line_error("--cache-remote: expected redis://HOST[:PORT][/DB], got " + url, parser);
     }
     const auto key_file = value_of(parser, "--cache-key");
     search::entry_secret secret;
@@ -211,15 +219,16 @@ void print_stats() {
     const search::search_counts& counts = searcher::counts;
     const std::uint64_t attempts = searcher::indexing ? searcher::indexing->attempts() : 0;
     const std::uint64_t fallbacks = searcher::indexing ? searcher::indexing->fallbacks() : 0;
-    fmt::print(stderr,
-               "pyrn: files read: {}\n"
-               "pyrn: files holding the query: {}\n"
-               "pyrn: answered from the cache: {}\n"
-               "pyrn: parsed skipping the bodies of headers parsed before: {}\n"
-               "pyrn: parsed in full after the indexing call could not stand for it: {}\n"
-               "pyrn: parsed in full: {}\n",
-               counts.files.load(), counts.with_query.load(), counts.from_cache.load(),
-               attempts - fallbacks, fallbacks, counts.parsed_in_full.load());
+    const std::string text =
+        fmt::format("pyrn: files read: {}\n"
+                    "pyrn: files holding the query: {}\n"
+                    "pyrn: answered from the cache: {}\n"
+                    "pyrn: parsed skipping the bodies of headers parsed before: {}\n"
+                    "pyrn: parsed in full after the indexing call could not stand for it: {}\n"
+                    "pyrn: parsed in full: {}\n",
+                    counts.files.load(), counts.with_query.load(), counts.from_cache.load(),
+                    attempts - fallbacks, fallbacks, counts.parsed_in_full.load());
+    search::write_text(stderr, text); // numbers only: nothing to show
 }
 
 // What the walks leave out, and their order; false, after one line on standard error, when
@@ -251,8 +260,9 @@ public:
         if (show) {
             struct stat out {};
             struct stat err {};
-            const bool same_terminal = isatty(1) == 1 && fstat(1, &out) == 0 &&
-                                       fstat(2, &err) == 0 && out.st_rdev == err.st_rdev;
+            const bool same_terminal = search::is_terminal(stdout) && fstat(1, &out) == 0 &&
+                                       fstat(fileno(stderr), &err) == 0 &&
+                                       out.st_rdev == err.st_rdev;
             search::progress_line::start(same_terminal);
         }
     }
@@ -266,6 +276,7 @@ int search_run(int jobs, const std::string& path, bool show_progress, bool stats
         search::report(fmt::format("the number of threads must not be negative, got {}", jobs));
         return 2;
     }
+    search::keep_libclang_off_the_terminal();
     try {
         searcher::pool = std::make_unique<search::worker_pool>(static_cast<std::uint32_t>(jobs));
     } catch (const std::exception& error) {
@@ -298,7 +309,7 @@ int search_run(int jobs, const std::string& path, bool show_progress, bool stats
 } // namespace
 
 int run(int argc, char** argv) {
-    const bool stdout_is_terminal = isatty(1) == 1;
+    const bool stdout_is_terminal = search::is_terminal(stdout);
     give_standard_input_nothing();
     std::ios_base::sync_with_stdio(false);
     std::cin.tie(nullptr);
@@ -382,7 +393,7 @@ int run(int argc, char** argv) {
     try {
         // Verbose output says what is parsed, and libclang's diagnostics would cut the line.
         const bool show_progress =
-            isatty(2) == 1 && !parser.get<bool>("--no-progress") && !searcher::verbose;
+            search::is_terminal(stderr) && !parser.get<bool>("--no-progress") && !searcher::verbose;
         return search_run(jobs, path, show_progress, parser.get<bool>("--stats"));
     } catch (const std::exception& error) {
         search::report(error.what());

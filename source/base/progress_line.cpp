@@ -1,5 +1,7 @@
 #include "base/progress_line.hpp"
 
+#include "base/visible_text.hpp"
+
 #include <fmt/format.h>
 
 #include <sys/ioctl.h>
@@ -57,14 +59,14 @@ void write_to_terminal(std::string_view text) {
 
 std::size_t terminal_width() {
     winsize size{};
-    if (ioctl(2, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) {
+    if (ioctl(fileno(stderr), TIOCGWINSZ, &size) != 0 || size.ws_col == 0) {
         return 80;
     }
     return size.ws_col;
 }
 
 // The line as it fits the terminal without wrapping, which \r could not undo: a long path
-// loses its start. No control byte of a file name reaches the terminal.
+// loses its start. No control character of a file name reaches the terminal.
 std::string compose(line_state& line) {
     const std::uint64_t matches = line.matches;
     std::string text = fmt::format("{}/{} files, {} {}", line.done.load(), line.found.load(),
@@ -72,7 +74,8 @@ std::string compose(line_state& line) {
     if (line.parses > 0) {
         text += ", parsing ";
         const std::size_t room = terminal_width() - 1;
-        std::string_view path = line.parsing;
+        std::string shown;
+        std::string_view path = visible_controls(line.parsing, shown, line_breaks::shown);
         if (text.size() + path.size() > room && room > text.size() + 3) {
             path.remove_prefix(path.size() - (room - text.size() - 3));
             while (!path.empty() && (static_cast<unsigned char>(path.front()) & 0xc0) == 0x80) {
@@ -81,11 +84,6 @@ std::string compose(line_state& line) {
             text += "...";
         }
         text += path;
-    }
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            c = '?';
-        }
     }
     return text.substr(0, terminal_width() - 1);
 }

@@ -1,5 +1,8 @@
 #include "base/walk_filter.hpp"
 
+#include "base/git_rules.hpp"
+#include "base/messages.hpp"
+
 #include <fnmatch.h>
 #include <git2.h>
 
@@ -45,21 +48,50 @@ void walk_filter::follow_gitignore(const std::string& root) {
     }
     git_libgit2_init();
     following_git = true;
+    // Found without reading a file that could block; the files are judged before libgit2 opens
+    // the repository.
+    git_buf git_dir{};
+    const int found = git_repository_discover(&git_dir, root.c_str(), 0, nullptr);
+    if (found == GIT_ENOTFOUND) {
+        return; // as git: no repository, no ignore rules
+    }
+    if (found != 0) {
+        throw std::runtime_error(git_error_text());
+    }
+    const std::string git_folder = git_dir.ptr;
+    git_buf_dispose(&git_dir);
+    check_repository_files(git_folder);
     const int opened = git_repository_open_ext(&repository, root.c_str(), 0, nullptr);
     if (opened == GIT_ENOTFOUND) {
-        return; // as git: no repository, no ignore rules
+        return;
     }
     if (opened != 0) {
         throw std::runtime_error(git_error_text());
     }
-    const char* workdir = git_repository_workdir(repository);
-    if (workdir == nullptr) {
+    const char* tree = git_repository_workdir(repository);
+    if (tree == nullptr) {
         return; // a bare repository has no working tree to ignore anything in
     }
+    check_ignore_file(global_excludes(repository));
     // libgit2 takes paths below the working tree, which it names in its canonical form.
-    const fs::path below = fs::canonical(root).lexically_relative(fs::canonical(workdir));
+    fs::path top = fs::canonical(root);
+    if (!fs::is_directory(top)) {
+        top = top.parent_path();
+    }
+    const fs::path below = top.lexically_relative(fs::canonical(tree));
     if (!below.empty() && below != ".") {
         prefix = below.native() + "/";
+    }
+    this->root = root;
+    workdir = tree;
+    // The rules of every folder from the working tree down to root hold for all of root.
+    fs::path folder = workdir;
+    check_ignore_file((folder / ".gitignore").native());
+    for (const fs::path& name : below) {
+        if (name != ".") {
+            folder /= name;
+            check_ignore_file((folder / ".gitignore").native());
+        }
     }
 }
 
@@ -71,7 +103,24 @@ bool walk_filter::leaves_out(const char* relative, bool is_directory) {
             return true;
         }
     }
-    return repository != nullptr && is_ignored_by_git(relative, is_directory);
+    return repository != nullptr && (is_ignored_by_git(relative, is_directory) ||
+                                     (is_directory && has_unusable_rules(relative)));
+}
+
+// libgit2 reads a folder's .gitignore for every path below it: the folder's rules are judged
+// before the walk enters it.
+bool walk_filter::has_unusable_rules(const char* relative) {
+    if (refused.count(relative) != 0) {
+        return true;
+    }
+    const std::string problem = ignore_file_problem(workdir + prefix + relative + "/.gitignore");
+    if (problem.empty()) {
+        return false;
+    }
+    refused.insert(relative);
+    const std::string shown = (fs::path(root) / relative / ".gitignore").native();
+    report(shown, problem + "; the folder is left out");
+    return true;
 }
 
 bool walk_filter::is_ignored_by_git(const char* relative, bool is_directory) {

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <vector>
 
 namespace search {
 
@@ -32,6 +34,63 @@ bool make_directory(const std::string& dir, refusal& why) {
     }
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
         return refuse(why, dir, std::strerror(errno));
+    }
+    return true;
+}
+
+// The names of path, last first.
+std::vector<std::string> names_of(const std::string& path) {
+    std::vector<std::string> names;
+    for (const fs::path& name : fs::path(path)) {
+        if (name != "/" && !name.empty()) {
+            names.push_back(name.native());
+        }
+    }
+    std::reverse(names.begin(), names.end());
+    return names;
+}
+
+// Follows dir name by name as the kernel does, and every symbolic link on the way: one in a
+// sticky folder that others can write (as /tmp) is followed only when it belongs to the user or
+// to the folder's owner, as the kernel's protected_symlinks has it, since whoever owns it can
+// point it elsewhere at any time. The real path alone cannot tell.
+bool has_trusted_links(const std::string& dir, refusal& why) {
+    constexpr int most_links = 40; // as the kernel: ELOOP beyond
+    std::vector<std::string> pending = names_of(dir);
+    std::string at = !dir.empty() && dir.front() == '/' ? "/" : ".";
+    for (int links = 0; !pending.empty();) {
+        const std::string name = std::move(pending.back());
+        pending.pop_back();
+        const std::string next = at == "/" ? "/" + name : at + "/" + name;
+        struct stat entry {};
+        if (lstat(next.c_str(), &entry) != 0) {
+            // What is missing is made as folders, no links.
+            return errno == ENOENT || refuse(why, dir, std::strerror(errno));
+        }
+        if (!S_ISLNK(entry.st_mode)) {
+            at = next;
+            continue;
+        }
+        struct stat folder {};
+        if (++links > most_links || stat(at.c_str(), &folder) != 0) {
+            return refuse(why, dir, std::strerror(links > most_links ? ELOOP : errno));
+        }
+        const bool shared_sticky = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH);
+        if (shared_sticky && entry.st_uid != geteuid() && entry.st_uid != folder.st_uid) {
+            return refuse(why, dir,
+                          next + " is a symbolic link of another user in a sticky folder");
+        }
+        std::error_code error;
+        const std::string target = fs::read_symlink(next, error).native();
+        if (error) {
+            return refuse(why, dir, error.message());
+        }
+        if (!target.empty() && target.front() == '/') {
+            at = "/";
+        }
+        for (std::string& target_name : names_of(target)) {
+            pending.push_back(std::move(target_name)); // before the names after the link
+        }
     }
     return true;
 }
@@ -131,7 +190,8 @@ bool create_database(const std::string& database, const std::string& shown, refu
 } // namespace
 
 std::string private_database_path(const std::string& dir, refusal& why) {
-    if (!make_directory(dir, why)) {
+    // Nothing is made through a link that someone else can point elsewhere.
+    if (!has_trusted_links(dir, why) || !make_directory(dir, why)) {
         return {};
     }
     const std::string real = real_path(dir, why);

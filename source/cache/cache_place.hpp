@@ -16,12 +16,13 @@ struct refusal {
 // The name of the database in a cache directory, and of SQLite's files beside it.
 inline constexpr const char* database_name = "cursors.sqlite";
 
-// Creates dir (0700) with its parents, and the database (0600), when they are missing. Returns
-// the database's path below dir's real path when dir belongs to the user and no one else can
-// write it, every directory above it belongs to the user or root and no one else can write it
-// (unless it is sticky, as /tmp), and the database and SQLite's files beside it, those that
-// exist, are regular files of the user that no one else can write. Otherwise returns nothing
-// and says why.
+// Creates dir (0700) with its parents, and the database (0600), when they are missing, unless a
+// symbolic link on the way to dir lies in a sticky folder that others can write and belongs to
+// neither the user nor that folder's owner. Returns the database's path below dir's real path
+// when dir belongs to the user and no one else can write it, every directory above it belongs to
+// the user or root and no one else can write it (unless it is sticky, as /tmp), and the database
+// and SQLite's files beside it, those that exist, are regular files of the user that no one else
+// can write. Otherwise returns nothing and says why.
 std::string private_database_path(const std::string& dir, refusal& why);
 
 } // namespace search

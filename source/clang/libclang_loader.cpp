@@ -4,6 +4,8 @@
 // there first, and forward to it. A search whose query occurs in no file never loads it.
 #include "clang/libclang_loader.hpp"
 
+#include "base/messages.hpp"
+
 #include <clang-c/Index.h>
 
 #include <fmt/format.h>
@@ -43,6 +45,11 @@ namespace {
     X(clang_getDiagnosticSeverity)                                                                 \
     X(clang_getDiagnosticLocation)                                                                 \
     X(clang_disposeDiagnostic)                                                                     \
+    X(clang_formatDiagnostic)                                                                      \
+    X(clang_defaultDiagnosticDisplayOptions)                                                       \
+    X(clang_getChildDiagnostics)                                                                   \
+    X(clang_getNumDiagnosticsInSet)                                                                \
+    X(clang_getDiagnosticInSet)                                                                    \
     X(clang_getInclusions)                                                                         \
     X(clang_getFileName)                                                                           \
     X(clang_getFile)                                                                               \
@@ -64,7 +71,7 @@ struct libclang_api {
 
 [[noreturn]] void fail_to_load(const char* what) {
     std::fflush(stdout);
-    fmt::print(stderr, "pyrn: cannot load libclang ({}): {}\n", PYRN_LIBCLANG_PATH, what);
+    search::report(fmt::format("cannot load libclang ({})", PYRN_LIBCLANG_PATH), what);
     std::_Exit(2);
 }
 
@@ -161,6 +168,13 @@ PYRN_FORWARD(enum CXDiagnosticSeverity, clang_getDiagnosticSeverity, (CXDiagnost
              (diagnostic))
 PYRN_FORWARD(CXSourceLocation, clang_getDiagnosticLocation, (CXDiagnostic diagnostic), (diagnostic))
 PYRN_FORWARD(void, clang_disposeDiagnostic, (CXDiagnostic diagnostic), (diagnostic))
+PYRN_FORWARD(CXString, clang_formatDiagnostic, (CXDiagnostic diagnostic, unsigned options),
+             (diagnostic, options))
+PYRN_FORWARD(unsigned, clang_defaultDiagnosticDisplayOptions, (void), ())
+PYRN_FORWARD(CXDiagnosticSet, clang_getChildDiagnostics, (CXDiagnostic diagnostic), (diagnostic))
+PYRN_FORWARD(unsigned, clang_getNumDiagnosticsInSet, (CXDiagnosticSet set), (set))
+PYRN_FORWARD(CXDiagnostic, clang_getDiagnosticInSet, (CXDiagnosticSet set, unsigned index),
+             (set, index))
 PYRN_FORWARD(void, clang_getInclusions,
              (CXTranslationUnit unit, CXInclusionVisitor visitor, CXClientData data),
              (unit, visitor, data))

@@ -1,5 +1,10 @@
 #include "clang/unit_parse.hpp"
 
+#include "base/messages.hpp"
+#include "base/progress_line.hpp"
+
+#include <string>
+
 namespace search {
 
 namespace {
@@ -50,18 +55,68 @@ bool has_fatal_error(CXTranslationUnit unit) {
     return false;
 }
 
+// The notes that libclang makes up from where a diagnostic is (the include stack, the macro
+// expansions, the modules); printing a unit's diagnostics, libclang leaves them out.
+bool is_place_note(CXDiagnostic note) {
+    static constexpr std::string_view made_up[] = {"in file included from ",
+                                                   "expanded from macro '",
+                                                   "expanded from here",
+                                                   "(skipping ",
+                                                   "in module '",
+                                                   "while building module '"};
+    const clang_text spelling(clang_getDiagnosticSpelling(note));
+    for (std::string_view start : made_up) {
+        if (spelling.view().substr(0, start.size()) == start) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Adds the diagnostic's line, then those of its notes, as libclang formats them.
+void add_diagnostic(std::string& text, CXDiagnostic diagnostic, bool is_note) {
+    if (is_note && is_place_note(diagnostic)) {
+        return;
+    }
+    const clang_text line(
+        clang_formatDiagnostic(diagnostic, clang_defaultDiagnosticDisplayOptions()));
+    append_line(text, stderr, line.view());
+    const CXDiagnosticSet notes = clang_getChildDiagnostics(diagnostic);
+    for (unsigned i = 0, count = clang_getNumDiagnosticsInSet(notes); i < count; ++i) {
+        const diagnostic_handle note(clang_getDiagnosticInSet(notes, i));
+        add_diagnostic(text, note.get(), true);
+    }
+}
+
+// A unit's diagnostics on standard error, in one write, shown: libclang's own printing would
+// send a file's name to a terminal as it is.
+void print_diagnostics(CXTranslationUnit unit) {
+    std::string text;
+    for (unsigned i = 0, count = clang_getNumDiagnostics(unit); i < count; ++i) {
+        const diagnostic_handle diagnostic(clang_getDiagnostic(unit, i));
+        add_diagnostic(text, diagnostic.get(), false);
+    }
+    if (!text.empty()) {
+        const progress_line::pause off_the_terminal(false);
+        write_text(stderr, text);
+    }
+}
+
 } // namespace
 
 parsed_unit parse_in_full(const char* source, const std::vector<const char*>& arguments,
                           std::string_view content, bool verbose) {
     parsed_unit parsed;
-    parsed.own_index.reset(clang_createIndex(0, verbose ? 1 : 0));
+    parsed.own_index.reset(clang_createIndex(0, 0));
     // The bytes read in place of the file: the parse sees exactly what was hashed and what
     // snippets are cut from, whatever the file holds by now.
     CXUnsavedFile as_read{source, content.data(), static_cast<unsigned long>(content.size())};
     parsed.unit.reset(clang_parseTranslationUnit(parsed.own_index.get(), source, arguments.data(),
                                                  static_cast<int>(arguments.size()), &as_read, 1,
                                                  parse_flags));
+    if (verbose && parsed.unit) {
+        print_diagnostics(parsed.unit.get());
+    }
     return parsed;
 }
 

@@ -27,7 +27,7 @@ struct parsed_unit {
 };
 
 // Parses content, the bytes read of source, on its own, every header with all its bodies;
-// libclang prints the diagnostics when verbose is set. The unit is null when libclang made none.
+// its diagnostics are printed when verbose is set. The unit is null when libclang made none.
 parsed_unit parse_in_full(const char* source, const std::vector<const char*>& arguments,
                           std::string_view content, bool verbose);
 

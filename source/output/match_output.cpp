@@ -2,10 +2,10 @@
 
 #include "base/messages.hpp"
 #include "base/progress_line.hpp"
+#include "base/visible_text.hpp"
 #include "core/searcher.hpp"
 #include "output/highlighter.hpp"
 #include "output/ordered_output.hpp"
-#include "output/visible_text.hpp"
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -59,6 +59,31 @@ nlohmann::ordered_json bytes_field(std::string_view bytes) {
     return {{"bytes", base64(bytes)}};
 }
 
+// JSON escapes C0 but leaves DEL and C1 (U+0080 to U+009F), which a terminal may take as
+// controls, as they are: on a terminal they are written as \u escapes, the same strings.
+void escape_c1(std::string& json) {
+    std::string escaped;
+    std::size_t plain_from = 0;
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(json[i]);
+        const bool del = byte == 0x7f;
+        const bool c1 = byte == 0xc2 && i + 1 < json.size() &&
+                        static_cast<unsigned char>(json[i + 1]) <= 0x9f &&
+                        static_cast<unsigned char>(json[i + 1]) >= 0x80;
+        if (!del && !c1) {
+            continue;
+        }
+        escaped.append(json, plain_from, i - plain_from);
+        const auto code = del ? byte : static_cast<unsigned char>(json[++i]);
+        fmt::format_to(std::back_inserter(escaped), "\\u{:04x}", code);
+        plain_from = i + 1;
+    }
+    if (plain_from > 0) {
+        escaped.append(json, plain_from, std::string::npos);
+        json = std::move(escaped);
+    }
+}
+
 // A match's record: written at once, or held with the file's output.
 void emit(file_context& file, std::string_view text, const match& found) {
     if (file.held != nullptr) {
@@ -82,13 +107,18 @@ void write_json(file_context& file, const match& found) {
         {"text", bytes_field(found.snippet)},
     };
     std::string line = record.dump();
+    if (searcher::visible_controls) {
+        escape_c1(line);
+    }
     line += '\n';
     emit(file, line, found);
 }
 
-// Text as it is printed: on a terminal with its control characters shown.
-std::string_view shown(std::string_view text, std::string& storage) {
-    return searcher::visible_controls ? visible_controls(text, storage) : text;
+// Text as it is printed: on a terminal with its control characters shown. A name or a line
+// of source shows its line breaks too: it stays one line.
+std::string_view shown(std::string_view text, std::string& storage,
+                       line_breaks breaks = line_breaks::shown) {
+    return searcher::visible_controls ? visible_controls(text, storage, breaks) : text;
 }
 
 // grep's format, at the name: a jump lands on it, and its line says which entity it is.
@@ -106,7 +136,8 @@ void format_block(fmt::memory_buffer& out, std::string_view path, std::uint32_t 
     std::string shown_path;
     std::string shown_snippet;
     path = shown(path, shown_path);
-    snippet = shown(snippet, shown_snippet);
+    // A line feed follows the snippet: a CRLF file's last carriage return stays as it is.
+    snippet = shown(snippet, shown_snippet, line_breaks::kept_ended);
     auto sink = std::back_inserter(out);
     const bool use_color = searcher::use_color;
     if (use_color) {
@@ -173,11 +204,14 @@ void finish_file(file_context& file) {
 }
 
 void print_message(file_context& file, std::string_view text) {
-    if (file.held != nullptr && message_stream() == stdout) {
+    std::FILE* const stream = message_stream();
+    std::string storage;
+    text = shown_on(stream, text, storage);
+    if (file.held != nullptr && stream == stdout) {
         file.held->add(text);
     } else {
-        const progress_line::pause off_the_terminal(message_stream() == stdout);
-        say(message_stream(), "{}", text);
+        const progress_line::pause off_the_terminal(stream == stdout);
+        write_text(stream, text);
     }
 }
 

@@ -60,6 +60,13 @@ CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit);
 // A worker's read buffer above this size is given back after its file.
 constexpr std::size_t kept_buffer_size = 4 << 20;
 
+// The walk lists regular files only: one that is something else by the time it is read (a
+// named pipe put in its place) is no longer searchable, and is named.
+bool became_irregular(const char* path) {
+    struct stat info {};
+    return stat(path, &info) == 0 && !S_ISREG(info.st_mode);
+}
+
 // An open file, closed when it goes.
 class file_descriptor {
 public:
@@ -92,6 +99,8 @@ void search_file_task(const std::string& path, held_output* held) noexcept {
         // A file that vanished since the walk found it is no longer part of the tree.
         if (error && error != std::errc::no_such_file_or_directory) {
             report(path, error.message());
+        } else if (!error && content.empty() && became_irregular(path.c_str())) {
+            report(path, "not a regular file");
         }
         searcher::file_search(path, content, held);
         if (buffer.size() > kept_buffer_size) {
@@ -113,7 +122,8 @@ std::string read_whole_file(const char* path, std::error_code& error) {
 
 std::string_view read_whole_file(const char* path, std::error_code& error, std::string& buffer) {
     error.clear();
-    const file_descriptor file(open(path, O_RDONLY | O_CLOEXEC));
+    // Not blocking: a named pipe put in a file's place would hold the search until a writer came.
+    const file_descriptor file(open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!file) {
         error.assign(errno, std::system_category());
         return {};

@@ -15,8 +15,9 @@ class held_output;
 // this file's search.
 void search_file_task(const std::string& path, held_output* held = nullptr) noexcept;
 
-// Reads a file whole; an empty string when it cannot be opened or read, is not a regular file
-// or its size cannot be had or held. error tells why a file could not be opened or read.
+// Reads a file whole, never waiting for a writer (a named pipe); an empty string when it cannot
+// be opened or read, is not a regular file or its size cannot be had or held. error tells why a
+// file could not be opened or read.
 std::string read_whole_file(const char* path, std::error_code& error);
 
 // The same into buffer, which grows to the largest file read and is never cleared: the bytes

@@ -53,6 +53,9 @@ pipe_pair make_pipe() {
         _exit(126);
     }
     signal(SIGPIPE, SIG_DFL);
+    if (options.closed_descriptor >= 0) {
+        close(options.closed_descriptor);
+    }
     std::vector<char*> args;
     for (const std::string& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));

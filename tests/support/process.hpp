@@ -27,6 +27,7 @@ struct process_options {
     bool stderr_is_terminal = false;
     bool close_stdout_early = false; // the reader goes away after the first byte
     bool stdin_stays_open = false;   // standard input a pipe that never ends, not /dev/null
+    int closed_descriptor = -1;      // 0, 1 or 2: closed in the child, as the program starts
     error_stream err = error_stream::collected;
     int timeout_seconds = 120;
 };

@@ -1,4 +1,4 @@
-#include "output/visible_text.hpp"
+#include "base/visible_text.hpp"
 
 #include <fmt/format.h>
 
@@ -11,12 +11,14 @@ namespace {
 constexpr int no_control = -1;
 
 // The control character at text[i], or no_control; length tells how many bytes that takes.
-int control_at(std::string_view text, std::size_t i, std::size_t& length) {
+int control_at(std::string_view text, std::size_t i, line_breaks breaks, std::size_t& length) {
     const auto byte = static_cast<unsigned char>(text[i]);
     length = 1;
     if (byte < 0x80) {
+        const bool feed_after =
+            i + 1 < text.size() ? text[i + 1] == '\n' : breaks == line_breaks::kept_ended;
         const bool line_end =
-            byte == '\n' || (byte == '\r' && i + 1 < text.size() && text[i + 1] == '\n');
+            breaks != line_breaks::shown && (byte == '\n' || (byte == '\r' && feed_after));
         const bool shown_raw = byte >= 0x20 || byte == '\t' || line_end;
         return shown_raw && byte != 0x7f ? no_control : byte;
     }
@@ -75,11 +77,11 @@ std::size_t utf8_sequence(std::string_view text, std::size_t i) {
     return length;
 }
 
-std::string_view visible_controls(std::string_view text, std::string& storage) {
+std::string_view visible_controls(std::string_view text, std::string& storage, line_breaks breaks) {
     bool changed = false;
     std::size_t plain_from = 0;
     for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
-        const int control = control_at(text, i, length);
+        const int control = control_at(text, i, breaks, length);
         if (control == no_control) {
             continue;
         }

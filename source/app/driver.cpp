@@ -208,9 +208,11 @@ void print_stats() {
                "pyrn: answered from the cache: {}\n"
                "pyrn: parsed skipping the bodies of headers parsed before: {}\n"
                "pyrn: parsed in full after the indexing call could not stand for it: {}\n"
-               "pyrn: parsed in full: {}\n",
+               "pyrn: parsed in full: {}\n"
+               "pyrn: files that could not be read: {}\n",
                counts.files.load(), counts.with_query.load(), counts.from_cache.load(),
-               attempts - fallbacks, fallbacks, counts.parsed_in_full.load());
+               attempts - fallbacks, fallbacks, counts.parsed_in_full.load(),
+               counts.unreadable.load());
 }
 
 // What the walks leave out, and their order; false, after one line on standard error, when

@@ -89,8 +89,9 @@ void search_file_task(const std::string& path, held_output* held) noexcept {
         thread_local std::string buffer;
         std::error_code error;
         const std::string_view content = read_whole_file(path.c_str(), error, buffer);
-        // A file that vanished since the walk found it is no longer part of the tree.
-        if (error && error != std::errc::no_such_file_or_directory) {
+        // The walk listed it: one that vanished since is said too, never passed over.
+        if (error) {
+            ++searcher::counts.unreadable;
             report(path, error.message());
         }
         searcher::file_search(path, content, held);

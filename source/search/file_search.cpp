@@ -41,10 +41,10 @@ struct cache_slot {
     std::uint64_t content_hash = 0;
 };
 
-// A unit visited straight through the decision: its cursors share the qualified names.
+// A unit visited straight through the decision: its cursors share the unit's facts.
 struct unit_visit {
     file_context& context;
-    qualified_names names;
+    unit_facts unit;
 };
 
 indexing_session* session_for(const file_arguments& arguments);
@@ -248,7 +248,7 @@ cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, 
 bool visit_unit(CXTranslationUnit unit, file_context& context, const file_arguments& arguments,
                 const cache_slot* slot, const timespec& parse_start) {
     if (slot == nullptr) {
-        unit_visit visit{context, {}};
+        unit_visit visit{context, unit_facts(unit)};
         const CXCursor root = clang_getTranslationUnitCursor(unit);
         return clang_visitChildren(root, &searcher::visit_cursor, &visit) == 0;
     }
@@ -264,7 +264,7 @@ bool visit_unit(CXTranslationUnit unit, file_context& context, const file_argume
 
 CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit) {
     file_context& context = visit.context;
-    clang_cursor facts(cursor, visit.names);
+    clang_cursor facts(cursor, visit.unit);
     std::string_view snippet;
     switch (decide(facts, context, snippet)) {
     case verdict::pass:

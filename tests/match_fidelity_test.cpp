@@ -55,6 +55,9 @@ const fidelity_case cases[] = {
     {"implied_operators", "implicit.cpp", {"--ie", "--function", "operator"}},
     {"records_without_names", "implicit.cpp", {"-C", "--enum", "--union", ""}},
     {"no_made_up_names", "implicit.cpp", {"-C", "--enum", "--union", "unnamed"}},
+    // CUDA by its suffix: kernels with launch bounds, and launches with their arguments.
+    {"cuda_kernels", "launch.cu", {"-F", "kernel"}},
+    {"cuda_launches", "launch.cu", {"--ie", "--function", "values"}},
 };
 
 std::vector<std::string> arguments(const fidelity_case& c,

@@ -364,6 +364,7 @@ int run(int argc, char** argv) {
     searcher::null_separated = parser.get<bool>("--null");
     searcher::verbose = parser.get<bool>("--verbose");
     searcher::clang_options = build_clang_options(language, std_argument, include_arguments);
+    searcher::cuda_by_suffix = !parser.is_used("--language");
     searcher::ignore_single_line_results = parser.get<bool>("--ignore-single-line-results");
     // Verbose runs show every diagnostic of every file, those in headers' bodies too.
     if (!searcher::verbose && !parser.get<bool>("--full-parse")) {

@@ -162,7 +162,7 @@ void searcher::file_search(std::string_view path, std::string_view content, held
     if (verbose) {
         print_message(context, fmt::format("Checking {}\n", path));
     }
-    file_arguments arguments(path, clang_options, compile_commands.get());
+    file_arguments arguments(path, clang_options, compile_commands.get(), cuda_by_suffix);
     indexing_session* const session = session_for(arguments);
     std::optional<cache_slot> slot;
     if (cache) {

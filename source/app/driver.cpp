@@ -338,7 +338,7 @@ int run(int argc, char** argv) {
         include_arguments.push_back("-I" + dir);
     }
     try {
-        for (std::string& dir : discover_include_dirs(path)) {
+        for (std::string& dir : include_dirs_for(path)) {
             include_arguments.push_back(std::move(dir));
         }
     } catch (const std::filesystem::filesystem_error& error) {

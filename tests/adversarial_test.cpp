@@ -206,10 +206,21 @@ TEST(bad_tree, files_that_vanish_during_the_run) {
                        error);
         }
     });
-    auto result = run_pyrn({"--nc", "-F", "vanish_", tree.path()});
+    auto result = run_pyrn({"--nc", "--stats", "-F", "vanish_", tree.path()});
     stop = true;
     remover.join();
     expect_clean_end(result);
+    // Each file the walk listed and could not read later is named once and counted.
+    std::size_t named = 0;
+    std::string counted;
+    for (const std::string& line : testing_support::lines_of(result.err)) {
+        named += line.size() > 26 &&
+                 line.compare(line.size() - 27, 27, ": No such file or directory") == 0;
+        if (line.rfind("pyrn: files that could not be read: ", 0) == 0) {
+            counted = line.substr(line.rfind(' ') + 1);
+        }
+    }
+    EXPECT_EQ(counted, std::to_string(named));
 }
 
 // --- queries and output ---------------------------------------------------------------------

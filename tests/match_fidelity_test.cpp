@@ -44,6 +44,20 @@ const fidelity_case cases[] = {
     // A leading "::" anchors at the global scope.
     {"qualified_anchored", "cache.cpp", {"--ie", "-F", "::Cache::Get"}},
     {"qualified_anchored_without_case", "cache.cpp", {"-i", "--ie", "-F", "::NS::cache::get"}},
+    // References, casts and loops written as a macro's argument, each once however often the
+    // macro expands it; nothing that a macro's body or a pasted name makes.
+    {"macro_argument_references", "macro_arguments.cpp", {"--ie", "--function", "level"}},
+    {"macro_argument_casts", "macro_arguments.cpp", {"-c", "level"}},
+    {"macro_argument_loops", "macro_arguments.cpp", {"--for-statement", "step"}},
+    {"macro_body_references", "macro_arguments.cpp", {"--ie", "--function", "_"}},
+    // A range-for's hidden __begin1 and the operators it calls; anonymous records.
+    {"implied_references", "implicit.cpp", {"--ie", "--function", "e"}},
+    {"implied_operators", "implicit.cpp", {"--ie", "--function", "operator"}},
+    {"records_without_names", "implicit.cpp", {"-C", "--enum", "--union", ""}},
+    {"no_made_up_names", "implicit.cpp", {"-C", "--enum", "--union", "unnamed"}},
+    // CUDA by its suffix: kernels with launch bounds, and launches with their arguments.
+    {"cuda_kernels", "launch.cu", {"-F", "kernel"}},
+    {"cuda_launches", "launch.cu", {"--ie", "--function", "values"}},
 };
 
 std::vector<std::string> arguments(const fidelity_case& c,

@@ -39,7 +39,7 @@ std::string stats(int skipping, int again_in_full, int in_full, int from_cache =
            std::to_string(skipping) +
            "\npyrn: parsed in full after the indexing call could not stand for it: " +
            std::to_string(again_in_full) + "\npyrn: parsed in full: " + std::to_string(in_full) +
-           "\n";
+           "\npyrn: files that could not be read: 0\n";
 }
 
 // The run's sorted blocks; its --stats without the first line, the files read.

@@ -5,6 +5,7 @@
 #include "core/searcher.hpp"
 #include "search/directory_search.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <initializer_list>
 #include <string_view>
@@ -81,6 +82,51 @@ bool is_include_dir_name(const fs::path& path) {
     std::string_view suffix = "include";
     return name.size() >= suffix.size() &&
            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool is_project_root(const fs::path& dir) {
+    std::error_code error;
+    return fs::exists(dir / ".git", error) || fs::exists(dir / "compile_commands.json", error);
+}
+
+// A working directory that a project is built from, though not a repository: a source package.
+bool holds_build_file(const fs::path& dir) {
+    std::error_code error;
+    for (const char* name : {"CMakeLists.txt", "Makefile", "GNUmakefile", "configure",
+                             "configure.ac", "meson.build", "WORKSPACE", "MODULE.bazel"}) {
+        if (fs::exists(dir / name, error)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether below lies strictly inside dir; both absolute and lexically normal.
+bool is_inside(const fs::path& below, const fs::path& dir) {
+    const auto [mismatch, rest] = std::mismatch(dir.begin(), dir.end(), below.begin(), below.end());
+    return mismatch == dir.end() && rest != below.end() && !rest->empty();
+}
+
+// The folder a search of path starts from: the path, or a file's folder; absolute and normal.
+fs::path search_folder(const std::string& path) {
+    fs::path folder = fs::path(search::absolute_in("", path));
+    std::error_code error;
+    if (fs::is_regular_file(folder, error)) {
+        folder = folder.parent_path();
+    }
+    return folder.has_filename() ? folder : folder.parent_path();
+}
+
+// Throws as the walk of the path would when the path cannot be searched.
+void check_search_path(const std::string& path) {
+    std::error_code error;
+    if (fs::is_regular_file(path, error)) {
+        return;
+    }
+    const fs::directory_iterator probe(path, error);
+    if (error) {
+        throw fs::filesystem_error(error.message(), path, error);
+    }
 }
 
 } // namespace
@@ -282,6 +328,11 @@ void apply_kind_options(const argparse::ArgumentParser& parser) {
 }
 
 std::vector<std::string> discover_include_dirs(const std::string& root) {
+    return discover_include_dirs(root, search::walk_settings());
+}
+
+std::vector<std::string> discover_include_dirs(const std::string& root,
+                                               const search::walk_options& options) {
     std::vector<std::string> arguments;
     std::error_code error;
     if (fs::is_regular_file(root, error)) {
@@ -302,7 +353,48 @@ std::vector<std::string> discover_include_dirs(const std::string& root) {
         }
         return true;
     };
-    search::walk_tree(root_path, visit, stop_at_root, search::walk_settings());
+    search::walk_tree(root_path, visit, stop_at_root, options);
+    return arguments;
+}
+
+std::optional<std::string> project_around(const std::string& path) {
+    const fs::path folder = search_folder(path);
+    const fs::path here = fs::current_path().lexically_normal();
+    const bool below_here = is_inside(folder, here);
+    if (is_project_root(folder) || (!below_here && (folder == here || is_inside(here, folder)))) {
+        return std::nullopt;
+    }
+    for (fs::path dir = folder.parent_path(); dir.has_relative_path(); dir = dir.parent_path()) {
+        if (below_here && dir == here) {
+            break;
+        }
+        if (is_project_root(dir)) {
+            return below_here ? dir.lexically_relative(here).native() : dir.native();
+        }
+    }
+    if (below_here && (is_project_root(here) || holds_build_file(here))) {
+        return std::string(".");
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> include_dirs_for(const std::string& path) {
+    const std::optional<std::string> project = project_around(path);
+    if (!project) {
+        return discover_include_dirs(path);
+    }
+    check_search_path(path);
+    // The whole project's folders, whatever the search leaves out below the path: its ignore
+    // rules and patterns speak of paths below it.
+    search::walk_options in_order = search::walk_settings();
+    in_order.filter = nullptr;
+    const fs::path searched = fs::path(search::absolute_in("", path));
+    std::vector<std::string> arguments;
+    for (std::string& argument : discover_include_dirs(*project, in_order)) {
+        if (fs::path(search::absolute_in("", argument.substr(2))) != searched) {
+            arguments.push_back(std::move(argument));
+        }
+    }
     return arguments;
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "base/tree_walk.hpp"
 #include "core/search_types.hpp"
 
 #include <argparse/argparse.hpp>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +51,22 @@ void apply_kind_options(const argparse::ArgumentParser& parser);
 // "include", in walk order; none when root is a file. Throws
 // std::filesystem::filesystem_error when root or a directory of the tree cannot be opened.
 std::vector<std::string> discover_include_dirs(const std::string& root);
+// The same with the walk's options given.
+std::vector<std::string> discover_include_dirs(const std::string& root,
+                                               const search::walk_options& options);
+
+// The project around a search path, whose include directories a search of any folder of it
+// takes: the nearest folder above the path that holds .git or compile_commands.json. When the
+// path lies below the working directory, only the folders up to there are asked, and the
+// working directory is the project when none is and it holds either or a build file
+// (CMakeLists.txt, Makefile, configure, ...). Nothing for the working directory itself, a
+// folder above it, or a folder that holds .git or compile_commands.json itself. Spelled
+// relative to the working directory when below it, else absolute.
+std::optional<std::string> project_around(const std::string& path);
+
+// The "-I" arguments of the include directories that a search of path takes: those of the
+// project around it (never the path itself) when there is one, else those below the path.
+std::vector<std::string> include_dirs_for(const std::string& path);
 
 // The leading libclang arguments: "-x", the language, "-std=..." for c++ only, then the
 // "-I" arguments. The pointers borrow the given strings.

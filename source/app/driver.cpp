@@ -225,9 +225,11 @@ void print_stats() {
                     "pyrn: answered from the cache: {}\n"
                     "pyrn: parsed skipping the bodies of headers parsed before: {}\n"
                     "pyrn: parsed in full after the indexing call could not stand for it: {}\n"
-                    "pyrn: parsed in full: {}\n",
+                    "pyrn: parsed in full: {}\n"
+                    "pyrn: files that could not be read: {}\n",
                     counts.files.load(), counts.with_query.load(), counts.from_cache.load(),
-                    attempts - fallbacks, fallbacks, counts.parsed_in_full.load());
+                    attempts - fallbacks, fallbacks, counts.parsed_in_full.load(),
+                    counts.unreadable.load());
     search::write_text(stderr, text); // numbers only: nothing to show
 }
 
@@ -356,7 +358,7 @@ int run(int argc, char** argv) {
         include_arguments.push_back("-I" + dir);
     }
     try {
-        for (std::string& dir : discover_include_dirs(path)) {
+        for (std::string& dir : include_dirs_for(path)) {
             include_arguments.push_back(std::move(dir));
         }
     } catch (const std::filesystem::filesystem_error& error) {
@@ -384,6 +386,7 @@ int run(int argc, char** argv) {
     searcher::null_separated = parser.get<bool>("--null");
     searcher::verbose = parser.get<bool>("--verbose");
     searcher::clang_options = build_clang_options(language, std_argument, include_arguments);
+    searcher::cuda_by_suffix = !parser.is_used("--language");
     searcher::ignore_single_line_results = parser.get<bool>("--ignore-single-line-results");
     // Verbose runs show every diagnostic of every file, those in headers' bodies too.
     if (!searcher::verbose && !parser.get<bool>("--full-parse")) {

@@ -15,7 +15,7 @@ namespace {
 struct collection {
     file_context& context;
     file_records& out;
-    qualified_names names;
+    unit_facts unit;
     // Each name once in the arena: many cursors share a spelling, and many references name
     // the same declaration.
     std::unordered_map<std::string, std::uint32_t> in_arena;
@@ -38,7 +38,7 @@ CXChildVisitResult collect(CXCursor cursor, collection& into) {
     if (row == nullptr) {
         return CXChildVisit_Recurse;
     }
-    clang_cursor facts(cursor, into.names);
+    clang_cursor facts(cursor, into.unit);
     const cursor_span& span = facts.span();
     std::string_view snippet;
     // Elsewhere than in the file, a cursor is neither printed nor pruned whatever the query.
@@ -154,7 +154,7 @@ bool record_fits(const file_records& records, std::size_t index, std::string_vie
 } // namespace
 
 bool collect_records(CXTranslationUnit unit, file_context& context, file_records& out) {
-    collection into{context, out, {}, {}};
+    collection into{context, out, unit_facts(unit), {}};
     return clang_visitChildren(clang_getTranslationUnitCursor(unit), &collect_cursor, &into) == 0;
 }
 

@@ -52,10 +52,11 @@ std::string_view missing_include(std::string_view text) {
 }
 
 void add_inclusion(CXFile file, CXSourceLocation*, unsigned depth, CXClientData data) {
-    // Depth 0 is the searched file itself, judged by its content.
-    if (depth > 0) {
-        static_cast<std::vector<std::string>*>(data)->push_back(
-            owned_text(clang_getFileName(file)));
+    // Depth 0 is the searched file itself, judged by its content; the CUDA host header exists
+    // only in the parse.
+    std::string name = owned_text(clang_getFileName(file));
+    if (depth > 0 && name != cuda_host_header_path) {
+        static_cast<std::vector<std::string>*>(data)->push_back(std::move(name));
     }
 }
 

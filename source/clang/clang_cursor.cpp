@@ -29,15 +29,38 @@ bool is_written_scope(CXCursor scope) {
 
 } // namespace
 
-cursor_span span_of(CXCursor cursor, const CXSourceRange& extent) {
-    const cursor_span raw = span_of(extent);
-    if (!is_macro_location(extent.begin_int_data)) {
-        return raw;
-    }
+namespace {
+
+// Where the main file spells a location in a macro's argument.
+struct spelled_place {
+    bool found = false;
+    unsigned offset = 0;
+    unsigned line = 0;
+};
+
+// The spelling of a token of a macro's argument that the main file writes: there a location's
+// file location, which follows arguments to where they are spelled, is its spelling location
+// too. A token of a macro's body has its expansion's place as its file location, and its
+// spelling in the macro's definition; a pasted name is spelled in no file.
+spelled_place spelled_argument(CXSourceLocation location, CXFile main_file) {
+    CXFile file = nullptr;
+    spelled_place place;
+    clang_getFileLocation(location, &file, &place.line, nullptr, &place.offset);
+    CXFile spelled = nullptr;
+    unsigned spelled_offset = 0;
+    clang_getSpellingLocation(location, &spelled, nullptr, nullptr, &spelled_offset);
+    place.found = file != nullptr && spelled != nullptr && clang_File_isEqual(file, main_file) &&
+                  clang_File_isEqual(spelled, file) && spelled_offset == place.offset;
+    return place;
+}
+
+// A declaration whose first tokens a macro wrote, with its name written in the main file outside
+// any expansion, starts where that macro is invoked.
+bool place_from_macro_start(CXCursor cursor, const CXSourceRange& extent, cursor_place& place) {
     // A name that a macro produced (a function written by GETTER(x)) keeps the cursor out.
     const CXSourceLocation name = clang_getCursorLocation(cursor);
     if (is_macro_location(name.int_data) || !clang_Location_isFromMainFile(name)) {
-        return raw;
+        return false;
     }
     CXFile name_file = nullptr;
     clang_getExpansionLocation(name, &name_file, nullptr, nullptr, nullptr);
@@ -45,9 +68,72 @@ cursor_span span_of(CXCursor cursor, const CXSourceRange& extent) {
     unsigned start = 0;
     clang_getExpansionLocation(clang_getRangeStart(extent), &start_file, nullptr, nullptr, &start);
     if (start_file == nullptr || !clang_File_isEqual(start_file, name_file)) {
-        return raw;
+        return false;
     }
-    return {start, extent.end_int_data - 2u - start};
+    place.span = {start, extent.end_int_data - 2u - start};
+    return true;
+}
+
+// A cursor whose first and last tokens the main file spells in a macro's argument. The
+// extent's end lies just past its last token: one byte back is inside that token.
+bool place_in_argument(const CXSourceRange& extent, CXFile main_file, cursor_place& place) {
+    CXSourceLocation last = clang_getRangeEnd(extent);
+    last.int_data -= 1;
+    const spelled_place start = spelled_argument(clang_getRangeStart(extent), main_file);
+    const spelled_place end = spelled_argument(last, main_file);
+    if (!start.found || !end.found || end.offset < start.offset) {
+        return false;
+    }
+    place.span = {start.offset, end.offset + 1 - start.offset};
+    place.lines = {start.line, end.line};
+    place.lines_known = true;
+    return true;
+}
+
+} // namespace
+
+cursor_place place_of(CXCursor cursor, const CXSourceRange& extent, CXFile main_file) {
+    cursor_place place;
+    place.span = span_of(extent);
+    if (!is_macro_location(extent.begin_int_data)) {
+        return place;
+    }
+    if (!is_macro_location(extent.end_int_data)) {
+        place_from_macro_start(cursor, extent, place);
+    } else {
+        place_in_argument(extent, main_file, place);
+    }
+    return place;
+}
+
+std::uint32_t location_offset(CXSourceLocation location, CXFile main_file) {
+    if (is_macro_location(location.int_data)) {
+        const spelled_place spelled = spelled_argument(location, main_file);
+        if (spelled.found) {
+            return spelled.offset;
+        }
+    }
+    return location.int_data - 2u;
+}
+
+bool has_no_name(CXCursor cursor) {
+    switch (cursor.kind) {
+    case CXCursor_StructDecl:
+    case CXCursor_UnionDecl:
+    case CXCursor_ClassDecl:
+    case CXCursor_EnumDecl:
+        return clang_Cursor_isAnonymous(cursor) != 0;
+    default:
+        return false;
+    }
+}
+
+CXFile unit_facts::main_file() {
+    if (main == nullptr) {
+        const clang_text source(clang_getTranslationUnitSpelling(unit));
+        main = clang_getFile(unit, std::string(source.view()).c_str());
+    }
+    return main;
 }
 
 bool clang_cursor::end_expansion(std::uint32_t& offset) {

@@ -21,10 +21,28 @@ inline cursor_span span_of(const CXSourceRange& extent) {
     return {extent.begin_int_data - 2u, extent.end_int_data - extent.begin_int_data};
 }
 
-// The span of a cursor's text. libclang maps an extent's end out of a macro expansion but not
+// Where a cursor's text is written in the main file, and on which lines; a span beyond the
+// main file's end when it is not written there.
+struct cursor_place {
+    cursor_span span;
+    cursor_lines lines;
+    bool lines_known = false; // else the lines of the extent's expansion
+};
+
+// The place of a cursor's text. libclang maps an extent's end out of a macro expansion but not
 // its start: a declaration whose first tokens a macro wrote (STATIC int f()) starts where that
-// macro is invoked, when the declaration's name is written in the main file itself.
-cursor_span span_of(CXCursor cursor, const CXSourceRange& extent);
+// macro is invoked, when the declaration's name is written in the main file itself. A cursor
+// whose tokens the file writes as a macro's argument (assert(x)) is placed where they are
+// spelled; one that a macro's body or a pasted name made is not in the file.
+cursor_place place_of(CXCursor cursor, const CXSourceRange& extent, CXFile main_file);
+
+// The raw offset of a cursor's location, or for a location in a macro's argument that the
+// main file spells, the offset of its spelling; beyond the main file's end elsewhere.
+std::uint32_t location_offset(CXSourceLocation location, CXFile main_file);
+
+// Whether the cursor is a struct, union, class or enum without a name, whose spelling libclang
+// makes up ("struct (unnamed at a.c:2:16)").
+bool has_no_name(CXCursor cursor);
 
 // Qualified names: "::" followed by the names of a declaration's scopes and its own, joined by
 // "::"; for a reference those of what it refers to. Each declaration's is worked out once: the
@@ -47,62 +65,85 @@ private:
     const std::string none;
 };
 
+// What the cursors of one unit share: the qualified names, each worked out once, and the main
+// file, found when the first cursor needs it.
+class unit_facts {
+public:
+    explicit unit_facts(CXTranslationUnit unit) : unit(unit) {}
+
+    qualified_names names;
+    CXFile main_file();
+
+private:
+    CXTranslationUnit unit;
+    CXFile main = nullptr;
+};
+
 // A cursor as the match decision sees it; the extent and the names are fetched once, the
-// names only when they are asked for. Qualified names come from names, shared by the unit's
-// cursors.
+// names only when they are asked for.
 class clang_cursor {
 public:
-    clang_cursor(CXCursor cursor, qualified_names& names) : cursor(cursor), names(names) {}
+    clang_cursor(CXCursor cursor, unit_facts& unit) : cursor(cursor), unit(unit) {}
 
     int kind() const { return cursor.kind; }
 
     const cursor_span& span() {
         if (!have_extent) {
             extent = clang_getCursorExtent(cursor);
-            at = span_of(cursor, extent);
+            place = place_of(cursor, extent, in_macro() ? unit.main_file() : nullptr);
             have_extent = true;
         }
-        return at;
+        return place.span;
     }
 
     // Lines cost a lookup each in the unit's source manager: they are fetched when asked for.
     const cursor_lines& lines() {
-        if (!have_lines) {
-            span();
-            clang_getExpansionLocation(clang_getRangeStart(extent), nullptr, &lines_at.start,
+        span();
+        if (!place.lines_known) {
+            clang_getExpansionLocation(clang_getRangeStart(extent), nullptr, &place.lines.start,
                                        nullptr, nullptr);
-            clang_getExpansionLocation(clang_getRangeEnd(extent), nullptr, &lines_at.end, nullptr,
-                                       nullptr);
-            have_lines = true;
+            clang_getExpansionLocation(clang_getRangeEnd(extent), nullptr, &place.lines.end,
+                                       nullptr, nullptr);
+            place.lines_known = true;
         }
-        return lines_at;
+        return place.lines;
     }
 
     // The offset where the extent's end expands, when that lies in its start's file: an
     // expression that ends in a macro's argument ends, for its lines, where the macro is used.
     bool end_expansion(std::uint32_t& offset);
 
+
+    // The spelling; empty for an entity without a name, for which libclang makes one up.
     std::string_view name() {
         if (!name_text) {
-            name_text.emplace(clang_getCursorSpelling(cursor));
+            name_text.emplace(has_no_name(cursor) ? CXString{nullptr, 0}
+                                                  : clang_getCursorSpelling(cursor));
         }
         return name_text->view();
     }
 
-    scoped_name qualified_name() { return names.of(cursor); }
+    scoped_name qualified_name() { return unit.names.of(cursor); }
 
-    // The raw offset of the cursor's location: where a declaration's name stands, or a
-    // reference. Past the main file's end when it lies in a macro expansion or elsewhere.
-    std::uint32_t name_offset() const { return clang_getCursorLocation(cursor).int_data - 2u; }
+    // Where a declaration's name stands, or a reference: the raw offset of the cursor's
+    // location, or where the file spells it in a macro's argument. Past the main file's end
+    // when it lies elsewhere.
+    std::uint32_t name_offset() {
+        const CXSourceLocation location = clang_getCursorLocation(cursor);
+        return location_offset(location, is_macro(location.int_data) ? unit.main_file() : nullptr);
+    }
 
 private:
+    static bool is_macro(unsigned raw) { return (raw & 0x80000000u) != 0; }
+    bool in_macro() const {
+        return is_macro(extent.begin_int_data) || is_macro(extent.end_int_data);
+    }
+
     CXCursor cursor;
-    qualified_names& names;
+    unit_facts& unit;
     CXSourceRange extent{};
-    cursor_span at;
-    cursor_lines lines_at;
+    cursor_place place;
     bool have_extent = false;
-    bool have_lines = false;
     std::optional<clang_text> name_text;
 };
 

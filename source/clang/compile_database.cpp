@@ -284,6 +284,47 @@ void drop_standard(std::vector<std::string>& arguments) {
     }
     arguments.swap(kept);
 }
+// The options whose value is a path, longest first so that none is taken for a shorter one.
+constexpr std::string_view path_options[] = {"-isystem", "-iquote",  "-idirafter",
+                                             "-include", "-imacros", "-I"};
+
+// The value's length in arg when arg is a path option with its value joined, else 0 (and
+// apart set when the value is the next argument).
+std::size_t path_option_length(std::string_view arg, bool& apart) {
+    for (std::string_view option : path_options) {
+        if (arg == option) {
+            apart = true;
+            return option.size();
+        }
+        if (starts_with(arg, option)) {
+            apart = false;
+            return option.size();
+        }
+    }
+    return 0;
+}
+
+// The arguments with every relative path of a path option made absolute in directory.
+std::vector<std::string> anchored_in(const std::string& directory,
+                                     const std::vector<std::string>& arguments) {
+    std::vector<std::string> anchored;
+    anchored.reserve(arguments.size() + 8);
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& arg = arguments[i];
+        bool apart = false;
+        const std::size_t option = path_option_length(arg, apart);
+        if (option == 0 || (apart && i + 1 == arguments.size())) {
+            anchored.push_back(arg);
+        } else if (apart) {
+            anchored.push_back(arg);
+            anchored.push_back(joined(directory, arguments[++i]));
+        } else {
+            anchored.push_back(arg.substr(0, option) + joined(directory, arg.substr(option)));
+        }
+    }
+    return anchored;
+}
+
 } // namespace
 
 std::string language_of(const std::vector<std::string>& arguments, std::string_view file) {
@@ -410,9 +451,9 @@ std::vector<std::string> compile_database::arguments_for(const std::string& file
     if (entry == nullptr) {
         return {};
     }
-    std::vector<std::string> arguments = entry->arguments;
-    // Relative paths of the entry mean its directory; the process stays where it is.
-    arguments.push_back("-working-directory=" + entry->directory);
+    // Relative paths of the entry mean its directory. libclang would honour
+    // -working-directory by moving the whole process there, under every other file's search.
+    std::vector<std::string> arguments = anchored_in(entry->directory, entry->arguments);
     arguments.insert(arguments.end(), include_arguments.begin(), include_arguments.end());
     if (stand_in) {
         const std::string_view language = is_header_path(file) ? header_language(entry->language)

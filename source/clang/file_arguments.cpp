@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 
 namespace search {
 
@@ -22,8 +23,23 @@ std::string parse_name(std::string_view path) {
 
 } // namespace
 
+const std::string_view cuda_host_header =
+    "#ifndef __host__\n#define __host__ __attribute__((host))\n#endif\n"
+    "#ifndef __device__\n#define __device__ __attribute__((device))\n#endif\n"
+    "#ifndef __global__\n#define __global__ __attribute__((global))\n#endif\n"
+    "#ifndef __shared__\n#define __shared__ __attribute__((shared))\n#endif\n"
+    "#ifndef __constant__\n#define __constant__ __attribute__((constant))\n#endif\n"
+    "#ifndef __managed__\n#define __managed__ __attribute__((managed))\n#endif\n"
+    "#ifndef __launch_bounds__\n"
+    "#define __launch_bounds__(...) __attribute__((launch_bounds(__VA_ARGS__)))\n#endif\n"
+    "#ifndef __forceinline__\n#define __forceinline__ __inline__ __attribute__((always_inline))\n"
+    "#endif\n"
+    // A launch calls this with its configuration; a template stays out of the way of the
+    // toolkit's own declaration, should the file include it.
+    "template <class... Configuration> int __cudaPushCallConfiguration(Configuration...);\n";
+
 file_arguments::file_arguments(std::string_view path, const std::vector<const char*>& options,
-                               const compile_database* database)
+                               const compile_database* database, bool cuda_by_suffix)
     : source(parse_name(path)) {
     if (database != nullptr) {
         std::string absolute = absolute_in("", source);
@@ -46,6 +62,10 @@ file_arguments::file_arguments(std::string_view path, const std::vector<const ch
     if (list.size() >= 2 && std::strcmp(list[0], "-x") == 0 && is_header_path(path)) {
         list[1] = header_language(list[1]).data(); // a literal, or list[1] itself
     }
+    if (cuda_by_suffix && list.size() >= 2 && std::strcmp(list[0], "-x") == 0 &&
+        language_of_suffix(path, false) == "cuda") {
+        list[1] = "cuda";
+    }
     language = list.size() >= 2 && std::strcmp(list[0], "-x") == 0
                    ? list[1]
                    : std::string(language_of_suffix(path, false));
@@ -54,7 +74,14 @@ file_arguments::file_arguments(std::string_view path, const std::vector<const ch
     for (const char* argument : system_include_arguments) {
         list.push_back(argument);
     }
+    add_cuda_host_arguments();
     list.push_back(no_error_limit);
+}
+
+void file_arguments::add_cuda_host_arguments() {
+    if (language == "cuda") {
+        list.insert(list.end(), std::begin(cuda_host_arguments), std::end(cuda_host_arguments));
+    }
 }
 
 void file_arguments::drop_unknown_options(const compile_database& database) {
@@ -69,6 +96,7 @@ void file_arguments::point_at_database_arguments() {
     for (const std::string& argument : from_database) {
         list.push_back(argument.c_str());
     }
+    add_cuda_host_arguments();
     list.push_back(no_error_limit);
 }
 

@@ -33,6 +33,9 @@ namespace {
     X(clang_getRangeStart)                                                                         \
     X(clang_getRangeEnd)                                                                           \
     X(clang_getExpansionLocation)                                                                  \
+    X(clang_getFileLocation)                                                                       \
+    X(clang_getSpellingLocation)                                                                   \
+    X(clang_getTranslationUnitSpelling)                                                            \
     X(clang_getCursorLocation)                                                                     \
     X(clang_Location_isFromMainFile)                                                               \
     X(clang_File_isEqual)                                                                          \
@@ -154,6 +157,15 @@ PYRN_FORWARD(void, clang_getExpansionLocation,
              (CXSourceLocation location, CXFile* file, unsigned* line, unsigned* column,
               unsigned* offset),
              (location, file, line, column, offset))
+PYRN_FORWARD(void, clang_getFileLocation,
+             (CXSourceLocation location, CXFile* file, unsigned* line, unsigned* column,
+              unsigned* offset),
+             (location, file, line, column, offset))
+PYRN_FORWARD(void, clang_getSpellingLocation,
+             (CXSourceLocation location, CXFile* file, unsigned* line, unsigned* column,
+              unsigned* offset),
+             (location, file, line, column, offset))
+PYRN_FORWARD(CXString, clang_getTranslationUnitSpelling, (CXTranslationUnit unit), (unit))
 PYRN_FORWARD(CXSourceLocation, clang_getCursorLocation, (CXCursor cursor), (cursor))
 PYRN_FORWARD(int, clang_Location_isFromMainFile, (CXSourceLocation location), (location))
 PYRN_FORWARD(int, clang_File_isEqual, (CXFile a, CXFile b), (a, b))

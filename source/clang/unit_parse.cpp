@@ -2,7 +2,9 @@
 
 #include "base/messages.hpp"
 #include "base/progress_line.hpp"
+#include "clang/file_arguments.hpp"
 
+#include <cstring>
 #include <string>
 
 namespace search {
@@ -102,6 +104,15 @@ void print_diagnostics(CXTranslationUnit unit) {
     }
 }
 
+bool takes_cuda_host_header(const std::vector<const char*>& arguments) {
+    for (const char* argument : arguments) {
+        if (std::strcmp(argument, cuda_host_header_path) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 parsed_unit parse_in_full(const char* source, const std::vector<const char*>& arguments,
@@ -110,10 +121,13 @@ parsed_unit parse_in_full(const char* source, const std::vector<const char*>& ar
     parsed.own_index.reset(clang_createIndex(0, 0));
     // The bytes read in place of the file: the parse sees exactly what was hashed and what
     // snippets are cut from, whatever the file holds by now.
-    CXUnsavedFile as_read{source, content.data(), static_cast<unsigned long>(content.size())};
+    CXUnsavedFile unsaved[] = {{source, content.data(), static_cast<unsigned long>(content.size())},
+                               {cuda_host_header_path, cuda_host_header.data(),
+                                static_cast<unsigned long>(cuda_host_header.size())}};
+    const unsigned unsaved_count = takes_cuda_host_header(arguments) ? 2 : 1;
     parsed.unit.reset(clang_parseTranslationUnit(parsed.own_index.get(), source, arguments.data(),
-                                                 static_cast<int>(arguments.size()), &as_read, 1,
-                                                 parse_flags));
+                                                 static_cast<int>(arguments.size()), unsaved,
+                                                 unsaved_count, parse_flags));
     if (verbose && parsed.unit) {
         print_diagnostics(parsed.unit.get());
     }

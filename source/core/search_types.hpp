@@ -95,6 +95,7 @@ struct scoped_name {
 // counted by the session.
 struct search_counts {
     std::atomic<std::uint64_t> files{0};      // read by a file task
+    std::atomic<std::uint64_t> unreadable{0}; // listed by the walk, but could not be read
     std::atomic<std::uint64_t> with_query{0}; // passed the pre-filter
     std::atomic<std::uint64_t> from_cache{0};
     std::atomic<std::uint64_t> parsed_in_full{0}; // without the indexing session

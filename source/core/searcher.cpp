@@ -18,6 +18,7 @@ bool searcher::null_separated = false;
 std::uint32_t searcher::shard_index = 0;
 std::uint32_t searcher::shard_count = 1;
 bool searcher::sort_by_path = false;
+bool searcher::cuda_by_suffix = false;
 
 bool searcher::search_for_enum = true;
 bool searcher::search_for_struct = true;

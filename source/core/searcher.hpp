@@ -61,6 +61,8 @@ public:
     static std::uint32_t shard_count;
     // Files in byte order of their paths, each file's matches in source order (--sort path).
     static bool sort_by_path;
+    // .cu and .cuh files are parsed as CUDA: no language was chosen on the command line.
+    static bool cuda_by_suffix;
 
     static bool search_for_enum;
     static bool search_for_struct;

@@ -1,5 +1,6 @@
 #include "match/match_decision.hpp"
 
+#include "base/paths.hpp"
 #include "core/searcher.hpp"
 #include "match/kinds.hpp"
 #include "match/query.hpp"
@@ -77,6 +78,51 @@ bool cut_snippet(const cursor_span& span, bool expression, std::string_view cont
     }
     snippet = content.substr(span.offset, span.length);
     return true;
+}
+
+namespace {
+
+bool is_identifier_byte(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '$' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// Whether text begins with the word, and no identifier goes on after it.
+bool begins_with_word(std::string_view text, std::string_view word) {
+    return text.substr(0, word.size()) == word &&
+           (text.size() == word.size() || !is_identifier_byte(text[word.size()]));
+}
+
+// An operator's reference is written as the operator ("<<", "[", "new"), as an explicit call
+// ("operator<<"), or for a literal's suffix as the literal.
+bool is_written_operator(std::string_view written, std::string_view symbol) {
+    while (!symbol.empty() && symbol[0] == ' ') {
+        symbol.remove_prefix(1);
+    }
+    if (symbol.empty() || starts_with(written, "operator") || starts_with(symbol, "\"\"")) {
+        return true;
+    }
+    if (is_identifier_byte(symbol[0])) { // new, delete, co_await, a conversion's type
+        return begins_with_word(written, symbol.substr(0, symbol.find_first_of(" [")));
+    }
+    return !written.empty() && written[0] == symbol[0];
+}
+
+} // namespace
+
+bool is_written_reference(std::string_view content, std::uint32_t offset, std::string_view name) {
+    if (name.empty() || offset >= content.size()) {
+        return true;
+    }
+    const std::string_view written = content.substr(offset);
+    constexpr std::string_view keyword = "operator";
+    if (begins_with_word(name, keyword)) {
+        return is_written_operator(written, name.substr(keyword.size()));
+    }
+    if (name[0] == '~') {
+        return starts_with(written, "~");
+    }
+    return !is_identifier_byte(name[0]) || begins_with_word(written, name);
 }
 
 std::uint32_t column_of(std::string_view content, std::uint32_t offset) {

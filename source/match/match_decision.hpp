@@ -23,6 +23,11 @@ bool reached_first_time(file_context& file, int kind, const cursor_span& span);
 bool cut_snippet(const cursor_span& span, bool expression, std::string_view content,
                  std::string_view& snippet);
 
+// Whether content writes a reference's name at offset, where libclang places it. The references
+// that a construct implies (a range-for's __begin1 and its operator*, an implicit conversion)
+// stand where the construct is written instead. A place outside content is not judged.
+bool is_written_reference(std::string_view content, std::uint32_t offset, std::string_view name);
+
 // The 1-based byte column of offset in content.
 std::uint32_t column_of(std::string_view content, std::uint32_t offset);
 
@@ -54,6 +59,10 @@ verdict decide(Cursor& cursor, file_context& file, std::string_view& snippet) {
     }
     if (!passes_text_test(snippet)) {
         return verdict::prune;
+    }
+    if (row->expression &&
+        !is_written_reference(file.content, cursor.name_offset(), cursor.name())) {
+        return verdict::pass;
     }
     return reached_first_time(file, cursor.kind(), cursor.span()) ? verdict::match : verdict::pass;
 }

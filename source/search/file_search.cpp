@@ -41,10 +41,10 @@ struct cache_slot {
     std::uint64_t content_hash = 0;
 };
 
-// A unit visited straight through the decision: its cursors share the qualified names.
+// A unit visited straight through the decision: its cursors share the unit's facts.
 struct unit_visit {
     file_context& context;
-    qualified_names names;
+    unit_facts unit;
 };
 
 indexing_session* session_for(const file_arguments& arguments);
@@ -96,10 +96,12 @@ void search_file_task(const std::string& path, held_output* held) noexcept {
         thread_local std::string buffer;
         std::error_code error;
         const std::string_view content = read_whole_file(path.c_str(), error, buffer);
-        // A file that vanished since the walk found it is no longer part of the tree.
-        if (error && error != std::errc::no_such_file_or_directory) {
+        // The walk listed it: one that vanished since is said too, never passed over.
+        if (error) {
+            ++searcher::counts.unreadable;
             report(path, error.message());
-        } else if (!error && content.empty() && became_irregular(path.c_str())) {
+        } else if (content.empty() && became_irregular(path.c_str())) {
+            ++searcher::counts.unreadable;
             report(path, "not a regular file");
         }
         searcher::file_search(path, content, held);
@@ -171,7 +173,7 @@ void searcher::file_search(std::string_view path, std::string_view content, held
     if (verbose) {
         print_message(context, fmt::format("Checking {}\n", path));
     }
-    file_arguments arguments(path, clang_options, compile_commands.get());
+    file_arguments arguments(path, clang_options, compile_commands.get(), cuda_by_suffix);
     indexing_session* const session = session_for(arguments);
     std::optional<cache_slot> slot;
     if (cache) {
@@ -262,7 +264,7 @@ bool visit_unit(CXTranslationUnit unit, file_context& context, const file_argume
         return false;
     }
     if (slot == nullptr || !records.lines_in_file) {
-        unit_visit visit{context, {}};
+        unit_visit visit{context, unit_facts(unit)};
         const CXCursor root = clang_getTranslationUnitCursor(unit);
         return clang_visitChildren(root, &searcher::visit_cursor, &visit) == 0;
     }
@@ -274,7 +276,7 @@ bool visit_unit(CXTranslationUnit unit, file_context& context, const file_argume
 
 CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit) {
     file_context& context = visit.context;
-    clang_cursor facts(cursor, visit.names);
+    clang_cursor facts(cursor, visit.unit);
     std::string_view snippet;
     switch (decide(facts, context, snippet)) {
     case verdict::pass:

@@ -1,6 +1,8 @@
 #include "output.hpp"
 #include "process.hpp"
 
+#include <gtest/gtest.h>
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -82,6 +84,11 @@ bool block::operator<(const block& other) const {
 bool block::operator==(const block& other) const {
     return std::tie(path, start_line, end_line, text) ==
            std::tie(other.path, other.start_line, other.end_line, other.text);
+}
+
+void PrintTo(const block& shown, std::ostream* out) {
+    *out << "{" << shown.path << " " << shown.start_line << "-" << shown.end_line << ": "
+         << testing::PrintToString(shown.text) << "}";
 }
 
 namespace {

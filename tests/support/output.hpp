@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ struct block {
     bool operator<(const block& other) const;
     bool operator==(const block& other) const;
 };
+
+// A block as a failed expectation shows it.
+void PrintTo(const block& shown, std::ostream* out);
 
 // The blocks of a run's whole output (or of several runs joined), in order. No snippet of the
 // tests holds a line that reads like a header.

@@ -113,7 +113,6 @@ public:
     // expression that ends in a macro's argument ends, for its lines, where the macro is used.
     bool end_expansion(std::uint32_t& offset);
 
-
     // The spelling; empty for an entity without a name, for which libclang makes one up.
     std::string_view name() {
         if (!name_text) {

@@ -16,12 +16,13 @@ bool starts_with(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
-// The length of the blanks, line ends and escaped line ends at the front of text.
-std::size_t blanks_at(std::string_view text) {
+// The length of the escaped line ends at the front of text, and of the blanks and line ends
+// among them when blanks may stand there.
+std::size_t skipped_at(std::string_view text, bool blanks) {
     std::size_t at = 0;
     while (at < text.size()) {
         const char c = text[at];
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') {
+        if (blanks && (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f')) {
             ++at;
         } else if (c == '\\' && starts_with(text.substr(at + 1), "\n")) {
             at += 2;
@@ -34,19 +35,27 @@ std::size_t blanks_at(std::string_view text) {
     return at;
 }
 
-// The bytes of name at the front of text, blanks allowed before each, and no identifier byte
-// after the last when it is one: "f" does not stand at "foo".
+// The bytes of name at the front of text, with blanks between its tokens (where the name has a
+// space, or beside a byte that is no identifier's), and not followed by an identifier byte when
+// it ends in one: "f" does not stand at "foo", nor "probe" at "pro be".
 bool spelled_at(std::string_view text, std::string_view name) {
     std::size_t at = 0;
+    bool after_space = false;
+    char before = 0;
     for (const char c : name) {
         if (c == ' ') {
+            after_space = true;
             continue;
         }
-        at += blanks_at(text.substr(at));
+        const bool between_tokens =
+            after_space || (before != 0 && (!is_identifier_byte(c) || !is_identifier_byte(before)));
+        at += skipped_at(text.substr(at), between_tokens);
         if (at >= text.size() || text[at] != c) {
             return false;
         }
         ++at;
+        before = c;
+        after_space = false;
     }
     return name.empty() || !is_identifier_byte(name.back()) || at >= text.size() ||
            !is_identifier_byte(text[at]);

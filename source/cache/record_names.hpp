@@ -11,7 +11,7 @@
 
 namespace search {
 
-// The bytes at at in content spell name, blanks and escaped line ends between its tokens
+// The bytes at at in content spell name, blanks between its tokens and escaped line ends
 // allowed; or name is what clang calls a cursor of this kind that stands there:
 // - a template's constructor or destructor, "name<T>", at "name";
 // - an operator or a conversion function at the word "operator" (clang prints the type its own

@@ -35,10 +35,6 @@ fs::path build_dir() {
     return fs::path(testing_support::pyrn_binary()).parent_path().parent_path();
 }
 
-fs::path source_dir() {
-    return fs::path(testing_support::test_dir()).parent_path();
-}
-
 bool in_path(const std::string& program) {
     const char* path = std::getenv("PATH");
     std::istringstream dirs(path != nullptr ? path : "");
@@ -123,12 +119,12 @@ std::map<std::string, std::string> options_of_help_listing() {
     return options;
 }
 
-// Where each shell looks for the completion of a command, below the prefix, and where it is
-// kept in the source tree; a Debian package puts zsh's where Debian's zsh looks.
+// Where each shell looks for the completion of a command, below the prefix, and where the build
+// writes it; a Debian package puts zsh's where Debian's zsh looks.
 struct completion_place {
     const char* installed;
     const char* packaged;
-    const char* source;
+    const char* built;
 };
 
 const completion_place completion_places[] = {
@@ -147,12 +143,11 @@ TEST(install, puts_binary_man_page_and_completions_under_the_prefix) {
 
     const fs::path page = prefix.root() / "share/man/man1/pyrn.1";
     ASSERT_TRUE(fs::is_regular_file(page));
-    EXPECT_EQ(read_file(page.native()), read_file((source_dir() / "docs/pyrn.1").native()));
+    EXPECT_EQ(read_file(page.native()), read_file((build_dir() / "docs/pyrn.1").native()));
     for (const completion_place& place : completion_places) {
         const fs::path completion = prefix.root() / place.installed;
         ASSERT_TRUE(fs::is_regular_file(completion)) << completion;
-        EXPECT_EQ(read_file(completion.native()),
-                  read_file((source_dir() / place.source).native()));
+        EXPECT_EQ(read_file(completion.native()), read_file((build_dir() / place.built).native()));
     }
 
     const std::string installed = (prefix.root() / "bin/pyrn").native();
@@ -208,10 +203,10 @@ TEST(package, names_the_runtime_libraries_and_works_when_unpacked) {
     ASSERT_EQ(run_process({"dpkg-deb", "-x", deb, root}).status, 0);
     const process_result page =
         run_process({"gzip", "-dc", root + "/usr/share/man/man1/pyrn.1.gz"});
-    EXPECT_EQ(page.out, read_file((source_dir() / "docs/pyrn.1").native()));
+    EXPECT_EQ(page.out, read_file((build_dir() / "docs/pyrn.1").native()));
     for (const completion_place& place : completion_places) {
         EXPECT_EQ(read_file(root + "/usr/" + place.packaged),
-                  read_file((source_dir() / place.source).native()));
+                  read_file((build_dir() / place.built).native()));
     }
     const std::string fixture = testing_support::test_dir() + "/fixtures/cli";
     const process_result search =
@@ -221,7 +216,7 @@ TEST(package, names_the_runtime_libraries_and_works_when_unpacked) {
 }
 
 TEST(man_page, documents_every_option_with_its_help_text_and_the_version) {
-    const std::optional<process_result> rendered = render_man_page(source_dir() / "docs/pyrn.1");
+    const std::optional<process_result> rendered = render_man_page(build_dir() / "docs/pyrn.1");
     if (!rendered) {
         GTEST_SKIP() << "neither groff nor man found";
     }
@@ -244,7 +239,7 @@ std::string complete(const std::vector<std::string>& words, const std::string& c
         "source \"$1\"; shift; COMP_WORDS=(\"$@\"); "
         "COMP_CWORD=$(($# - 1)); _pyrn; "
         "[ ${#COMPREPLY[@]} -eq 0 ] || printf '%s\\n' \"${COMPREPLY[@]}\"",
-        "bash", (source_dir() / "completions/pyrn.bash").native()};
+        "bash", (build_dir() / "completions/pyrn.bash").native()};
     argv.insert(argv.end(), words.begin(), words.end());
     testing_support::process_options options;
     options.cwd = cwd;
@@ -308,7 +303,7 @@ std::map<std::string, std::string> options_offered_by_bash() {
 std::map<std::string, std::string> options_offered_by_fish() {
     std::map<std::string, std::string> offered;
     const std::string script =
-        "source " + (source_dir() / "completions/pyrn.fish").native() + "; complete -C'pyrn -'";
+        "source " + (build_dir() / "completions/pyrn.fish").native() + "; complete -C'pyrn -'";
     const process_result result = run_process({"fish", "--no-config", "-c", script});
     EXPECT_EQ(result.status, 0) << result.err;
     std::istringstream lines(result.out);
@@ -322,7 +317,7 @@ std::map<std::string, std::string> options_offered_by_fish() {
 // The option lines of the _arguments call, read as text:
 // '(exclusions)*'{-a,--bb}'[help]:...' or '-a[help]:...'. zsh itself only checks the syntax.
 std::map<std::string, std::string> options_offered_by_zsh() {
-    const std::string file = (source_dir() / "completions/_pyrn").native();
+    const std::string file = (build_dir() / "completions/_pyrn").native();
     const process_result syntax = run_process({"zsh", "-n", file});
     EXPECT_EQ(syntax.status, 0) << syntax.err;
     std::map<std::string, std::string> offered;
@@ -408,7 +403,7 @@ TEST(fish_completion, offers_values_and_files_where_they_belong) {
         {{"pyrn --exclude sr"}, ""},
     };
     for (const completion_case& c : cases) {
-        const std::string script = "source " + (source_dir() / "completions/pyrn.fish").native() +
+        const std::string script = "source " + (build_dir() / "completions/pyrn.fish").native() +
                                    "; complete -C'" + c.words.front() + "' | cut -f1";
         testing_support::process_options in_tree;
         in_tree.cwd = tree.path();

@@ -1,3 +1,4 @@
+#include "app/option_table.hpp"
 #include "output.hpp"
 #include "process.hpp"
 #include "temp_tree.hpp"
@@ -410,6 +411,62 @@ TEST(fish_completion, offers_values_and_files_where_they_belong) {
         const process_result result = run_process({"fish", "--no-config", "-c", script}, in_tree);
         EXPECT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(result.out, c.offered) << c.words.front();
+    }
+}
+
+// The written files name every option of the table, the version that argparse adds included.
+TEST(written_docs, name_every_option_of_the_table_with_its_help) {
+    const std::string bash = read_file((build_dir() / "completions/pyrn.bash").native());
+    const std::string zsh = read_file((build_dir() / "completions/_pyrn").native());
+    const std::string fish = read_file((build_dir() / "completions/pyrn.fish").native());
+    const std::optional<process_result> rendered = render_man_page(build_dir() / "docs/pyrn.1");
+    const std::string page = rendered ? squeeze_blanks(rendered->out) : "";
+    for (const pyrn::option_row& row : pyrn::all_options()) {
+        for (std::string_view name : row.names) {
+            if (name.empty()) {
+                continue;
+            }
+            const std::string fish_name = (name.size() == 2 ? "-s " : "-l ") +
+                                          std::string(name.substr(name.size() == 2 ? 1 : 2));
+            EXPECT_TRUE(contains_whole(bash, name)) << name;
+            EXPECT_TRUE(contains_whole(zsh, name)) << name;
+            EXPECT_TRUE(contains_whole(fish, fish_name)) << name;
+            EXPECT_TRUE(!rendered || contains_whole(page, name)) << name;
+        }
+        EXPECT_TRUE(!rendered || contains_whole(page, row.help)) << row.help;
+    }
+}
+
+// The manual page's template places the entries of every group of options exactly once.
+TEST(written_docs, a_template_that_misplaces_the_options_is_refused) {
+    const std::string groups = "@options general@\n@options kinds@\n@options parsing@\n"
+                               "@options walk@\n@options output@\n@options query@\n"
+                               "@options build@\n";
+    const struct {
+        std::string page_template;
+        int status;
+        std::string err;
+    } cases[] = {
+        {groups + "@options cache@\n@kind options@\n", 0, ""},
+        {groups, 1, "pyrn_write_docs: the options of cache must be placed once\n"},
+        {groups + "@options cache@\n@options kinds@\n", 1,
+         "pyrn_write_docs: the options of kinds must be placed once\n"},
+        {groups + "@options cache@\n@options nothing@\n", 1,
+         "pyrn_write_docs: no option group nothing\n"},
+        {groups + "@options cache@\n@kinds@\n", 1, "pyrn_write_docs: unknown marker @kinds@\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.page_template);
+        temp_tree out;
+        out.write("pyrn.1.in", c.page_template);
+        const process_result written =
+            run_process({PYRN_WRITE_DOCS, out.path("pyrn.1.in"), out.path()});
+        EXPECT_EQ(written.status, c.status);
+        EXPECT_EQ(written.err, c.err);
+        if (c.status == 0) {
+            EXPECT_EQ(read_file(out.path("completions/_pyrn")),
+                      read_file((build_dir() / "completions/_pyrn").native()));
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 // per field of it with the libclang cursor kinds that field admits.
 
 #include <array>
+#include <cstddef>
 #include <string_view>
 
 namespace search {
@@ -107,10 +108,30 @@ constexpr const kind_row* row_of(bool kind_choice::*field) {
     return nullptr;
 }
 
+constexpr std::size_t count_text_tested() {
+    std::size_t count = 0;
+    for (const kind_row& row : kind_rows) {
+        count += row.text_tested ? 1 : 0;
+    }
+    return count;
+}
+
+// The fields of the text-tested kinds, gathered once: the test below runs for every cursor.
+inline constexpr auto text_tested_fields = [] {
+    std::array<bool kind_choice::*, count_text_tested()> fields{};
+    std::size_t next = 0;
+    for (const kind_row& row : kind_rows) {
+        if (row.text_tested) {
+            fields[next++] = row.field;
+        }
+    }
+    return fields;
+}();
+
 // Whether a chosen kind makes every cursor face the text test instead of the name test.
 constexpr bool text_test_enabled(const kind_choice& choice) {
-    for (const kind_row& row : kind_rows) {
-        if (row.text_tested && choice.*row.field) {
+    for (bool kind_choice::*field : text_tested_fields) {
+        if (choice.*field) {
             return true;
         }
     }

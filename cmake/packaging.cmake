@@ -2,16 +2,17 @@
 # to build the Debian package pyrn_<version>_amd64.deb (`make package`).
 include(GNUInstallDirs)
 
-install(FILES ${PROJECT_SOURCE_DIR}/docs/pyrn.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Both are written by the build from the option table (source/CMakeLists.txt: pyrn_docs).
+install(FILES ${PROJECT_BINARY_DIR}/docs/pyrn.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # The completions go where each shell looks by default: bash-completion loads the file named
 # after the command on demand, zsh's fpath holds site-functions, fish reads
 # vendor_completions.d. The Debian package moves zsh's to Debian's vendor-completions.
-install(FILES ${PROJECT_SOURCE_DIR}/completions/pyrn.bash
+install(FILES ${PROJECT_BINARY_DIR}/completions/pyrn.bash
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
     RENAME pyrn)
-install(FILES ${PROJECT_SOURCE_DIR}/completions/_pyrn
+install(FILES ${PROJECT_BINARY_DIR}/completions/_pyrn
     DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/site-functions)
-install(FILES ${PROJECT_SOURCE_DIR}/completions/pyrn.fish
+install(FILES ${PROJECT_BINARY_DIR}/completions/pyrn.fish
     DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
 
 set(CPACK_GENERATOR DEB)

@@ -1,5 +1,5 @@
 #include "app/command_line.hpp"
-#include "core/searcher.hpp"
+#include "core/kind_choice.hpp"
 #include "temp_tree.hpp"
 
 #include <gtest/gtest.h>
@@ -12,30 +12,30 @@
 
 namespace {
 
-using search::searcher;
+using search::kind_choice;
 
-const std::pair<const char*, bool*> kind_fields[] = {
-    {"enum", &searcher::search_for_enum},
-    {"struct", &searcher::search_for_struct},
-    {"union", &searcher::search_for_union},
-    {"member_function", &searcher::search_for_member_function},
-    {"function", &searcher::search_for_function},
-    {"function_template", &searcher::search_for_function_template},
-    {"class", &searcher::search_for_class},
-    {"class_template", &searcher::search_for_class_template},
-    {"class_constructor", &searcher::search_for_class_constructor},
-    {"class_destructor", &searcher::search_for_class_destructor},
-    {"typedef", &searcher::search_for_typedef},
-    {"using_declaration", &searcher::search_for_using_declaration},
-    {"namespace_alias", &searcher::search_for_namespace_alias},
-    {"variable_declaration", &searcher::search_for_variable_declaration},
-    {"parameter_declaration", &searcher::search_for_parameter_declaration},
-    {"static_cast", &searcher::search_for_static_cast},
-    {"dynamic_cast", &searcher::search_for_dynamic_cast},
-    {"reinterpret_cast", &searcher::search_for_reinterpret_cast},
-    {"const_cast", &searcher::search_for_const_cast},
-    {"throw_expression", &searcher::search_for_throw_expression},
-    {"for_statement", &searcher::search_for_for_statement},
+const std::pair<const char*, bool kind_choice::*> kind_fields[] = {
+    {"enum", &kind_choice::search_for_enum},
+    {"struct", &kind_choice::search_for_struct},
+    {"union", &kind_choice::search_for_union},
+    {"member_function", &kind_choice::search_for_member_function},
+    {"function", &kind_choice::search_for_function},
+    {"function_template", &kind_choice::search_for_function_template},
+    {"class", &kind_choice::search_for_class},
+    {"class_template", &kind_choice::search_for_class_template},
+    {"class_constructor", &kind_choice::search_for_class_constructor},
+    {"class_destructor", &kind_choice::search_for_class_destructor},
+    {"typedef", &kind_choice::search_for_typedef},
+    {"using_declaration", &kind_choice::search_for_using_declaration},
+    {"namespace_alias", &kind_choice::search_for_namespace_alias},
+    {"variable_declaration", &kind_choice::search_for_variable_declaration},
+    {"parameter_declaration", &kind_choice::search_for_parameter_declaration},
+    {"static_cast", &kind_choice::search_for_static_cast},
+    {"dynamic_cast", &kind_choice::search_for_dynamic_cast},
+    {"reinterpret_cast", &kind_choice::search_for_reinterpret_cast},
+    {"const_cast", &kind_choice::search_for_const_cast},
+    {"throw_expression", &kind_choice::search_for_throw_expression},
+    {"for_statement", &kind_choice::search_for_for_statement},
 };
 
 std::set<std::string> all_kinds() {
@@ -55,17 +55,18 @@ void parse(argparse::ArgumentParser& parser, std::vector<std::string> options) {
     parser.parse_args(options);
 }
 
-// Parses the options (query and path added) and returns the names of the kind fields set.
-std::set<std::string> kinds_after(std::vector<std::string> options) {
+// Parses the options (query and path added) and returns the kinds they choose.
+kind_choice kinds_after(std::vector<std::string> options) {
     argparse::ArgumentParser parser("pyrn", pyrn::version);
     parse(parser, std::move(options));
-    for (const auto& field : kind_fields) {
-        *field.second = !*field.second; // so that a field left unwritten shows
-    }
-    pyrn::apply_kind_options(parser);
+    return pyrn::chosen_kinds(parser);
+}
+
+// The names of the kind fields set.
+std::set<std::string> names_of(const kind_choice& choice) {
     std::set<std::string> names;
     for (const auto& field : kind_fields) {
-        if (*field.second) {
+        if (choice.*field.second) {
             names.insert(field.first);
         }
     }
@@ -107,9 +108,9 @@ TEST(kind_options, select_the_kind_fields) {
     };
     for (const kind_case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.options));
-        searcher::include_expressions = !c.include_expressions;
-        EXPECT_EQ(kinds_after(c.options), c.kinds);
-        EXPECT_EQ(searcher::include_expressions, c.include_expressions);
+        const kind_choice choice = kinds_after(c.options);
+        EXPECT_EQ(names_of(choice), c.kinds);
+        EXPECT_EQ(choice.include_expressions, c.include_expressions);
     }
 }
 

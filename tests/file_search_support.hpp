@@ -30,32 +30,6 @@ inline std::string fixture(const std::string& name) {
 using testing_support::capture_stdout;
 using testing_support::read_file;
 
-inline void set_all_kinds(bool on) {
-    for (bool* kind : {&searcher::search_for_enum,
-                       &searcher::search_for_struct,
-                       &searcher::search_for_union,
-                       &searcher::search_for_member_function,
-                       &searcher::search_for_function,
-                       &searcher::search_for_function_template,
-                       &searcher::search_for_class,
-                       &searcher::search_for_class_template,
-                       &searcher::search_for_class_constructor,
-                       &searcher::search_for_class_destructor,
-                       &searcher::search_for_typedef,
-                       &searcher::search_for_using_declaration,
-                       &searcher::search_for_namespace_alias,
-                       &searcher::search_for_variable_declaration,
-                       &searcher::search_for_parameter_declaration,
-                       &searcher::search_for_static_cast,
-                       &searcher::search_for_dynamic_cast,
-                       &searcher::search_for_reinterpret_cast,
-                       &searcher::search_for_const_cast,
-                       &searcher::search_for_throw_expression,
-                       &searcher::search_for_for_statement}) {
-        *kind = on;
-    }
-}
-
 // The settings a plain "pyrn query path" run has, with the query and language given.
 class settings {
 public:
@@ -68,8 +42,7 @@ public:
         searcher::exact_match = false;
         searcher::ignore_single_line_results = false;
         searcher::use_color = false;
-        searcher::include_expressions = false;
-        set_all_kinds(true);
+        searcher::kinds = search::kind_choice();
     }
     ~settings() {
         searcher::query = {};

@@ -1,3 +1,4 @@
+#include "app/option_table.hpp"
 #include "output.hpp"
 #include "process.hpp"
 #include "temp_tree.hpp"
@@ -33,10 +34,6 @@ using testing_support::temp_tree;
 // The binary is <build>/source/pyrn.
 fs::path build_dir() {
     return fs::path(testing_support::pyrn_binary()).parent_path().parent_path();
-}
-
-fs::path source_dir() {
-    return fs::path(testing_support::test_dir()).parent_path();
 }
 
 bool in_path(const std::string& program) {
@@ -123,12 +120,12 @@ std::map<std::string, std::string> options_of_help_listing() {
     return options;
 }
 
-// Where each shell looks for the completion of a command, below the prefix, and where it is
-// kept in the source tree; a Debian package puts zsh's where Debian's zsh looks.
+// Where each shell looks for the completion of a command, below the prefix, and where the build
+// writes it; a Debian package puts zsh's where Debian's zsh looks.
 struct completion_place {
     const char* installed;
     const char* packaged;
-    const char* source;
+    const char* built;
 };
 
 const completion_place completion_places[] = {
@@ -147,12 +144,11 @@ TEST(install, puts_binary_man_page_and_completions_under_the_prefix) {
 
     const fs::path page = prefix.root() / "share/man/man1/pyrn.1";
     ASSERT_TRUE(fs::is_regular_file(page));
-    EXPECT_EQ(read_file(page.native()), read_file((source_dir() / "docs/pyrn.1").native()));
+    EXPECT_EQ(read_file(page.native()), read_file((build_dir() / "docs/pyrn.1").native()));
     for (const completion_place& place : completion_places) {
         const fs::path completion = prefix.root() / place.installed;
         ASSERT_TRUE(fs::is_regular_file(completion)) << completion;
-        EXPECT_EQ(read_file(completion.native()),
-                  read_file((source_dir() / place.source).native()));
+        EXPECT_EQ(read_file(completion.native()), read_file((build_dir() / place.built).native()));
     }
 
     const std::string installed = (prefix.root() / "bin/pyrn").native();
@@ -208,10 +204,10 @@ TEST(package, names_the_runtime_libraries_and_works_when_unpacked) {
     ASSERT_EQ(run_process({"dpkg-deb", "-x", deb, root}).status, 0);
     const process_result page =
         run_process({"gzip", "-dc", root + "/usr/share/man/man1/pyrn.1.gz"});
-    EXPECT_EQ(page.out, read_file((source_dir() / "docs/pyrn.1").native()));
+    EXPECT_EQ(page.out, read_file((build_dir() / "docs/pyrn.1").native()));
     for (const completion_place& place : completion_places) {
         EXPECT_EQ(read_file(root + "/usr/" + place.packaged),
-                  read_file((source_dir() / place.source).native()));
+                  read_file((build_dir() / place.built).native()));
     }
     const std::string fixture = testing_support::test_dir() + "/fixtures/cli";
     const process_result search =
@@ -221,7 +217,7 @@ TEST(package, names_the_runtime_libraries_and_works_when_unpacked) {
 }
 
 TEST(man_page, documents_every_option_with_its_help_text_and_the_version) {
-    const std::optional<process_result> rendered = render_man_page(source_dir() / "docs/pyrn.1");
+    const std::optional<process_result> rendered = render_man_page(build_dir() / "docs/pyrn.1");
     if (!rendered) {
         GTEST_SKIP() << "neither groff nor man found";
     }
@@ -244,7 +240,7 @@ std::string complete(const std::vector<std::string>& words, const std::string& c
         "source \"$1\"; shift; COMP_WORDS=(\"$@\"); "
         "COMP_CWORD=$(($# - 1)); _pyrn; "
         "[ ${#COMPREPLY[@]} -eq 0 ] || printf '%s\\n' \"${COMPREPLY[@]}\"",
-        "bash", (source_dir() / "completions/pyrn.bash").native()};
+        "bash", (build_dir() / "completions/pyrn.bash").native()};
     argv.insert(argv.end(), words.begin(), words.end());
     testing_support::process_options options;
     options.cwd = cwd;
@@ -308,7 +304,7 @@ std::map<std::string, std::string> options_offered_by_bash() {
 std::map<std::string, std::string> options_offered_by_fish() {
     std::map<std::string, std::string> offered;
     const std::string script =
-        "source " + (source_dir() / "completions/pyrn.fish").native() + "; complete -C'pyrn -'";
+        "source " + (build_dir() / "completions/pyrn.fish").native() + "; complete -C'pyrn -'";
     const process_result result = run_process({"fish", "--no-config", "-c", script});
     EXPECT_EQ(result.status, 0) << result.err;
     std::istringstream lines(result.out);
@@ -322,7 +318,7 @@ std::map<std::string, std::string> options_offered_by_fish() {
 // The option lines of the _arguments call, read as text:
 // '(exclusions)*'{-a,--bb}'[help]:...' or '-a[help]:...'. zsh itself only checks the syntax.
 std::map<std::string, std::string> options_offered_by_zsh() {
-    const std::string file = (source_dir() / "completions/_pyrn").native();
+    const std::string file = (build_dir() / "completions/_pyrn").native();
     const process_result syntax = run_process({"zsh", "-n", file});
     EXPECT_EQ(syntax.status, 0) << syntax.err;
     std::map<std::string, std::string> offered;
@@ -408,13 +404,69 @@ TEST(fish_completion, offers_values_and_files_where_they_belong) {
         {{"pyrn --exclude sr"}, ""},
     };
     for (const completion_case& c : cases) {
-        const std::string script = "source " + (source_dir() / "completions/pyrn.fish").native() +
+        const std::string script = "source " + (build_dir() / "completions/pyrn.fish").native() +
                                    "; complete -C'" + c.words.front() + "' | cut -f1";
         testing_support::process_options in_tree;
         in_tree.cwd = tree.path();
         const process_result result = run_process({"fish", "--no-config", "-c", script}, in_tree);
         EXPECT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(result.out, c.offered) << c.words.front();
+    }
+}
+
+// The written files name every option of the table, the version that argparse adds included.
+TEST(written_docs, name_every_option_of_the_table_with_its_help) {
+    const std::string bash = read_file((build_dir() / "completions/pyrn.bash").native());
+    const std::string zsh = read_file((build_dir() / "completions/_pyrn").native());
+    const std::string fish = read_file((build_dir() / "completions/pyrn.fish").native());
+    const std::optional<process_result> rendered = render_man_page(build_dir() / "docs/pyrn.1");
+    const std::string page = rendered ? squeeze_blanks(rendered->out) : "";
+    for (const pyrn::option_row& row : pyrn::all_options()) {
+        for (std::string_view name : row.names) {
+            if (name.empty()) {
+                continue;
+            }
+            const std::string fish_name = (name.size() == 2 ? "-s " : "-l ") +
+                                          std::string(name.substr(name.size() == 2 ? 1 : 2));
+            EXPECT_TRUE(contains_whole(bash, name)) << name;
+            EXPECT_TRUE(contains_whole(zsh, name)) << name;
+            EXPECT_TRUE(contains_whole(fish, fish_name)) << name;
+            EXPECT_TRUE(!rendered || contains_whole(page, name)) << name;
+        }
+        EXPECT_TRUE(!rendered || contains_whole(page, row.help)) << row.help;
+    }
+}
+
+// The manual page's template places the entries of every group of options exactly once.
+TEST(written_docs, a_template_that_misplaces_the_options_is_refused) {
+    const std::string groups = "@options general@\n@options kinds@\n@options parsing@\n"
+                               "@options walk@\n@options output@\n@options query@\n"
+                               "@options build@\n";
+    const struct {
+        std::string page_template;
+        int status;
+        std::string err;
+    } cases[] = {
+        {groups + "@options cache@\n@kind options@\n", 0, ""},
+        {groups, 1, "pyrn_write_docs: the options of cache must be placed once\n"},
+        {groups + "@options cache@\n@options kinds@\n", 1,
+         "pyrn_write_docs: the options of kinds must be placed once\n"},
+        {groups + "@options cache@\n@options nothing@\n", 1,
+         "pyrn_write_docs: no option group nothing\n"},
+        {groups + "@options cache@\n@kinds@\n", 1, "pyrn_write_docs: unknown marker @kinds@\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.page_template);
+        temp_tree out;
+        out.write("pyrn.1.in", c.page_template);
+        const process_result written =
+            run_process({PYRN_WRITE_DOCS, out.path("pyrn.1.in"), out.path()});
+        EXPECT_EQ(written.status, c.status);
+        EXPECT_EQ(written.err, c.err);
+        if (c.status == 0) {
+            EXPECT_EQ(read_file(out.path("completions/_pyrn")),
+                      read_file((build_dir() / "completions/_pyrn").native()));
+        }
     }
 }
 

@@ -1,79 +1,61 @@
 #include "app/command_line.hpp"
 
+#include "app/option_table.hpp"
 #include "base/paths.hpp"
 #include "base/tree_walk.hpp"
-#include "core/searcher.hpp"
 #include "search/directory_search.hpp"
 
 #include <algorithm>
 #include <filesystem>
-#include <initializer_list>
 #include <string_view>
 
 namespace pyrn {
 
 namespace fs = std::filesystem;
-using search::searcher;
 
 namespace {
 
-template <class Parser, class... Names>
-void add_flag(Parser& parser, const char* help, Names... names) {
-    parser.add_argument(names...).default_value(false).implicit_value(true).help(help);
+template <class Parser> argparse::Argument& add_names(Parser& parser, const option_row& row) {
+    return row.names[1].empty() ? parser.add_argument(row.names[0])
+                                : parser.add_argument(row.names[0], row.names[1]);
 }
 
-struct kind_option {
-    const char* name;
-    std::initializer_list<bool*> fields;
-};
+// The calls on argparse that give an option what its row says it takes.
+void configure(argparse::Argument& argument, const option_row& row) {
+    const option_value& value = row.value;
+    switch (value.kind) {
+    case takes::nothing:
+        argument.default_value(false).implicit_value(true);
+        break;
+    case takes::text:
+        if (value.fallback != nullptr) {
+            argument.default_value(std::string(value.fallback));
+        }
+        break;
+    case takes::number:
+        argument.scan<'d', int>();
+        if (value.fallback != nullptr) {
+            argument.default_value(std::stoi(value.fallback));
+        }
+        break;
+    case takes::texts:
+        if (value.fallback != nullptr) {
+            argument.default_value(std::vector<std::string>{});
+        }
+        argument.append();
+        break;
+    }
+    argument.help(std::string(row.help));
+}
 
-// The 24 kind options with the kind fields each one sets.
-const kind_option kind_options[] = {
-    {"--enum", {&searcher::search_for_enum}},
-    {"--struct", {&searcher::search_for_struct}},
-    {"--union", {&searcher::search_for_union}},
-    {"--member-function", {&searcher::search_for_member_function}},
-    {"--function", {&searcher::search_for_function}},
-    {"--function-template", {&searcher::search_for_function_template}},
-    {"-F",
-     {&searcher::search_for_function, &searcher::search_for_member_function,
-      &searcher::search_for_function_template}},
-    {"--class", {&searcher::search_for_class}},
-    {"--class-template", {&searcher::search_for_class_template}},
-    {"--class-constructor", {&searcher::search_for_class_constructor}},
-    {"--class-destructor", {&searcher::search_for_class_destructor}},
-    {"-C",
-     {&searcher::search_for_struct, &searcher::search_for_class,
-      &searcher::search_for_class_template}},
-    {"--for-statement", {&searcher::search_for_for_statement}},
-    {"--namespace-alias", {&searcher::search_for_namespace_alias}},
-    {"--parameter-declaration", {&searcher::search_for_parameter_declaration}},
-    {"--typedef", {&searcher::search_for_typedef}},
-    {"--using-declaration", {&searcher::search_for_using_declaration}},
-    {"--variable-declaration", {&searcher::search_for_variable_declaration}},
-    {"--static-cast", {&searcher::search_for_static_cast}},
-    {"--dynamic-cast", {&searcher::search_for_dynamic_cast}},
-    {"--reinterpret-cast", {&searcher::search_for_reinterpret_cast}},
-    {"--const-cast", {&searcher::search_for_const_cast}},
-    {"-c",
-     {&searcher::search_for_static_cast, &searcher::search_for_dynamic_cast,
-      &searcher::search_for_reinterpret_cast, &searcher::search_for_const_cast}},
-    {"--throw-expression", {&searcher::search_for_throw_expression}},
-};
+bool given(const argparse::ArgumentParser& parser, const option_row& row) {
+    return parser.get<bool>(row.names[0]);
+}
 
 // The options that take a value: the word after one is its value, whatever it looks like.
 bool takes_value(std::string_view word) {
-    static constexpr std::string_view options[] = {
-        "-f",      "--filter",       "-j",      "-I",     "--include-dir",
-        "-l",      "--language",     "--std",   "-p",     "--compile-commands",
-        "--cache", "--cache-remote", "--shard", "--sort", "--exclude",
-        "--color", "--cache-key"};
-    for (std::string_view option : options) {
-        if (word == option) {
-            return true;
-        }
-    }
-    return false;
+    const option_row* row = find_option(word);
+    return row != nullptr && row->value.kind != takes::nothing;
 }
 
 bool is_include_dir_name(const fs::path& path) {
@@ -134,102 +116,23 @@ void check_search_path(const std::string& path) {
 void configure_parser(argparse::ArgumentParser& parser) {
     parser.add_argument("query");
     parser.add_argument("path");
-    add_flag(parser, "Shows help message and exits", "-h", "--help");
-    add_flag(parser, "Only consider exact matches", "-E", "--exact-match");
-    parser.add_argument("-f", "--filter")
-        .default_value(std::string("*.*"))
-        .help("Only evaluate files that match filter pattern");
-    parser.add_argument("-j").scan<'d', int>().default_value(5).help("Number of threads");
-    add_flag(parser, "Search for enum declaration", "--enum");
-    add_flag(parser, "Search for struct declaration", "--struct");
-    add_flag(parser, "Search for union declaration", "--union");
-    add_flag(parser, "Search for class member function declaration", "--member-function");
-    add_flag(parser, "Search for function declaration", "--function");
-    add_flag(parser, "Search for function template declaration", "--function-template");
-    add_flag(parser, "Search for any function or function template or class member function", "-F");
-    add_flag(parser, "Search for class declaration", "--class");
-    add_flag(parser, "Search for class template declaration", "--class-template");
-    add_flag(parser, "Search for class constructor declaration", "--class-constructor");
-    add_flag(parser, "Search for class destructor declaration", "--class-destructor");
-    add_flag(parser, "Search for any class or class template or struct", "-C");
-    add_flag(parser, "Search for `for` statement", "--for-statement");
-    add_flag(parser, "Search for namespace alias", "--namespace-alias");
-    add_flag(parser, "Search for function or method parameter", "--parameter-declaration");
-    add_flag(parser, "Search for typedef declaration", "--typedef");
-    add_flag(parser, "Search for using declarations, using directives, and type alias declarations",
-             "--using-declaration");
-    add_flag(parser, "Search for variable declaration", "--variable-declaration");
-    add_flag(parser, "Request verbose output", "--verbose");
-    add_flag(parser,
-             "Search for expressions that refer to some value or member, e.g., function, "
-             "variable, or enumerator.",
-             "--ie", "--include-expressions");
-    add_flag(parser, "Search for static_cast", "--static-cast");
-    add_flag(parser, "Search for dynamic_cast", "--dynamic-cast");
-    add_flag(parser, "Search for reinterpret_cast", "--reinterpret-cast");
-    add_flag(parser, "Search for const_cast", "--const-cast");
-    add_flag(parser,
-             "Search for any static_cast, dynamic_cast, reinterpret_cast, orconst_cast expression",
-             "-c");
-    add_flag(parser, "Search for throw expression", "--throw-expression");
-    add_flag(parser, "Ignore forward declarations, member function declarations, etc.", "--isl",
-             "--ignore-single-line-results");
-    parser.add_argument("-I", "--include-dir")
-        .default_value(std::vector<std::string>{})
-        .append()
-        .help("Additional include directories");
-    parser.add_argument("-l", "--language")
-        .default_value(std::string("c++"))
-        .help("Language option used by clang");
-    parser.add_argument("--std")
-        .default_value(std::string("c++17"))
-        .help("C++ standard to be used by clang");
-    add_flag(parser, "Stops pyrn from coloring the output", "--nc", "--no-color");
-    auto& formats = parser.add_mutually_exclusive_group();
-    add_flag(formats, "Print one JSON object per match, one per line", "--json");
-    add_flag(formats, "Print path:line:column:text for each match", "--vimgrep");
-    add_flag(formats, "Print only the path of each file with a match", "--files-with-matches");
-    // The options from here on take exactly one value: no default value, which would let
-    // the parser accept the option without one.
-    parser.add_argument("-p", "--compile-commands")
-        .help("Parse with the arguments of this compile_commands.json or of the one in this "
-              "build directory");
-    parser.add_argument("--cache").help(
-        "Keep what parses find in this directory and answer later searches from it");
-    add_flag(parser, "Match ASCII letters without case", "-i", "--ignore-case");
-    add_flag(parser, "Take the query as a regular expression (RE2)", "--regex");
-    add_flag(parser, "Follow each path of --files-with-matches with a NUL byte, not a line feed",
-             "-0", "--null");
-    parser.add_argument("--cache-remote")
-        .help("Share the cache's entries through this Redis server, redis://HOST[:PORT][/DB], "
-              "behind --cache or alone");
-    parser.add_argument("--shard").help(
-        "Search only the K-th of N parts of the tree, K/N with 0 <= K < N, as N jobs that "
-        "fill a shared cache together");
-    add_flag(parser,
-             "Parse every file with all the function bodies of its headers, as --verbose does",
-             "--full-parse");
-    add_flag(parser,
-             "Print on standard error how many files were read, parsed and answered from "
-             "the cache",
-             "--stats");
-    parser.add_argument("--sort").help(
-        "path: print the files in byte order of their paths and each file's matches in source "
-        "order");
-    parser.add_argument("--exclude")
-        .append()
-        .help("Skip the files and folders whose name or path below the search path matches "
-              "this pattern");
-    add_flag(parser,
-             "Skip what git ignores: .gitignore files, .git/info/exclude, the global excludes "
-             "file",
-             "--gitignore");
-    parser.add_argument("--color").help(
-        "Colour the output: always, never (as --nc) or auto (on a terminal; the default)");
-    add_flag(parser, "Show no progress line on a terminal", "--no-progress");
-    parser.add_argument("--cache-key")
-        .help("Store the cache's entries with a MAC under the secret in this file, which only you "
-              "can read, and take no entry without one");
+    argparse::ArgumentParser::MutuallyExclusiveGroup* group = nullptr;
+    std::string_view group_name;
+    for (const option_row& row : all_options()) {
+        if (row.from_parser) {
+            continue;
+        }
+        if (row.exclusive_group.empty()) {
+            configure(add_names(parser, row), row);
+            continue;
+        }
+        // argparse keeps its groups in a vector: a group is used only while it is the last.
+        if (row.exclusive_group != group_name) {
+            group = &parser.add_mutually_exclusive_group();
+            group_name = row.exclusive_group;
+        }
+        configure(add_names(*group, row), row);
+    }
 }
 
 command_words split_command_line(int argc, char** argv) {
@@ -307,24 +210,29 @@ search::output_format chosen_format(const argparse::ArgumentParser& parser) {
     return search::output_format::blocks;
 }
 
-void apply_kind_options(const argparse::ArgumentParser& parser) {
+search::kind_choice chosen_kinds(const argparse::ArgumentParser& parser) {
     bool some_kind_given = false;
-    for (const kind_option& option : kind_options) {
-        some_kind_given = some_kind_given || parser.get<bool>(option.name);
+    for (const option_row& row : all_options()) {
+        some_kind_given = some_kind_given || (is_kind_option(row) && given(parser, row));
     }
-    for (const kind_option& option : kind_options) {
-        for (bool* field : option.fields) {
-            *field = !some_kind_given;
-        }
-    }
-    for (const kind_option& option : kind_options) {
-        if (parser.get<bool>(option.name)) {
-            for (bool* field : option.fields) {
-                *field = true;
+    search::kind_choice choice;
+    if (some_kind_given) {
+        for (const search::kind_row& kind : search::kind_rows) {
+            if (!kind.expression) {
+                choice.*kind.field = false;
             }
         }
     }
-    searcher::include_expressions = parser.get<bool>("--include-expressions");
+    for (const option_row& row : all_options()) {
+        if (chooses_kinds(row) && given(parser, row)) {
+            for (bool search::kind_choice::*field : row.kinds) {
+                if (field != nullptr) {
+                    choice.*field = true;
+                }
+            }
+        }
+    }
+    return choice;
 }
 
 std::vector<std::string> discover_include_dirs(const std::string& root) {

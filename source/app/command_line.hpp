@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/tree_walk.hpp"
+#include "core/kind_choice.hpp"
 #include "core/search_types.hpp"
 
 #include <argparse/argparse.hpp>
@@ -14,7 +15,8 @@ namespace pyrn {
 
 inline constexpr const char* version = "0.6.0";
 
-// Adds the arguments of pyrn's command line, in the order of the help listing.
+// Adds the arguments of pyrn's command line, the options from their table (option_table.hpp),
+// in the order of the help listing.
 void configure_parser(argparse::ArgumentParser& parser);
 
 // The command line as argparse can read it. argparse knows neither "--" nor an option that
@@ -43,9 +45,9 @@ bool choose_colour(const argparse::ArgumentParser& parser, bool stdout_is_termin
 // Sets error when --sort is given another key than path.
 void check_sort_key(const argparse::ArgumentParser& parser, std::string& error);
 
-// Sets the searcher's kind fields and include_expressions from the parsed kind options:
-// no kind option means every kind; otherwise each kind its own option or its group's.
-void apply_kind_options(const argparse::ArgumentParser& parser);
+// The kinds chosen by the parsed kind options: no kind option means every kind; otherwise each
+// kind its own option or its group's. --include-expressions adds the expression group.
+search::kind_choice chosen_kinds(const argparse::ArgumentParser& parser);
 
 // "-I" arguments for every directory below root (never root itself) whose name ends in
 // "include", in walk order; none when root is a file. Throws

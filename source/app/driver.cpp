@@ -345,7 +345,7 @@ int run(int argc, char** argv) {
     if (!error.empty()) {
         command_line_error(error, parser);
     }
-    apply_kind_options(parser);
+    searcher::kinds = chosen_kinds(parser);
     apply_query_options(parser, query);
     apply_shard(parser);
 

@@ -148,7 +148,7 @@ bool record_fits(const file_records& records, std::size_t index, std::string_vie
     const scoped_name qualified{
         std::string_view(arena).substr(record.qualified_offset, record.qualified_length),
         record.scope_length};
-    return name_stands_at(row->kind, name, qualified, content, record.name_at);
+    return name_stands_at(static_cast<int>(record.kind), name, qualified, content, record.name_at);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // operations are defined where their work is done: the walk and the file search in search/,
 // the block writer in output/.
 
+#include "core/kind_choice.hpp"
 #include "core/search_types.hpp"
 
 #include <clang-c/Index.h>
@@ -49,7 +50,6 @@ public:
     static bool use_regex;
     static bool ignore_single_line_results;
     static bool use_color;
-    static bool include_expressions;
     static output_format format;
     // Standard output is a terminal: the control characters of what is printed are shown.
     static bool visible_controls;
@@ -64,27 +64,8 @@ public:
     // .cu and .cuh files are parsed as CUDA: no language was chosen on the command line.
     static bool cuda_by_suffix;
 
-    static bool search_for_enum;
-    static bool search_for_struct;
-    static bool search_for_union;
-    static bool search_for_member_function;
-    static bool search_for_function;
-    static bool search_for_function_template;
-    static bool search_for_class;
-    static bool search_for_class_template;
-    static bool search_for_class_constructor;
-    static bool search_for_class_destructor;
-    static bool search_for_typedef;
-    static bool search_for_using_declaration;
-    static bool search_for_namespace_alias;
-    static bool search_for_variable_declaration;
-    static bool search_for_parameter_declaration;
-    static bool search_for_static_cast;
-    static bool search_for_dynamic_cast;
-    static bool search_for_reinterpret_cast;
-    static bool search_for_const_cast;
-    static bool search_for_throw_expression;
-    static bool search_for_for_statement;
+    // The kinds searched for (the kind options, --include-expressions).
+    static kind_choice kinds;
 
     // Walks the tree below search_path, posts one task per selected file and waits for all.
     static void directory_search(const char* search_path);

@@ -47,7 +47,7 @@ void place_name(match& found, std::string_view content, const cursor_span& span,
 template <class Cursor>
 verdict decide(Cursor& cursor, file_context& file, std::string_view& snippet) {
     const kind_row* row = find_kind(cursor.kind());
-    if (row == nullptr || !*row->enabled ||
+    if (row == nullptr || !is_chosen(*row) ||
         !cut_snippet(cursor.span(), row->expression, file.content, snippet) ||
         !passes_line_rule(cursor.lines())) {
         return verdict::pass;

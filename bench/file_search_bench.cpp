@@ -1,7 +1,7 @@
 // Cost of -ferror-limit=0 when libclang parses one file: a file with many errors and a clean
 // one, each parsed with the file search's argument list and with the same list without it.
 
-#include "core/searcher.hpp"
+#include "search/searcher.hpp"
 #include "clang/file_arguments.hpp"
 
 #include <benchmark/benchmark.h>

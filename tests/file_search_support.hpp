@@ -3,10 +3,10 @@
 // Helpers for the tests that call the file search in-process: the search settings, set and
 // restored per test, and standard output captured around a call.
 
-#include "core/searcher.hpp"
 #include "output.hpp"
 #include "process.hpp"
 #include "search/file_search.hpp"
+#include "search/searcher.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -34,25 +34,14 @@ using testing_support::read_file;
 class settings {
 public:
     explicit settings(std::string query_text,
-                      std::vector<const char*> options = {"-x", "c++", "-std=c++17"})
-        : query(std::move(query_text)) {
-        searcher::query = query;
-        searcher::clang_options = std::move(options);
-        searcher::verbose = false;
-        searcher::exact_match = false;
-        searcher::ignore_single_line_results = false;
-        searcher::use_color = false;
-        searcher::kinds = search::kind_choice();
+                      std::vector<const char*> options = {"-x", "c++", "-std=c++17"}) {
+        searcher::settings = search::search_settings();
+        searcher::settings.rules.query = search::query(std::move(query_text), {});
+        searcher::settings.clang_options = std::move(options);
     }
-    ~settings() {
-        searcher::query = {};
-        searcher::clang_options.clear();
-    }
+    ~settings() { searcher::settings = search::search_settings(); }
     settings(const settings&) = delete;
     settings& operator=(const settings&) = delete;
-
-private:
-    std::string query;
 };
 
 // Searches one file in-process, as a task would, and returns its standard output.

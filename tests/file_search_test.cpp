@@ -94,7 +94,7 @@ TEST(file_search, skips_files_without_the_query_even_when_verbose) {
     tree.write("other.cpp", "int unrelated() { return 0; }\n");
     tree.make_dir("dir.cpp");
     settings run("zebra");
-    searcher::verbose = true;
+    searcher::settings.verbose = true;
     for (const char* name : {"missing.cpp", "empty.cpp", "other.cpp", "dir.cpp"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(search_file(tree.path(name)), "");
@@ -103,16 +103,16 @@ TEST(file_search, skips_files_without_the_query_even_when_verbose) {
 
 TEST(file_search, announces_and_parses_a_file_whose_only_occurrence_is_a_comment) {
     settings run("zebra");
-    searcher::verbose = true;
+    searcher::settings.verbose = true;
     const std::string path = fixture("comment_only.cpp");
     EXPECT_EQ(search_file(path), "Checking " + path + "\n");
-    searcher::verbose = false;
+    searcher::settings.verbose = false;
     EXPECT_EQ(search_file(path), "");
 }
 
 TEST(file_search, pre_filter_reads_the_content_given_not_the_file) {
     settings run("open");
-    searcher::verbose = true;
+    searcher::settings.verbose = true;
     const std::string path = fixture("functions.cpp");
     std::string content = read_file(path);
     const std::string all = capture_stdout([&] { searcher::file_search(path, content); });
@@ -155,7 +155,7 @@ TEST(file_search, empty_query_lets_every_non_empty_file_through) {
     tree.write("empty.cpp", "");
     tree.write("blank.cpp", "\n");
     settings run("");
-    searcher::verbose = true;
+    searcher::settings.verbose = true;
     EXPECT_EQ(search_file(tree.path("empty.cpp")), "");
     EXPECT_EQ(search_file(tree.path("blank.cpp")), "Checking " + tree.path("blank.cpp") + "\n");
 }
@@ -164,7 +164,7 @@ TEST(file_search, query_at_the_very_end_of_the_content_is_found) {
     testing_support::temp_tree tree;
     tree.write("end.cpp", "int value_at_end;");
     settings run(";");
-    searcher::verbose = true;
+    searcher::settings.verbose = true;
     EXPECT_EQ(search_file(tree.path("end.cpp")).rfind("Checking ", 0), 0u);
 }
 

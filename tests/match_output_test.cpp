@@ -1,5 +1,5 @@
-#include "core/searcher.hpp"
 #include "output.hpp"
+#include "search/searcher.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,13 +7,19 @@
 
 namespace {
 
+search::match_writer coloured_writer(bool colour) {
+    search::writer_settings settings;
+    settings.use_color = colour;
+    return search::match_writer(settings);
+}
+
 class match_output : public testing::Test {
 protected:
-    void TearDown() override { search::searcher::use_color = false; }
+    void TearDown() override { search::searcher::settings.writer = coloured_writer(false); }
 
     static std::string print(bool colour, std::string_view path, std::uint32_t start,
                              std::uint32_t end, std::string_view snippet) {
-        search::searcher::use_color = colour;
+        search::searcher::settings.writer = coloured_writer(colour);
         return testing_support::capture_stdout(
             [&] { search::searcher::print_match(path, start, end, snippet); });
     }
@@ -49,7 +55,7 @@ TEST_F(match_output, empty_snippet) {
 }
 
 TEST_F(match_output, consecutive_blocks_are_separated_by_one_empty_line) {
-    search::searcher::use_color = false;
+    search::searcher::settings.writer = coloured_writer(false);
     const std::string out = testing_support::capture_stdout([] {
         search::searcher::print_match("a.c", 1, 1, "int a;");
         search::searcher::print_match("b.c", 2, 3, "int b;");

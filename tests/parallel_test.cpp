@@ -1,6 +1,6 @@
-#include "core/searcher.hpp"
 #include "output.hpp"
 #include "output/highlighter.hpp"
+#include "search/searcher.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,12 @@
 #include <vector>
 
 namespace {
+
+search::match_writer coloured_writer(bool colour) {
+    search::writer_settings settings;
+    settings.use_color = colour;
+    return search::match_writer(settings);
+}
 
 constexpr int thread_count = 4;
 constexpr int blocks_per_thread = 500;
@@ -67,7 +73,7 @@ void expect_whole_blocks(const std::string& out,
 }
 
 void print_in_parallel(bool colour) {
-    search::searcher::use_color = colour;
+    search::searcher::settings.writer = coloured_writer(colour);
     const std::string out = testing_support::capture_stdout([] {
         std::atomic<int> ready{0};
         std::vector<std::thread> threads;
@@ -88,7 +94,7 @@ void print_in_parallel(bool colour) {
         }
     });
     expect_whole_blocks(out, expected_blocks());
-    search::searcher::use_color = false;
+    search::searcher::settings.writer = coloured_writer(false);
 }
 
 // Runs first, so that the word sets are built while several threads want them.

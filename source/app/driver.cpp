@@ -9,9 +9,8 @@
 #include "cache/cursor_cache.hpp"
 #include "cache/remote_store.hpp"
 #include "cache/stored_database.hpp"
-#include "core/searcher.hpp"
-#include "match/query.hpp"
 #include "search/file_search.hpp"
+#include "search/searcher.hpp"
 #include "clang/compile_database.hpp"
 #include "clang/unit_parse.hpp"
 
@@ -68,16 +67,22 @@ bool help_after_complete_parse(const argparse::ArgumentParser& parser) {
     }
 }
 
-// The query and how it is compared; a malformed regular expression is a command-line error.
-void apply_query_options(const argparse::ArgumentParser& parser, const std::string& query) {
-    searcher::query = query;
-    searcher::exact_match = parser.get<bool>("--exact-match");
-    searcher::ignore_case = parser.get<bool>("--ignore-case");
-    searcher::use_regex = parser.get<bool>("--regex");
-    std::string malformed;
-    if (!search::prepare_query(malformed)) {
-        command_line_error(malformed, parser);
+// What a match is: the query and how it is compared, the kinds, the line rule. A malformed
+// regular expression is a command-line error.
+search::match_rules chosen_rules(const argparse::ArgumentParser& parser, const std::string& query) {
+    search::match_rules rules;
+    rules.kinds = chosen_kinds(parser);
+    search::query_options options;
+    options.exact_match = parser.get<bool>("--exact-match");
+    options.ignore_case = parser.get<bool>("--ignore-case");
+    options.use_regex = parser.get<bool>("--regex");
+    options.text_tested = search::text_test_enabled(rules.kinds);
+    rules.query = search::query(query, options);
+    if (!rules.query.error().empty()) {
+        command_line_error(rules.query.error(), parser);
     }
+    rules.ignore_single_line_results = parser.get<bool>("--ignore-single-line-results");
+    return rules;
 }
 
 // The commands of the database file: those the cache keeps for these very bytes, or else read
@@ -164,8 +169,8 @@ void apply_shard(const argparse::ArgumentParser& parser) {
         !number(std::string_view(shard).substr(slash + 1), count) || index >= count) {
         command_line_error("--shard: expected K/N with 0 <= K < N, got " + shard, parser);
     }
-    searcher::shard_index = index;
-    searcher::shard_count = count;
+    searcher::settings.shard_index = index;
+    searcher::settings.shard_count = count;
 }
 
 // The local tier of --cache, the remote one of --cache-remote, both or none. A tier that cannot be
@@ -235,7 +240,7 @@ void print_stats() {
 // What the walks leave out, and their order; false, after one line on standard error, when
 // the git repository of --gitignore cannot be opened.
 bool apply_walk_options(const argparse::ArgumentParser& parser, const std::string& path) {
-    searcher::sort_by_path = !value_of(parser, "--sort").empty();
+    searcher::settings.sort_by_path = !value_of(parser, "--sort").empty();
     auto patterns = parser.present<std::vector<std::string>>("--exclude");
     const bool gitignore = parser.get<bool>("--gitignore");
     if (!patterns && !gitignore) {
@@ -292,7 +297,7 @@ int search_run(int jobs, const std::string& path, bool show_progress, bool stats
         const progress_session progress(show_progress);
         searcher::directory_search(path.c_str());
     }
-    if (searcher::format == search::output_format::blocks) {
+    if (searcher::settings.writer.settings().format == search::output_format::blocks) {
         search::say(stdout, "\n");
     }
     if (stats) {
@@ -345,8 +350,7 @@ int run(int argc, char** argv) {
     if (!error.empty()) {
         command_line_error(error, parser);
     }
-    searcher::kinds = chosen_kinds(parser);
-    apply_query_options(parser, query);
+    searcher::settings.rules = chosen_rules(parser, query);
     apply_shard(parser);
 
     if (!apply_walk_options(parser, path)) {
@@ -378,24 +382,26 @@ int run(int argc, char** argv) {
     }
 
     const std::string std_argument = "-std=" + standard;
-    searcher::filter = filter;
-    searcher::format = chosen_format(parser);
-    searcher::use_color = colour && searcher::format == search::output_format::blocks;
-    searcher::visible_controls = stdout_is_terminal;
-    searcher::null_separated = parser.get<bool>("--null");
-    searcher::verbose = parser.get<bool>("--verbose");
-    searcher::clang_options = build_clang_options(language, std_argument, include_arguments);
-    searcher::cuda_by_suffix = !parser.is_used("--language");
-    searcher::ignore_single_line_results = parser.get<bool>("--ignore-single-line-results");
+    search::search_settings& settings = searcher::settings;
+    settings.filter = filter;
+    search::writer_settings output;
+    output.format = chosen_format(parser);
+    output.use_color = colour && output.format == search::output_format::blocks;
+    output.visible_controls = stdout_is_terminal;
+    output.null_separated = parser.get<bool>("--null");
+    settings.writer = search::match_writer(output);
+    settings.verbose = parser.get<bool>("--verbose");
+    settings.clang_options = build_clang_options(language, std_argument, include_arguments);
+    settings.cuda_by_suffix = !parser.is_used("--language");
     // Verbose runs show every diagnostic of every file, those in headers' bodies too.
-    if (!searcher::verbose && !parser.get<bool>("--full-parse")) {
+    if (!settings.verbose && !parser.get<bool>("--full-parse")) {
         searcher::indexing = std::make_unique<search::indexing_session>();
     }
 
     try {
         // Verbose output says what is parsed, and libclang's diagnostics would cut the line.
         const bool show_progress =
-            search::is_terminal(stderr) && !parser.get<bool>("--no-progress") && !searcher::verbose;
+            search::is_terminal(stderr) && !parser.get<bool>("--no-progress") && !settings.verbose;
         return search_run(jobs, path, show_progress, parser.get<bool>("--stats"));
     } catch (const std::exception& error) {
         search::report(error.what());

@@ -158,17 +158,18 @@ bool collect_records(CXTranslationUnit unit, file_context& context, file_records
     return clang_visitChildren(clang_getTranslationUnitCursor(unit), &collect_cursor, &into) == 0;
 }
 
-void replay_records(const file_records& in, file_context& context) {
+void replay_records(const file_records& in, const match_rules& rules, const match_writer& writer,
+                    file_context& context) {
     line_index lines(context.content);
     for (std::size_t i = 0; i < in.records.size();) {
         record_cursor cursor(in.records[i], in.arena, lines);
         std::string_view snippet;
-        switch (decide(cursor, context, snippet)) {
+        switch (decide(rules, cursor, context, snippet)) {
         case verdict::prune:
             i = in.records[i].subtree_end;
             continue;
         case verdict::match:
-            report_match(context, describe(cursor, context, snippet));
+            writer.report(context, describe(cursor, context, snippet));
             break;
         case verdict::pass:
             break;

@@ -6,6 +6,8 @@
 // counted in the bytes searched.
 
 #include "core/search_types.hpp"
+#include "match/match_decision.hpp"
+#include "output/match_output.hpp"
 
 #include <clang-c/Index.h>
 
@@ -45,7 +47,8 @@ bool collect_records(CXTranslationUnit unit, file_context& context, file_records
 
 // Runs the match decision over the records, as a visit of the unit would, and reports the
 // matches. The records must fit context's content (records_fit).
-void replay_records(const file_records& in, file_context& context);
+void replay_records(const file_records& in, const match_rules& rules, const match_writer& writer,
+                    file_context& context);
 
 // Whether the records could come from a parse of content: each of a matched kind, inside the
 // content, with its strings in the arena, its subtree after it in the list, its end after its

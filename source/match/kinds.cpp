@@ -1,7 +1,5 @@
 #include "match/kinds.hpp"
 
-#include "core/searcher.hpp"
-
 #include <array>
 #include <cstddef>
 
@@ -33,14 +31,6 @@ constexpr kind_index kinds_by_cursor_kind = index_kinds();
 const kind_row* find_kind(int kind) {
     return kind >= 0 && kind < kind_bound ? kinds_by_cursor_kind[static_cast<std::size_t>(kind)]
                                           : nullptr;
-}
-
-bool is_chosen(const kind_row& row) {
-    return searcher::kinds.*row.field;
-}
-
-bool text_test_enabled() {
-    return text_test_enabled(searcher::kinds);
 }
 
 } // namespace search

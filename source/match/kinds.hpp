@@ -11,10 +11,8 @@ namespace search {
 const kind_row* find_kind(int kind);
 
 // Whether the search looks for the kind of a row.
-bool is_chosen(const kind_row& row);
-
-// Whether a chosen kind makes every cursor face the text test instead of the name test
-// (typedef, the casts, throw, for).
-bool text_test_enabled();
+inline bool is_chosen(const kind_choice& kinds, const kind_row& row) {
+    return kinds.*row.field;
+}
 
 } // namespace search

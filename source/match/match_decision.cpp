@@ -1,19 +1,12 @@
 #include "match/match_decision.hpp"
 
 #include "base/paths.hpp"
-#include "core/searcher.hpp"
 #include "match/kinds.hpp"
 #include "match/query.hpp"
 
 #include <algorithm>
 
 namespace search {
-
-namespace {
-
-using s = searcher;
-
-} // namespace
 
 std::string_view source_line(std::string_view content, std::size_t offset) {
     const std::size_t feed = content.rfind('\n', offset);
@@ -46,16 +39,17 @@ void place_name(match& found, std::string_view content, const cursor_span& span,
     found.name_line_text = text;
 }
 
-bool passes_line_rule(const cursor_lines& lines) {
-    return s::ignore_single_line_results ? lines.end > lines.start : lines.end >= lines.start;
+bool passes_line_rule(const match_rules& rules, const cursor_lines& lines) {
+    return rules.ignore_single_line_results ? lines.end > lines.start : lines.end >= lines.start;
 }
 
-bool passes_name_test(std::string_view name, bool expression) {
-    return !(s::exact_match && expression) && name_matches(name);
+bool passes_name_test(const match_rules& rules, std::string_view name, bool expression) {
+    return !(rules.query.options().exact_match && expression) && rules.query.name_matches(name);
 }
 
-bool passes_text_test(std::string_view snippet) {
-    return s::query.empty() || !text_test_enabled() || text_matches(snippet);
+bool passes_text_test(const match_rules& rules, std::string_view snippet) {
+    const search::query& query = rules.query;
+    return query.text().empty() || !query.options().text_tested || query.text_matches(snippet);
 }
 
 bool reached_first_time(file_context& file, int kind, const cursor_span& span) {

@@ -12,10 +12,19 @@
 
 namespace search {
 
+// What a cursor must be to be a match: of a chosen kind, past the line rule, and through the
+// query's name or text test.
+struct match_rules {
+    search::query query;
+    kind_choice kinds;
+    // -i1: an entity on one line is no match.
+    bool ignore_single_line_results = false;
+};
+
 // The parts of the decision that do not depend on where the cursor comes from.
-bool passes_line_rule(const cursor_lines& lines);
-bool passes_name_test(std::string_view name, bool expression);
-bool passes_text_test(std::string_view snippet);
+bool passes_line_rule(const match_rules& rules, const cursor_lines& lines);
+bool passes_name_test(const match_rules& rules, std::string_view name, bool expression);
+bool passes_text_test(const match_rules& rules, std::string_view snippet);
 // Whether the visit reaches this match for the first time in its file; notes it.
 bool reached_first_time(file_context& file, int kind, const cursor_span& span);
 // The entity's text, or its source line for the expression group; false when the cursor
@@ -45,19 +54,21 @@ void place_name(match& found, std::string_view content, const cursor_span& span,
 // for cursors in the file; any failing test before the text test gives the same verdict. A
 // qualified query names one entity, so its exact test passes the expression group too.
 template <class Cursor>
-verdict decide(Cursor& cursor, file_context& file, std::string_view& snippet) {
+verdict decide(const match_rules& rules, Cursor& cursor, file_context& file,
+               std::string_view& snippet) {
     const kind_row* row = find_kind(cursor.kind());
-    if (row == nullptr || !is_chosen(*row) ||
+    if (row == nullptr || !is_chosen(rules.kinds, *row) ||
         !cut_snippet(cursor.span(), row->expression, file.content, snippet) ||
-        !passes_line_rule(cursor.lines())) {
+        !passes_line_rule(rules, cursor.lines())) {
         return verdict::pass;
     }
-    if (name_test_applies() &&
-        !(is_qualified_query() ? qualified_name_matches(cursor.qualified_name())
-                               : passes_name_test(cursor.name(), row->expression))) {
+    const search::query& query = rules.query;
+    if (query.name_test_applies() &&
+        !(query.is_qualified() ? query.qualified_name_matches(cursor.qualified_name())
+                               : passes_name_test(rules, cursor.name(), row->expression))) {
         return verdict::pass;
     }
-    if (!passes_text_test(snippet)) {
+    if (!passes_text_test(rules, snippet)) {
         return verdict::prune;
     }
     if (row->expression &&

@@ -1,8 +1,6 @@
 #include "match/query.hpp"
 
 #include "base/sse2_strstr.hpp"
-#include "core/searcher.hpp"
-#include "match/kinds.hpp"
 
 #include <re2/filtered_re2.h>
 #include <re2/re2.h>
@@ -11,12 +9,6 @@
 #include <vector>
 
 namespace search {
-
-namespace {
-
-using s = searcher;
-
-constexpr std::string_view scope = "::";
 
 // A --regex query, compiled once before any worker exists and only read afterwards.
 struct compiled_regex {
@@ -32,17 +24,16 @@ struct compiled_regex {
     bool filtered = false; // false: every file may hold a match
 };
 
-compiled_regex& regex() {
-    static compiled_regex compiled;
-    return compiled;
-}
+namespace {
+
+constexpr std::string_view scope = "::";
 
 char folded(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool equal(std::string_view a, std::string_view b) {
-    if (!s::ignore_case) {
+bool equal_bytes(std::string_view a, std::string_view b, bool ignore_case) {
+    if (!ignore_case) {
         return a == b;
     }
     if (a.size() != b.size()) {
@@ -56,9 +47,9 @@ bool equal(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool contains(std::string_view text, std::string_view piece) {
-    return s::ignore_case ? sse2_strcasestr(text, piece) != npos
-                          : text.find(piece) != std::string_view::npos;
+bool contains_bytes(std::string_view text, std::string_view piece, bool ignore_case) {
+    return ignore_case ? sse2_strcasestr(text, piece) != npos
+                       : text.find(piece) != std::string_view::npos;
 }
 
 bool holds_scope(std::string_view text) {
@@ -98,40 +89,25 @@ bool split_expression(std::string_view pattern, std::string_view& outer, std::st
     return !holds_scope(last);
 }
 
-// Whether a name's scopes end with outer: with -E at a "::" or as a whole; a leading "::"
-// anchors it at the global scope.
-bool scopes_match(std::string_view scopes, std::string_view outer) {
-    if (s::query.substr(0, scope.size()) == scope) {
-        return equal(scopes, outer);
-    }
-    if (scopes.size() < outer.size() ||
-        !equal(scopes.substr(scopes.size() - outer.size()), outer)) {
-        return false;
-    }
-    const std::size_t before = scopes.size() - outer.size();
-    return !s::exact_match || before == 0 ||
-           (before >= scope.size() && scopes.substr(before - scope.size(), scope.size()) == scope);
-}
-
 // What the scopes of a match must match, searched for (RE2's PartialMatch) like the rest.
-std::string scopes_expression(std::string_view outer) {
+std::string scopes_expression(std::string_view outer, bool exact_match) {
     const std::string group = "(?:" + std::string(outer) + ")";
     if (outer.substr(0, scope.size()) == scope) {
         return "\\A" + group + "\\z";
     }
-    return s::exact_match ? "\\A(?:.*::)?" + group + "\\z" : group + "\\z";
+    return exact_match ? "\\A(?:.*::)?" + group + "\\z" : group + "\\z";
 }
 
 // Compiles the two parts of a qualified pattern; when either fails (a flag group before the
 // split, say), the whole pattern is compared with the whole name instead.
-void prepare_split(std::string_view pattern, const re2::RE2::Options& options) {
+void prepare_split(compiled_regex& compiled, std::string_view pattern,
+                   const re2::RE2::Options& options, bool exact_match) {
     std::string_view outer;
     std::string_view last;
     if (!split_expression(pattern, outer, last)) {
         return;
     }
-    compiled_regex& compiled = regex();
-    auto scopes = std::make_unique<re2::RE2>(scopes_expression(outer), options);
+    auto scopes = std::make_unique<re2::RE2>(scopes_expression(outer, exact_match), options);
     auto last_part = std::make_unique<re2::RE2>(last, options);
     if (scopes->ok() && last_part->ok()) {
         compiled.scopes = std::move(scopes);
@@ -189,8 +165,8 @@ std::vector<std::string> ascii_pieces(std::string_view atom, std::string_view cu
 }
 
 // What the pre-filter asks of a file: the literals the piece of the expression needs.
-void prepare_filter(std::string_view piece, const re2::RE2::Options& options) {
-    compiled_regex& compiled = regex();
+void prepare_filter(compiled_regex& compiled, std::string_view piece,
+                    const re2::RE2::Options& options) {
     int id = 0;
     if (compiled.filter.Add(piece, options, &id) != re2::RE2::NoError) {
         return;
@@ -215,122 +191,152 @@ bool holds_atom(std::string_view content, const std::vector<std::string>& pieces
 
 } // namespace
 
-bool is_qualified_query() {
-    return holds_scope(s::query);
-}
+query::query() : compiled(std::make_unique<compiled_regex>()) {}
 
-bool name_test_applies() {
-    return !s::query.empty() && !text_test_enabled();
-}
-
-bool prepare_query(std::string& error) {
-    if (!s::use_regex) {
-        return true;
+query::query(std::string text, query_options options)
+    : pattern(std::move(text)), how(options), compiled(std::make_unique<compiled_regex>()) {
+    if (how.use_regex) {
+        malformed = compile();
     }
+}
+
+query::query(query&&) noexcept = default;
+query& query::operator=(query&&) noexcept = default;
+query::~query() = default;
+
+bool query::equal(std::string_view a, std::string_view b) const {
+    return equal_bytes(a, b, how.ignore_case);
+}
+
+bool query::contains(std::string_view text, std::string_view piece) const {
+    return contains_bytes(text, piece, how.ignore_case);
+}
+
+// Whether a name's scopes end with outer: with -E at a "::" or as a whole; a leading "::"
+// anchors it at the global scope.
+bool query::scopes_match(std::string_view scopes, std::string_view outer) const {
+    if (pattern.substr(0, scope.size()) == scope) {
+        return equal(scopes, outer);
+    }
+    if (scopes.size() < outer.size() ||
+        !equal(scopes.substr(scopes.size() - outer.size()), outer)) {
+        return false;
+    }
+    const std::size_t before = scopes.size() - outer.size();
+    return !how.exact_match || before == 0 ||
+           (before >= scope.size() && scopes.substr(before - scope.size(), scope.size()) == scope);
+}
+
+bool query::is_qualified() const {
+    return holds_scope(pattern);
+}
+
+bool query::name_test_applies() const {
+    return !pattern.empty() && !how.text_tested;
+}
+
+// Compiles the expression and works out the literals its matches need; RE2's message for a
+// malformed one.
+std::string query::compile() {
     re2::RE2::Options options;
     options.set_log_errors(false);
-    options.set_case_sensitive(!s::ignore_case);
-    const std::string pattern(s::query);
-    compiled_regex& compiled = regex();
-    compiled.text = std::make_unique<re2::RE2>(pattern, options);
-    if (!compiled.text->ok()) {
-        error = "Invalid regular expression: " + compiled.text->error();
-        return false;
+    options.set_case_sensitive(!how.ignore_case);
+    compiled->text = std::make_unique<re2::RE2>(pattern, options);
+    if (!compiled->text->ok()) {
+        return "Invalid regular expression: " + compiled->text->error();
     }
     // -E with a qualified name: the whole name, or its end from a "::" on.
     std::string name_pattern = pattern;
-    if (s::exact_match && is_qualified_query()) {
+    if (how.exact_match && is_qualified()) {
         name_pattern = "(?:.*::)?(?:" + pattern + ")";
     }
-    compiled.name = std::make_unique<re2::RE2>(name_pattern, options);
-    if (is_qualified_query()) {
-        prepare_split(pattern, options);
+    compiled->name = std::make_unique<re2::RE2>(name_pattern, options);
+    if (is_qualified()) {
+        prepare_split(*compiled, pattern, options, how.exact_match);
     }
     // Grouped, a pattern can fail where it compiled alone (an unclosed \Q takes the closing
     // parenthesis in); unless its two parts serve instead, it would match nothing.
-    if (!compiled.name->ok() && !compiled.last) {
-        error = "Invalid regular expression: " + compiled.name->error();
-        return false;
+    if (!compiled->name->ok() && !compiled->last) {
+        return "Invalid regular expression: " + compiled->name->error();
     }
     std::string_view piece = pattern;
     std::string_view outer;
-    if (name_test_applies() && is_qualified_query() && !split_expression(pattern, outer, piece)) {
-        return true;
+    if (name_test_applies() && is_qualified() && !split_expression(pattern, outer, piece)) {
+        return {};
     }
-    prepare_filter(piece, options);
-    return true;
+    prepare_filter(*compiled, piece, options);
+    return {};
 }
 
-bool passes_pre_filter(std::string_view content) {
-    if (s::use_regex) {
-        const compiled_regex& compiled = regex();
-        if (!compiled.filtered) {
+bool query::passes_pre_filter(std::string_view content) const {
+    if (how.use_regex) {
+        if (!compiled->filtered) {
             return true;
         }
         std::vector<int> found;
-        for (std::size_t i = 0; i < compiled.atom_pieces.size(); ++i) {
-            if (holds_atom(content, compiled.atom_pieces[i])) {
+        for (std::size_t i = 0; i < compiled->atom_pieces.size(); ++i) {
+            if (holds_atom(content, compiled->atom_pieces[i])) {
                 found.push_back(static_cast<int>(i));
             }
         }
         std::vector<int> potential;
-        compiled.filter.AllPotentials(found, &potential);
+        compiled->filter.AllPotentials(found, &potential);
         return !potential.empty();
     }
-    std::string_view needle = s::query;
+    std::string_view needle = pattern;
     // A file that declares open inside class Reader never spells Reader::open.
-    if (is_qualified_query() && name_test_applies()) {
+    if (is_qualified() && name_test_applies()) {
         needle = needle.substr(needle.rfind(scope) + scope.size());
     }
     const std::size_t found =
-        s::ignore_case ? sse2_strcasestr(content, needle) : sse2_strstr(content, needle);
+        how.ignore_case ? sse2_strcasestr(content, needle) : sse2_strstr(content, needle);
     // A one-byte NUL query "occurs" at the content's end in the terminating NUL.
     return found != npos && found != content.size();
 }
 
-bool name_matches(std::string_view name) {
-    if (s::use_regex) {
-        const re2::RE2& pattern = *regex().name;
-        return s::exact_match ? re2::RE2::FullMatch(name, pattern)
-                              : re2::RE2::PartialMatch(name, pattern);
+bool query::name_matches(std::string_view name) const {
+    if (how.use_regex) {
+        const re2::RE2& expression = *compiled->name;
+        return how.exact_match ? re2::RE2::FullMatch(name, expression)
+                               : re2::RE2::PartialMatch(name, expression);
     }
-    const std::string_view query = s::query;
-    if (!s::exact_match) {
-        return contains(name, query);
+    const std::string_view wanted = pattern;
+    if (!how.exact_match) {
+        return contains(name, wanted);
     }
-    if (equal(name, query)) {
+    if (equal(name, wanted)) {
         return true;
     }
     // -E Reader::open names ::io::Reader::open, not ::io::MyReader::open.
-    return is_qualified_query() && name.size() >= query.size() + scope.size() &&
-           equal(name.substr(name.size() - query.size()), query) &&
-           name.substr(name.size() - query.size() - scope.size(), scope.size()) == scope;
+    return is_qualified() && name.size() >= wanted.size() + scope.size() &&
+           equal(name.substr(name.size() - wanted.size()), wanted) &&
+           name.substr(name.size() - wanted.size() - scope.size(), scope.size()) == scope;
 }
 
-bool qualified_name_matches(const scoped_name& name) {
-    if (s::use_regex) {
-        const compiled_regex& compiled = regex();
-        if (!compiled.last) {
+bool query::qualified_name_matches(const scoped_name& name) const {
+    if (how.use_regex) {
+        if (!compiled->last) {
             return name_matches(name.text);
         }
-        const bool last_matches = s::exact_match
-                                      ? re2::RE2::FullMatch(name.last(), *compiled.last)
-                                      : re2::RE2::PartialMatch(name.last(), *compiled.last);
-        return last_matches && re2::RE2::PartialMatch(name.scopes(), *compiled.scopes);
+        const bool last_matches = how.exact_match
+                                      ? re2::RE2::FullMatch(name.last(), *compiled->last)
+                                      : re2::RE2::PartialMatch(name.last(), *compiled->last);
+        return last_matches && re2::RE2::PartialMatch(name.scopes(), *compiled->scopes);
     }
-    const std::size_t split = s::query.rfind(scope);
-    const std::string_view outer = s::query.substr(0, split);
-    const std::string_view last = s::query.substr(split + scope.size());
+    const std::string_view whole = pattern;
+    const std::size_t split = whole.rfind(scope);
+    const std::string_view outer = whole.substr(0, split);
+    const std::string_view last = whole.substr(split + scope.size());
     const bool last_matches =
-        s::exact_match ? equal(name.last(), last) : contains(name.last(), last);
+        how.exact_match ? equal(name.last(), last) : contains(name.last(), last);
     return last_matches && scopes_match(name.scopes(), outer);
 }
 
-bool text_matches(std::string_view text) {
-    if (s::use_regex) {
-        return re2::RE2::PartialMatch(text, *regex().text);
+bool query::text_matches(std::string_view text) const {
+    if (how.use_regex) {
+        return re2::RE2::PartialMatch(text, *compiled->text);
     }
-    return contains(text, s::query);
+    return contains(text, pattern);
 }
 
 } // namespace search

@@ -3,7 +3,6 @@
 #include "base/messages.hpp"
 #include "base/progress_line.hpp"
 #include "base/visible_text.hpp"
-#include "core/searcher.hpp"
 #include "output/highlighter.hpp"
 #include "output/ordered_output.hpp"
 
@@ -84,62 +83,22 @@ void escape_c1(std::string& json) {
     }
 }
 
-// A match's record: written at once, or held with the file's output.
-void emit(file_context& file, std::string_view text, const match& found) {
-    if (file.held != nullptr) {
-        file.held->add_match(text, found.start_line, found.column);
-    } else {
-        write_out(text);
-    }
-}
-
-void write_json(file_context& file, const match& found) {
-    const nlohmann::ordered_json record = {
-        {"type", "match"},
-        {"path", bytes_field(found.path)},
-        {"start_line", found.start_line},
-        {"end_line", found.end_line},
-        {"column", found.column},
-        {"name_line", found.name_line},
-        {"name_column", found.name_column},
-        {"kind", found.kind_name},
-        {"name", bytes_field(found.name)},
-        {"text", bytes_field(found.snippet)},
-    };
-    std::string line = record.dump();
-    if (searcher::visible_controls) {
-        escape_c1(line);
-    }
-    line += '\n';
-    emit(file, line, found);
-}
-
 // Text as it is printed: on a terminal with its control characters shown. A name or a line
 // of source shows its line breaks too: it stays one line.
-std::string_view shown(std::string_view text, std::string& storage,
+std::string_view shown(const writer_settings& settings, std::string_view text, std::string& storage,
                        line_breaks breaks = line_breaks::shown) {
-    return searcher::visible_controls ? visible_controls(text, storage, breaks) : text;
+    return settings.visible_controls ? visible_controls(text, storage, breaks) : text;
 }
 
-// grep's format, at the name: a jump lands on it, and its line says which entity it is.
-void write_vimgrep(file_context& file, const match& found) {
-    std::string path;
-    std::string line;
-    fmt::memory_buffer out;
-    fmt::format_to(std::back_inserter(out), "{}:{}:{}:{}\n", shown(found.path, path),
-                   found.name_line, found.name_column, shown(found.name_line_text, line));
-    emit(file, std::string_view(out.data(), out.size()), found);
-}
-
-void format_block(fmt::memory_buffer& out, std::string_view path, std::uint32_t start_line,
-                  std::uint32_t end_line, std::string_view snippet) {
+void format_block(fmt::memory_buffer& out, const writer_settings& settings, std::string_view path,
+                  std::uint32_t start_line, std::uint32_t end_line, std::string_view snippet) {
     std::string shown_path;
     std::string shown_snippet;
-    path = shown(path, shown_path);
+    path = shown(settings, path, shown_path);
     // A line feed follows the snippet: a CRLF file's last carriage return stays as it is.
-    snippet = shown(snippet, shown_snippet, line_breaks::kept_ended);
+    snippet = shown(settings, snippet, shown_snippet, line_breaks::kept_ended);
     auto sink = std::back_inserter(out);
-    const bool use_color = searcher::use_color;
+    const bool use_color = settings.use_color;
     if (use_color) {
         fmt::format_to(sink, "\n\x1b[1;90m// {}\x1b[0m ", path);
         fmt::format_to(sink, "\x1b[1;90m(Line: {} to {})\x1b[0m\n", start_line, end_line);
@@ -153,10 +112,82 @@ void format_block(fmt::memory_buffer& out, std::string_view path, std::uint32_t 
 
 } // namespace
 
-void searcher::print_match(std::string_view path, std::uint32_t start_line, std::uint32_t end_line,
-                           std::string_view snippet) {
+match_writer::match_writer(const writer_settings& settings) : chosen(settings) {
+    switch (settings.format) {
+    case output_format::blocks:
+        record = block_record{};
+        break;
+    case output_format::json:
+        record = json_record{};
+        break;
+    case output_format::vimgrep:
+        record = vimgrep_record{};
+        break;
+    case output_format::files:
+        record = file_list_record{};
+        break;
+    }
+}
+
+void match_writer::report(file_context& file, const match& found) const {
+    progress_line::match_found();
+    std::visit([&](auto format) { write(file, found, format); }, record);
+}
+
+// A match's record: written at once, or held with the file's output.
+void match_writer::emit(file_context& file, std::string_view text, const match& found) const {
+    if (file.held != nullptr) {
+        file.held->add_match(text, found.start_line, found.column);
+    } else {
+        write_out(text);
+    }
+}
+
+void match_writer::write(file_context& file, const match& found, block_record) const {
     fmt::memory_buffer out;
-    format_block(out, path, start_line, end_line, snippet);
+    format_block(out, chosen, found.path, found.start_line, found.end_line, found.snippet);
+    emit(file, std::string_view(out.data(), out.size()), found);
+}
+
+void match_writer::write(file_context& file, const match& found, json_record) const {
+    const nlohmann::ordered_json record = {
+        {"type", "match"},
+        {"path", bytes_field(found.path)},
+        {"start_line", found.start_line},
+        {"end_line", found.end_line},
+        {"column", found.column},
+        {"name_line", found.name_line},
+        {"name_column", found.name_column},
+        {"kind", found.kind_name},
+        {"name", bytes_field(found.name)},
+        {"text", bytes_field(found.snippet)},
+    };
+    std::string line = record.dump();
+    if (chosen.visible_controls) {
+        escape_c1(line);
+    }
+    line += '\n';
+    emit(file, line, found);
+}
+
+// grep's format, at the name: a jump lands on it, and its line says which entity it is.
+void match_writer::write(file_context& file, const match& found, vimgrep_record) const {
+    std::string path;
+    std::string line;
+    fmt::memory_buffer out;
+    fmt::format_to(std::back_inserter(out), "{}:{}:{}:{}\n", shown(chosen, found.path, path),
+                   found.name_line, found.name_column, shown(chosen, found.name_line_text, line));
+    emit(file, std::string_view(out.data(), out.size()), found);
+}
+
+void match_writer::write(file_context& file, const match&, file_list_record) const {
+    file.matched = true;
+}
+
+void match_writer::print_block(std::string_view path, std::uint32_t start_line,
+                               std::uint32_t end_line, std::string_view snippet) const {
+    fmt::memory_buffer out;
+    format_block(out, chosen, path, start_line, end_line, snippet);
     write_out(std::string_view(out.data(), out.size()));
 }
 
@@ -166,44 +197,21 @@ void write_out(std::string_view text) {
     fmt::print(stdout, "{}", text);
 }
 
-void report_match(file_context& file, const match& found) {
-    progress_line::match_found();
-    switch (searcher::format) {
-    case output_format::blocks:
-        if (file.held != nullptr) {
-            fmt::memory_buffer out;
-            format_block(out, found.path, found.start_line, found.end_line, found.snippet);
-            emit(file, std::string_view(out.data(), out.size()), found);
-        } else {
-            searcher::print_match(found.path, found.start_line, found.end_line, found.snippet);
-        }
-        break;
-    case output_format::json:
-        write_json(file, found);
-        break;
-    case output_format::vimgrep:
-        write_vimgrep(file, found);
-        break;
-    case output_format::files:
-        file.matched = true;
-        break;
+void match_writer::finish(file_context& file) const {
+    if (chosen.format != output_format::files || !file.matched) {
+        return;
+    }
+    std::string path;
+    const std::string_view end = chosen.null_separated ? std::string_view("\0", 1) : "\n";
+    const std::string line = fmt::format("{}{}", shown(chosen, file.path, path), end);
+    if (file.held != nullptr) {
+        file.held->add(line);
+    } else {
+        write_out(line);
     }
 }
 
-void finish_file(file_context& file) {
-    if (searcher::format == output_format::files && file.matched) {
-        std::string path;
-        const std::string_view end = searcher::null_separated ? std::string_view("\0", 1) : "\n";
-        const std::string line = fmt::format("{}{}", shown(file.path, path), end);
-        if (file.held != nullptr) {
-            file.held->add(line);
-        } else {
-            write_out(line);
-        }
-    }
-}
-
-void print_message(file_context& file, std::string_view text) {
+void match_writer::message(file_context& file, std::string_view text) const {
     std::FILE* const stream = message_stream();
     std::string storage;
     text = shown_on(stream, text, storage);
@@ -215,8 +223,8 @@ void print_message(file_context& file, std::string_view text) {
     }
 }
 
-std::FILE* message_stream() {
-    return searcher::format == output_format::blocks ? stdout : stderr;
+std::FILE* match_writer::message_stream() const {
+    return chosen.format == output_format::blocks ? stdout : stderr;
 }
 
 } // namespace search

@@ -5,10 +5,10 @@
 #include "base/tree_walk.hpp"
 #include "base/walk_filter.hpp"
 #include "base/worker_pool.hpp"
-#include "core/searcher.hpp"
 #include "core/source_files.hpp"
 #include "output/ordered_output.hpp"
 #include "search/file_search.hpp"
+#include "search/searcher.hpp"
 
 #include <fnmatch.h>
 #include <xxhash.h>
@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 namespace {
 
 bool is_default_filter() {
-    static const bool is_default = searcher::filter == "*.*";
+    static const bool is_default = searcher::settings.filter == "*.*";
     return is_default;
 }
 
@@ -36,14 +36,14 @@ bool is_selected(const std::string& path) {
         return has_source_extension(path);
     }
     // The filter's view lies over a NUL-terminated driver string.
-    return fnmatch(searcher::filter.data(), path.c_str(), 0) == 0;
+    return fnmatch(searcher::settings.filter.data(), path.c_str(), 0) == 0;
 }
 
 // The path below the root, which is the same in every checkout, picks the file's shard.
 bool in_shard(std::string_view relative) {
-    return searcher::shard_count <= 1 ||
-           XXH3_64bits(relative.data(), relative.size()) % searcher::shard_count ==
-               searcher::shard_index;
+    return searcher::settings.shard_count <= 1 ||
+           XXH3_64bits(relative.data(), relative.size()) % searcher::settings.shard_count ==
+               searcher::settings.shard_index;
 }
 
 // The type comes from the directory listing where it is known: only links and entries of an
@@ -84,7 +84,7 @@ std::string in_order(const std::string& path, const held_output& held) noexcept 
 class file_poster {
 public:
     file_poster() {
-        if (searcher::sort_by_path) {
+        if (searcher::settings.sort_by_path) {
             order.emplace(sort_window, sort_held_bytes);
         }
     }
@@ -154,7 +154,7 @@ void searcher::directory_search(const char* search_path) {
 }
 
 walk_options walk_settings() {
-    return {searcher::excluded.get(), searcher::sort_by_path};
+    return {searcher::excluded.get(), searcher::settings.sort_by_path};
 }
 
 } // namespace search

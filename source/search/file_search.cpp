@@ -6,11 +6,11 @@
 #include "cache/cursor_cache.hpp"
 #include "cache/cursor_records.hpp"
 #include "cache/file_dependencies.hpp"
-#include "core/searcher.hpp"
 #include "core/source_files.hpp"
 #include "match/match_decision.hpp"
 #include "match/query.hpp"
 #include "output/match_output.hpp"
+#include "search/searcher.hpp"
 #include "clang/clang_cursor.hpp"
 #include "clang/clang_handles.hpp"
 #include "clang/compile_database.hpp"
@@ -45,6 +45,7 @@ struct cache_slot {
 struct unit_visit {
     file_context& context;
     unit_facts unit;
+    const search_settings& settings;
 };
 
 indexing_session* session_for(const file_arguments& arguments);
@@ -55,7 +56,7 @@ cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, 
 bool visit_unit(CXTranslationUnit unit, file_context& context, const file_arguments& arguments,
                 const cache_slot* slot, const timespec& parse_start);
 CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit);
-[[noreturn]] void quit_on_parse_failure(std::string_view path) noexcept;
+[[noreturn]] void quit_on_parse_failure(std::string_view path, std::FILE* stream) noexcept;
 
 // A worker's read buffer above this size is given back after its file.
 constexpr std::size_t kept_buffer_size = 4 << 20;
@@ -162,7 +163,8 @@ void searcher::file_search(std::string_view path, std::string_view content, held
     if (content.empty()) {
         return;
     }
-    if (!passes_pre_filter(content)) {
+    const match_writer& writer = settings.writer;
+    if (!settings.rules.query.passes_pre_filter(content)) {
         return;
     }
     ++counts.with_query;
@@ -170,20 +172,21 @@ void searcher::file_search(std::string_view path, std::string_view content, held
     context.path = path;
     context.content = content;
     context.held = held;
-    if (verbose) {
-        print_message(context, fmt::format("Checking {}\n", path));
+    if (settings.verbose) {
+        writer.message(context, fmt::format("Checking {}\n", path));
     }
-    file_arguments arguments(path, clang_options, compile_commands.get(), cuda_by_suffix);
+    file_arguments arguments(path, settings.clang_options, compile_commands.get(),
+                             settings.cuda_by_suffix);
     indexing_session* const session = session_for(arguments);
     std::optional<cache_slot> slot;
     if (cache) {
         slot = slot_for(*cache, arguments, session != nullptr, content);
         file_records records;
         // Verbose runs want libclang's diagnostics: they parse and refresh the entry.
-        if (!verbose && cache->find(slot->key, slot->content_hash, content, records)) {
+        if (!settings.verbose && cache->find(slot->key, slot->content_hash, content, records)) {
             ++counts.from_cache;
-            replay_records(records, context);
-            finish_file(context);
+            replay_records(records, settings.rules, writer, context);
+            writer.finish(context);
             return;
         }
     }
@@ -196,15 +199,15 @@ void searcher::file_search(std::string_view path, std::string_view content, held
     const parsed_unit parsed = parse_file(session, arguments, content);
     const unit_handle& unit = parsed.unit;
     if (!unit) {
-        quit_on_parse_failure(path);
+        quit_on_parse_failure(path, writer.message_stream());
     }
     if (!visit_unit(unit.get(), context, arguments, slot ? &*slot : nullptr, parse_start)) {
         if (context.failure) {
             std::rethrow_exception(context.failure);
         }
-        print_message(context, fmt::format("Error: Visit children failed for {}\n", path));
+        writer.message(context, fmt::format("Error: Visit children failed for {}\n", path));
     }
-    finish_file(context);
+    writer.finish(context);
 }
 
 CXChildVisitResult searcher::visit_cursor(CXCursor cursor, CXCursor, CXClientData data) noexcept {
@@ -242,7 +245,7 @@ parsed_unit parse_file(indexing_session* session, const file_arguments& argument
         ++searcher::counts.parsed_in_full;
     }
     return parse_unit(session, arguments.source.c_str(), arguments.list, content,
-                      searcher::verbose);
+                      searcher::settings.verbose);
 }
 
 cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, bool indexed,
@@ -264,13 +267,13 @@ bool visit_unit(CXTranslationUnit unit, file_context& context, const file_argume
         return false;
     }
     if (slot == nullptr || !records.lines_in_file) {
-        unit_visit visit{context, unit_facts(unit)};
+        unit_visit visit{context, unit_facts(unit), searcher::settings};
         const CXCursor root = clang_getTranslationUnitCursor(unit);
         return clang_visitChildren(root, &searcher::visit_cursor, &visit) == 0;
     }
     searcher::cache->store(slot->key, slot->content_hash, slot->absolute_path, records,
                            dependencies_of(unit, arguments.list), parse_start);
-    replay_records(records, context);
+    replay_records(records, searcher::settings.rules, searcher::settings.writer, context);
     return true;
 }
 
@@ -278,7 +281,7 @@ CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit) {
     file_context& context = visit.context;
     clang_cursor facts(cursor, visit.unit);
     std::string_view snippet;
-    switch (decide(facts, context, snippet)) {
+    switch (decide(visit.settings.rules, facts, context, snippet)) {
     case verdict::pass:
         return CXChildVisit_Recurse;
     case verdict::prune:
@@ -286,13 +289,13 @@ CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit) {
     case verdict::match:
         break;
     }
-    report_match(context, describe(facts, context, snippet));
+    visit.settings.writer.report(context, describe(facts, context, snippet));
     return CXChildVisit_Recurse;
 }
 
-[[noreturn]] void quit_on_parse_failure(std::string_view path) noexcept {
+[[noreturn]] void quit_on_parse_failure(std::string_view path, std::FILE* stream) noexcept {
     progress_line::stop();
-    say(message_stream(), "Error: Unable to parse translation unit {}. Quitting.\n", path);
+    say(stream, "Error: Unable to parse translation unit {}. Quitting.\n", path);
     // Static destructors would wait for this task, which never returns.
     std::fflush(stdout);
     std::_Exit(255);

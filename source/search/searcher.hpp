@@ -1,11 +1,11 @@
 #pragma once
 
-// The search settings, the process-wide owners and the four operations of the search. The
-// operations are defined where their work is done: the walk and the file search in search/,
-// the block writer in output/.
+// The search settings, the process-wide owners and the four operations of the search. Below
+// this layer nothing reads them: each part is handed what it needs.
 
-#include "core/kind_choice.hpp"
 #include "core/search_types.hpp"
+#include "match/match_decision.hpp"
+#include "output/match_output.hpp"
 
 #include <clang-c/Index.h>
 
@@ -21,6 +21,26 @@ class compile_database;
 class cursor_cache;
 class indexing_session;
 class walk_filter;
+
+// What the driver chose, written once before any worker exists, then read-only.
+struct search_settings {
+    // What a match is: the query, the kinds, the line rule.
+    match_rules rules;
+    // How matches are written.
+    match_writer writer;
+    // The file name pattern of --filter.
+    std::string_view filter = "*.*";
+    std::vector<const char*> clang_options;
+    bool verbose = false;
+    // .cu and .cuh files are parsed as CUDA: no language was chosen on the command line.
+    bool cuda_by_suffix = false;
+    // Files in byte order of their paths, each file's matches in source order (--sort path).
+    bool sort_by_path = false;
+    // --shard K/N: only the files whose path below the root hashes to shard_index modulo
+    // shard_count are searched.
+    std::uint32_t shard_index = 0;
+    std::uint32_t shard_count = 1;
+};
 
 class searcher {
 public:
@@ -40,32 +60,8 @@ public:
     // What the walks of the tree leave out (--exclude, --gitignore), or nothing.
     static std::unique_ptr<walk_filter> excluded;
 
-    // Search settings: written once by the driver before any worker exists, then read-only.
-    static std::string_view query;
-    static std::string_view filter;
-    static std::vector<const char*> clang_options;
-    static bool verbose;
-    static bool exact_match;
-    static bool ignore_case;
-    static bool use_regex;
-    static bool ignore_single_line_results;
-    static bool use_color;
-    static output_format format;
-    // Standard output is a terminal: the control characters of what is printed are shown.
-    static bool visible_controls;
-    // --null: each path of the file list is followed by a NUL byte, not a line feed.
-    static bool null_separated;
-    // --shard K/N: only the files whose path below the root hashes to shard_index modulo
-    // shard_count are searched.
-    static std::uint32_t shard_index;
-    static std::uint32_t shard_count;
-    // Files in byte order of their paths, each file's matches in source order (--sort path).
-    static bool sort_by_path;
-    // .cu and .cuh files are parsed as CUDA: no language was chosen on the command line.
-    static bool cuda_by_suffix;
-
-    // The kinds searched for (the kind options, --include-expressions).
-    static kind_choice kinds;
+    // Written once by the driver before any worker exists, then read-only.
+    static search_settings settings;
 
     // Walks the tree below search_path, posts one task per selected file and waits for all.
     static void directory_search(const char* search_path);

@@ -277,6 +277,16 @@ public:
     progress_session& operator=(const progress_session&) = delete;
 };
 
+// A failure that ends the whole search: its text and status, at once. Tasks may still run,
+// and static destructors would wait for them.
+[[noreturn]] void end_search(const search::search_stopped& stop) {
+    search::progress_line::stop();
+    std::string storage;
+    search::write_text(stop.stream, search::shown_on(stop.stream, stop.text, storage));
+    std::fflush(stdout);
+    std::_Exit(stop.status);
+}
+
 int search_run(int jobs, const std::string& path, bool show_progress, bool stats) {
     if (jobs < 0) {
         search::report(fmt::format("the number of threads must not be negative, got {}", jobs));
@@ -293,9 +303,11 @@ int search_run(int jobs, const std::string& path, bool show_progress, bool stats
     struct stop_pool {
         ~stop_pool() { searcher::pool.reset(); }
     } stop_at_exit;
-    {
+    try {
         const progress_session progress(show_progress);
         searcher::directory_search(path.c_str());
+    } catch (const search::search_stopped& stop) {
+        end_search(stop);
     }
     if (searcher::settings.writer.settings().format == search::output_format::blocks) {
         search::say(stdout, "\n");
@@ -312,9 +324,7 @@ int search_run(int jobs, const std::string& path, bool show_progress, bool stats
     return 0;
 }
 
-} // namespace
-
-int run(int argc, char** argv) {
+int run_search(int argc, char** argv) {
     const bool stdout_is_terminal = search::is_terminal(stdout);
     give_standard_input_nothing();
     std::ios_base::sync_with_stdio(false);
@@ -406,6 +416,16 @@ int run(int argc, char** argv) {
     } catch (const std::exception& error) {
         search::report(error.what());
         return 2;
+    }
+}
+
+} // namespace
+
+int run(int argc, char** argv) {
+    try {
+        return run_search(argc, argv);
+    } catch (const search::search_stopped& stop) {
+        end_search(stop);
     }
 }
 

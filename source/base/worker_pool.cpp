@@ -81,7 +81,15 @@ void worker_pool::wait_all() {
     if (waiting > 0 && !pending.empty()) {
         work_ready.notify_all();
     }
-    all_done.wait(lock, [this] { return outstanding == 0; });
+    all_done.wait(lock, [this] { return outstanding == 0 || interrupted; });
+}
+
+void worker_pool::interrupt() {
+    {
+        const std::lock_guard<std::mutex> guard(queue_lock);
+        interrupted = true;
+    }
+    all_done.notify_all();
 }
 
 // Waits for a task; false when the pool stops instead.

@@ -31,6 +31,8 @@ public:
     void wait_all();
     // Drops the tasks that no worker has taken yet; those running go on.
     void cancel_queued();
+    // Lets wait_all return at once, before the tasks end: the search is over.
+    void interrupt();
 
     std::uint32_t size() const { return worker_count; }
 
@@ -45,6 +47,7 @@ private:
     std::condition_variable work_ready; // a task was queued, or the pool stops
     std::condition_variable all_done;   // nothing is outstanding any more
     bool keep_running = true;           // guarded by queue_lock
+    bool interrupted = false;           // guarded by queue_lock
     std::uint32_t waiting = 0;          // workers asleep on work_ready, guarded by queue_lock
     std::deque<task> pending;
     std::uint32_t worker_count = 0;

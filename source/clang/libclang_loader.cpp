@@ -4,7 +4,7 @@
 // there first, and forward to it. A search whose query occurs in no file never loads it.
 #include "clang/libclang_loader.hpp"
 
-#include "base/messages.hpp"
+#include "core/search_types.hpp"
 
 #include <clang-c/Index.h>
 
@@ -73,9 +73,9 @@ struct libclang_api {
 };
 
 [[noreturn]] void fail_to_load(const char* what) {
-    std::fflush(stdout);
-    search::report(fmt::format("cannot load libclang ({})", PYRN_LIBCLANG_PATH), what);
-    std::_Exit(2);
+    throw search::search_stopped{2, stderr,
+                                 fmt::format("pyrn: cannot load libclang ({}): {}\n",
+                                             PYRN_LIBCLANG_PATH, what == nullptr ? "" : what)};
 }
 
 template <class Function> void resolve(void* library, const char* name, Function& slot) {

@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <exception>
+#include <string>
 #include <string_view>
 #include <unordered_set>
 
@@ -99,6 +101,14 @@ struct search_counts {
     std::atomic<std::uint64_t> with_query{0}; // passed the pre-filter
     std::atomic<std::uint64_t> from_cache{0};
     std::atomic<std::uint64_t> parsed_in_full{0}; // without the indexing session
+};
+
+// A failure that ends the whole search: a file that libclang cannot parse at all, or libclang
+// that cannot be loaded. The driver writes the text on the stream and ends with the status.
+struct search_stopped {
+    int status = 0;
+    std::FILE* stream = stderr;
+    std::string text;
 };
 
 enum class verdict {

@@ -13,9 +13,12 @@
 #include <fnmatch.h>
 #include <xxhash.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,6 +82,26 @@ std::string in_order(const std::string& path, const held_output& held) noexcept 
     }
 }
 
+// The failure that stopped the search, kept by the first task that met one.
+struct stop_slot {
+    std::mutex lock;
+    std::exception_ptr failure;
+    std::atomic<bool> stopped{false};
+};
+
+stop_slot& stop_state() {
+    static stop_slot slot;
+    return slot;
+}
+
+void throw_if_stopped() {
+    stop_slot& slot = stop_state();
+    if (slot.stopped.load()) {
+        const std::lock_guard<std::mutex> guard(slot.lock);
+        std::rethrow_exception(slot.failure);
+    }
+}
+
 // Posts the file tasks; with --sort path their outputs are held and printed in the order in
 // which they were posted, and a task is posted only when the window has room for it.
 class file_poster {
@@ -90,6 +113,7 @@ public:
     }
 
     void post(const std::string& path) {
+        throw_if_stopped();
         progress_line::file_found();
         if (!order) {
             searcher::pool->post([copy = path] { search_file_task(copy); });
@@ -151,6 +175,25 @@ void searcher::directory_search(const char* search_path) {
         throw;
     }
     pool->wait_all();
+    throw_if_stopped();
+}
+
+void searcher::stop(std::exception_ptr failure) noexcept {
+    stop_slot& slot = stop_state();
+    {
+        const std::lock_guard<std::mutex> guard(slot.lock);
+        if (slot.failure) {
+            return;
+        }
+        slot.failure = std::move(failure);
+        slot.stopped.store(true);
+    }
+    // Queued tasks are not dropped: with --sort path the walk waits for each one's number.
+    pool->interrupt();
+}
+
+bool searcher::is_stopped() noexcept {
+    return stop_state().stopped.load();
 }
 
 walk_options walk_settings() {

@@ -56,7 +56,7 @@ cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, 
 bool visit_unit(CXTranslationUnit unit, file_context& context, const file_arguments& arguments,
                 const cache_slot* slot, const timespec& parse_start);
 CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit);
-[[noreturn]] void quit_on_parse_failure(std::string_view path, std::FILE* stream) noexcept;
+[[noreturn]] void quit_on_parse_failure(std::string_view path, std::FILE* stream);
 
 // A worker's read buffer above this size is given back after its file.
 constexpr std::size_t kept_buffer_size = 4 << 20;
@@ -90,6 +90,9 @@ private:
 } // namespace
 
 void search_file_task(const std::string& path, held_output* held) noexcept {
+    if (searcher::is_stopped()) {
+        return;
+    }
     try {
         ++searcher::counts.files;
         // One buffer per worker: most files are read and dropped, and a fresh buffer each time
@@ -109,6 +112,8 @@ void search_file_task(const std::string& path, held_output* held) noexcept {
         if (buffer.size() > kept_buffer_size) {
             std::string().swap(buffer);
         }
+    } catch (const search_stopped&) {
+        searcher::stop(std::current_exception());
     } catch (const std::exception& error) {
         report(path, error.what());
     } catch (...) {
@@ -293,12 +298,10 @@ CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit) {
     return CXChildVisit_Recurse;
 }
 
-[[noreturn]] void quit_on_parse_failure(std::string_view path, std::FILE* stream) noexcept {
-    progress_line::stop();
-    say(stream, "Error: Unable to parse translation unit {}. Quitting.\n", path);
-    // Static destructors would wait for this task, which never returns.
-    std::fflush(stdout);
-    std::_Exit(255);
+// The one failure of a file that ends the search.
+[[noreturn]] void quit_on_parse_failure(std::string_view path, std::FILE* stream) {
+    throw search_stopped{
+        255, stream, fmt::format("Error: Unable to parse translation unit {}. Quitting.\n", path)};
 }
 
 } // namespace

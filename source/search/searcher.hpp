@@ -10,6 +10,7 @@
 #include <clang-c/Index.h>
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -74,6 +75,11 @@ public:
     // libclang visitor: decides for one cursor whether it is a match and reports it.
     static CXChildVisitResult visit_cursor(CXCursor cursor, CXCursor parent,
                                            CXClientData data) noexcept;
+
+    // Ends the search from a file task: the first failure is kept, the tasks still to run do
+    // nothing, and directory_search throws it on the walk's thread.
+    static void stop(std::exception_ptr failure) noexcept;
+    static bool is_stopped() noexcept;
 
     // Prints one match as one block with a single write.
     static void print_match(std::string_view path, std::uint32_t start_line, std::uint32_t end_line,

@@ -1,6 +1,7 @@
 // Reading a file, the per-file libclang arguments, the pre-filter and the file search's own
 // messages, in-process.
 
+#include "base/whole_file.hpp"
 #include "cache/cursor_cache.hpp"
 #include "file_search_support.hpp"
 #include "temp_tree.hpp"

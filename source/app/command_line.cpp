@@ -235,6 +235,18 @@ search::kind_choice chosen_kinds(const argparse::ArgumentParser& parser) {
     return choice;
 }
 
+std::string include_option(std::string_view dir) {
+    return std::string("-I").append(dir);
+}
+
+std::vector<std::string> include_options(const std::vector<std::string>& dirs, bool absolute) {
+    std::vector<std::string> options;
+    for (const std::string& dir : dirs) {
+        options.push_back(include_option(absolute ? fs::absolute(dir).native() : dir));
+    }
+    return options;
+}
+
 std::vector<std::string> discover_include_dirs(const std::string& root) {
     return discover_include_dirs(root, search::walk_settings());
 }
@@ -249,7 +261,7 @@ std::vector<std::string> discover_include_dirs(const std::string& root,
     auto visit = [&](const fs::directory_entry& entry) {
         std::error_code error; // an entry whose status cannot be had is no directory
         if (is_include_dir_name(entry.path()) && fs::is_directory(entry.path(), error)) {
-            arguments.push_back("-I" + entry.path().native());
+            arguments.push_back(include_option(entry.path().native()));
         }
     };
     // A folder below the root that cannot be read is the search's to report, once, and to

@@ -66,6 +66,13 @@ std::vector<std::string> discover_include_dirs(const std::string& root,
 // relative to the working directory when below it, else absolute.
 std::optional<std::string> project_around(const std::string& path);
 
+// The "-I" option of a folder: the one place that spells it.
+std::string include_option(std::string_view dir);
+
+// The "-I" options of --include-dir; with absolute, each folder made absolute, as a -p parse
+// runs in its entry's directory.
+std::vector<std::string> include_options(const std::vector<std::string>& dirs, bool absolute);
+
 // The "-I" arguments of the include directories that a search of path takes: those of the
 // project around it (never the path itself) when there is one, else those below the path.
 std::vector<std::string> include_dirs_for(const std::string& path);

@@ -123,10 +123,8 @@ bool load_compile_commands(const argparse::ArgumentParser& parser, const std::st
         return true;
     }
     // The entries' directories are the working directories of their parses.
-    std::vector<std::string> absolute_includes;
-    for (const std::string& dir : parser.get<std::vector<std::string>>("--include-dir")) {
-        absolute_includes.push_back("-I" + std::filesystem::absolute(dir).native());
-    }
+    std::vector<std::string> absolute_includes =
+        include_options(parser.get<std::vector<std::string>>("--include-dir"), true);
     try {
         const bool verbose = parser.get<bool>("--verbose");
         searcher::compile_commands = search::compile_database::from_commands(
@@ -324,14 +322,10 @@ int search_run(int jobs, const std::string& path, bool show_progress, bool stats
     return 0;
 }
 
-int run_search(int argc, char** argv) {
-    const bool stdout_is_terminal = search::is_terminal(stdout);
-    give_standard_input_nothing();
-    std::ios_base::sync_with_stdio(false);
-    std::cin.tie(nullptr);
-
-    argparse::ArgumentParser parser("pyrn", version, argparse::default_arguments::all, true,
-                                    std::cout);
+// Reads the command line, with its query and path; false when help was asked for and printed.
+// Errors end the run here.
+bool read_command_line(argparse::ArgumentParser& parser, int argc, char** argv, std::string& query,
+                       std::string& path) {
     configure_parser(parser);
     const command_words words = split_command_line(argc, argv);
     try {
@@ -339,19 +333,19 @@ int run_search(int argc, char** argv) {
     } catch (const std::exception& error) {
         if (help_after_complete_parse(parser)) {
             std::cout << parser << std::endl;
-            return 0;
+            return false;
         }
         command_line_error(error.what(), parser);
     }
-
-    auto query = parser.get<std::string>("query");
-    auto path = parser.get<std::string>("path");
+    query = parser.get<std::string>("query");
+    path = parser.get<std::string>("path");
     take_words_after_options(words, query, path);
-    const auto filter = parser.get<std::string>("--filter");
-    const auto language = parser.get<std::string>("--language");
-    const auto standard = parser.get<std::string>("--std");
-    const int jobs = parser.get<int>("-j");
+    return true;
+}
 
+// What a match is and how it is written; a setting that cannot hold is a command-line error.
+void choose_settings(const argparse::ArgumentParser& parser, const std::string& query,
+                     bool stdout_is_terminal) {
     std::string error;
     const bool colour = choose_colour(parser, stdout_is_terminal, error);
     if (error.empty()) {
@@ -360,40 +354,9 @@ int run_search(int argc, char** argv) {
     if (!error.empty()) {
         command_line_error(error, parser);
     }
-    searcher::settings.rules = chosen_rules(parser, query);
-    apply_shard(parser);
-
-    if (!apply_walk_options(parser, path)) {
-        return 2;
-    }
-    std::vector<std::string> include_arguments;
-    for (const std::string& dir : parser.get<std::vector<std::string>>("--include-dir")) {
-        include_arguments.push_back("-I" + dir);
-    }
-    try {
-        for (std::string& dir : include_dirs_for(path)) {
-            include_arguments.push_back(std::move(dir));
-        }
-    } catch (const std::filesystem::filesystem_error& error) {
-        search::report(error.path1().native(), error.code().message());
-        return 2;
-    }
-
-    const std::optional<std::string> database_file = compile_commands_file(parser);
-    if (!database_file) {
-        return 2;
-    }
-    // The database's commands may come from the cache.
-    if (!open_cache(parser, path)) {
-        return 2;
-    }
-    if (!load_compile_commands(parser, *database_file)) {
-        return 2;
-    }
-
-    const std::string std_argument = "-std=" + standard;
     search::search_settings& settings = searcher::settings;
-    settings.filter = filter;
+    settings.rules = chosen_rules(parser, query);
+    apply_shard(parser);
     search::writer_settings output;
     output.format = chosen_format(parser);
     output.use_color = colour && output.format == search::output_format::blocks;
@@ -401,18 +364,84 @@ int run_search(int argc, char** argv) {
     output.null_separated = parser.get<bool>("--null");
     settings.writer = search::match_writer(output);
     settings.verbose = parser.get<bool>("--verbose");
-    settings.clang_options = build_clang_options(language, std_argument, include_arguments);
     settings.cuda_by_suffix = !parser.is_used("--language");
+}
+
+// The strings that the parse options view, alive for the whole run.
+struct parse_option_text {
+    std::string language;
+    std::string std_argument;
+    std::vector<std::string> include_arguments;
+};
+
+// The parse options of every file: --include-dir's folders, those found around and below
+// the path, the language and the standard. False, after one line, when the path's folders
+// cannot be read.
+bool choose_parse_options(const argparse::ArgumentParser& parser, const std::string& path,
+                          parse_option_text& text) {
+    text.include_arguments =
+        include_options(parser.get<std::vector<std::string>>("--include-dir"), false);
+    try {
+        for (std::string& dir : include_dirs_for(path)) {
+            text.include_arguments.push_back(std::move(dir));
+        }
+    } catch (const std::filesystem::filesystem_error& error) {
+        search::report(error.path1().native(), error.code().message());
+        return false;
+    }
+    text.language = parser.get<std::string>("--language");
+    text.std_argument = "-std=" + parser.get<std::string>("--std");
+    searcher::settings.clang_options =
+        build_clang_options(text.language, text.std_argument, text.include_arguments);
+    return true;
+}
+
+// The owners the search needs: the walk's filter, the cache, the compilation database, the
+// indexing session. False, after one line, when one that was asked for cannot be had.
+bool open_owners(const argparse::ArgumentParser& parser, const std::string& path,
+                 parse_option_text& text) {
+    if (!apply_walk_options(parser, path) || !choose_parse_options(parser, path, text)) {
+        return false;
+    }
+    const std::optional<std::string> database_file = compile_commands_file(parser);
+    // The database's commands may come from the cache.
+    if (!database_file || !open_cache(parser, path) ||
+        !load_compile_commands(parser, *database_file)) {
+        return false;
+    }
     // Verbose runs show every diagnostic of every file, those in headers' bodies too.
-    if (!settings.verbose && !parser.get<bool>("--full-parse")) {
+    if (!searcher::settings.verbose && !parser.get<bool>("--full-parse")) {
         searcher::indexing = std::make_unique<search::indexing_session>();
     }
+    return true;
+}
 
+int run_search(int argc, char** argv) {
+    const bool stdout_is_terminal = search::is_terminal(stdout);
+    give_standard_input_nothing();
+    std::ios_base::sync_with_stdio(false);
+    std::cin.tie(nullptr);
+
+    argparse::ArgumentParser parser("pyrn", version, argparse::default_arguments::all, true,
+                                    std::cout);
+    std::string query;
+    std::string path;
+    if (!read_command_line(parser, argc, argv, query, path)) {
+        return 0;
+    }
+    choose_settings(parser, query, stdout_is_terminal);
+    const auto filter = parser.get<std::string>("--filter");
+    searcher::settings.filter = filter;
+    parse_option_text parse_text;
+    if (!open_owners(parser, path, parse_text)) {
+        return 2;
+    }
     try {
         // Verbose output says what is parsed, and libclang's diagnostics would cut the line.
-        const bool show_progress =
-            search::is_terminal(stderr) && !parser.get<bool>("--no-progress") && !settings.verbose;
-        return search_run(jobs, path, show_progress, parser.get<bool>("--stats"));
+        const bool show_progress = search::is_terminal(stderr) &&
+                                   !parser.get<bool>("--no-progress") &&
+                                   !searcher::settings.verbose;
+        return search_run(parser.get<int>("-j"), path, show_progress, parser.get<bool>("--stats"));
     } catch (const std::exception& error) {
         search::report(error.what());
         return 2;

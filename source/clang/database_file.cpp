@@ -1,13 +1,12 @@
 #include "clang/database_file.hpp"
 
 #include "base/paths.hpp"
+#include "base/whole_file.hpp"
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,19 +18,6 @@ namespace search {
 namespace {
 
 using json = nlohmann::json;
-
-class open_file {
-public:
-    explicit open_file(int descriptor) : descriptor(descriptor) {}
-    ~open_file() {
-        if (descriptor >= 0) {
-            close(descriptor);
-        }
-    }
-    open_file(const open_file&) = delete;
-    open_file& operator=(const open_file&) = delete;
-    int descriptor;
-};
 
 // The entries as the JSON parser hands over its events, one at a time: a list of objects of
 // the keys clang knows, with scalar values but for "arguments", a list of scalars. Each check
@@ -238,34 +224,19 @@ const name_suffix* suffix_of(std::string_view name) {
 } // namespace
 
 std::string read_database_file(const std::string& file) {
-    const open_file in(open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
-    if (in.descriptor < 0 || fstat(in.descriptor, &info) != 0) {
+    if (stat(file.c_str(), &info) != 0) {
         throw database_error(fmt::format("{}: {}", file, std::strerror(errno)));
     }
     if (!S_ISREG(info.st_mode)) {
         throw database_error(fmt::format("{}: not a regular file", file));
     }
-    // Read to its end, which may lie past the size it had.
-    std::string content(static_cast<std::size_t>(info.st_size) + 1, '\0');
-    std::size_t got = 0;
-    for (;;) {
-        if (got == content.size()) {
-            content.resize(content.size() * 2);
-        }
-        const ssize_t now = read(in.descriptor, content.data() + got, content.size() - got);
-        if (now < 0 && errno == EINTR) {
-            continue;
-        }
-        if (now < 0) {
-            throw database_error(fmt::format("{}: {}", file, std::strerror(errno)));
-        }
-        if (now == 0) {
-            content.resize(got);
-            return content;
-        }
-        got += static_cast<std::size_t>(now);
+    std::error_code error;
+    std::string content = read_whole_file(file.c_str(), error);
+    if (error) {
+        throw database_error(fmt::format("{}: {}", file, error.message()));
     }
+    return content;
 }
 
 std::vector<database_entry> parse_database(const std::string& file, std::string_view content) {

@@ -15,13 +15,4 @@ class held_output;
 // this file's search.
 void search_file_task(const std::string& path, held_output* held = nullptr) noexcept;
 
-// Reads a file whole, never waiting for a writer (a named pipe); an empty string when it cannot
-// be opened or read, is not a regular file or its size cannot be had or held. error tells why a
-// file could not be opened or read.
-std::string read_whole_file(const char* path, std::error_code& error);
-
-// The same into buffer, which grows to the largest file read and is never cleared: the bytes
-// are the view's, valid until the next read into buffer.
-std::string_view read_whole_file(const char* path, std::error_code& error, std::string& buffer);
-
 } // namespace search

@@ -646,9 +646,10 @@ to its body's closing brace, contains
      "Search for namespace declaration",
      R"(Matches each
 .BI "namespace " name " {" ... }
-by its name, inline namespaces included; each name of
+by its name, inline namespaces included; an anonymous namespace has an empty name.
+A nested definition
 .B namespace a::b
-is a namespace of its own, and an anonymous namespace has an empty name.)",
+is one match, found by either name (by the first, when both match).)",
      {},
      {&k::search_for_namespace}},
 };

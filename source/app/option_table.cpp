@@ -649,7 +649,7 @@ to its body's closing brace, contains
 by its name, inline namespaces included; an anonymous namespace has an empty name.
 A nested definition
 .B namespace a::b
-is one match, found by either name (by the first, when both match).)",
+is one match, found by either name (once, under the first, when both match).)",
      {},
      {&k::search_for_namespace}},
 };

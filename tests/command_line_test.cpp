@@ -36,12 +36,21 @@ const std::pair<const char*, bool kind_choice::*> kind_fields[] = {
     {"const_cast", &kind_choice::search_for_const_cast},
     {"throw_expression", &kind_choice::search_for_throw_expression},
     {"for_statement", &kind_choice::search_for_for_statement},
+    {"enum_constant", &kind_choice::search_for_enum_constant},
+    {"macro", &kind_choice::search_for_macro},
+    {"lambda", &kind_choice::search_for_lambda},
+    {"namespace", &kind_choice::search_for_namespace},
 };
 
+const std::set<std::string> opt_in_kinds = {"enum_constant", "macro", "lambda", "namespace"};
+
+// The kinds of a search without kind options: all but the opt-in ones.
 std::set<std::string> all_kinds() {
     std::set<std::string> names;
     for (const auto& field : kind_fields) {
-        names.insert(field.first);
+        if (opt_in_kinds.count(field.first) == 0) {
+            names.insert(field.first);
+        }
     }
     return names;
 }
@@ -105,6 +114,11 @@ TEST(kind_options, select_the_kind_fields) {
          {"member_function", "function_template", "static_cast", "dynamic_cast",
           "reinterpret_cast"},
          false},
+        {{"--enum-constant", "--macro", "--lambda", "--namespace"}, opt_in_kinds, false},
+        {{"--macro", "-F", "--ie"},
+         {"macro", "function", "member_function", "function_template"},
+         true},
+        {{"--namespace", "--enum"}, {"namespace", "enum"}, false},
     };
     for (const kind_case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.options));

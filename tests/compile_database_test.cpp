@@ -96,6 +96,39 @@ TEST(compile_commands, options_left_out_are_named_when_verbose) {
     EXPECT_NE(verbose.out.find("int turbo_speed(int gear)"), std::string::npos) << verbose.out;
 }
 
+// A project's entries share a few lists of options: each list left out is named once, however
+// many files it comes with, in the order the entries first bring it.
+TEST(compile_commands, each_distinct_list_left_out_is_named_once) {
+    temp_tree tree;
+    nlohmann::json entries = nlohmann::json::array();
+    const std::vector<std::string> shared = {"-Wall", "-fconserve-stack", "-mavx512er"};
+    for (const char* name : {"one", "two", "three", "four"}) {
+        const std::string file = std::string(name) + ".cpp";
+        tree.write(file, std::string("int listed_") + name + "() { return 0; }\n");
+        std::vector<std::string> arguments{"clang++"};
+        if (std::string(name) == "three") {
+            arguments.push_back("-Wextra");
+        } else {
+            arguments.insert(arguments.end(), shared.begin(), shared.end());
+        }
+        arguments.insert(arguments.end(), {"-c", file});
+        entries.push_back({{"directory", tree.path()}, {"file", file}, {"arguments", arguments}});
+    }
+    tree.write("build/compile_commands.json", entries.dump());
+    testing_support::process_options in_tree;
+    in_tree.cwd = tree.path();
+    const process_result verbose = testing_support::run_pyrn(
+        {"--nc", "--verbose", "-j", "1", "-p", "build", "-F", "listed_", "."}, in_tree);
+    EXPECT_EQ(verbose.status, 0);
+    for (const char* name : {"one", "two", "three", "four"}) {
+        EXPECT_NE(verbose.out.find(std::string("int listed_") + name), std::string::npos) << name;
+    }
+    EXPECT_EQ(verbose.err, "pyrn: left out the options that a parse does not need: "
+                           "-Wall -fconserve-stack\n"
+                           "pyrn: left out the options that a parse does not need: -Wextra\n"
+                           "pyrn: left out the options that clang does not take: -mavx512er\n");
+}
+
 // A cloned project that ships the programs clang's driver runs to ask for the GPU's
 // architecture, and a header that only its owner may read.
 void write_hostile_project(const temp_tree& project) {

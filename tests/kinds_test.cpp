@@ -52,7 +52,7 @@ const expected_kind expected_kinds[] = {
      "class_template",
      false,
      false,
-     {CXCursor_ClassTemplate}},
+     {CXCursor_ClassTemplate, CXCursor_ClassTemplatePartialSpecialization}},
     {&kind_choice::search_for_class_constructor,
      "class_constructor",
      false,
@@ -115,7 +115,18 @@ const expected_kind expected_kinds[] = {
      false,
      true,
      {CXCursor_FieldDecl, CXCursor_MemberRef, CXCursor_DeclRefExpr, CXCursor_MemberRefExpr}},
+    {&kind_choice::search_for_enum_constant,
+     "enum_constant",
+     false,
+     false,
+     {CXCursor_EnumConstantDecl}},
+    {&kind_choice::search_for_macro, "macro", false, false, {CXCursor_MacroDefinition}},
+    {&kind_choice::search_for_lambda, "lambda", true, false, {CXCursor_LambdaExpr}},
+    {&kind_choice::search_for_namespace, "namespace", false, false, {CXCursor_Namespace}},
 };
+
+// The kinds that only their own options choose.
+const std::set<std::string> opt_in = {"enum_constant", "macro", "lambda", "namespace"};
 
 TEST(kind_table, admits_the_cursor_kinds_that_libclang_names) {
     ASSERT_EQ(std::size(search::kind_rows), std::size(expected_kinds));
@@ -138,14 +149,21 @@ TEST(kind_table, admits_the_cursor_kinds_that_libclang_names) {
             EXPECT_EQ(search::find_kind(kind), &row) << kind;
         }
     }
-    for (int kind : {-1, 0, int(CXCursor_UnexposedDecl), int(CXCursor_CallExpr),
-                     int(CXCursor_TranslationUnit), 100000}) {
+    for (int kind :
+         {-1, 0, int(CXCursor_UnexposedDecl), int(CXCursor_CallExpr), int(CXCursor_TranslationUnit),
+          int(CXCursor_MacroExpansion), int(CXCursor_InclusionDirective), 100000}) {
         EXPECT_EQ(search::find_kind(kind), nullptr) << kind;
+    }
+    const kind_choice by_default;
+    for (const expected_kind& expected : expected_kinds) {
+        EXPECT_EQ(by_default.*expected.field, !expected.expression && !opt_in.count(expected.name))
+            << expected.name;
     }
 }
 
 // One entity, at least, of every kind; finder's name does not hold needle, its body does.
-const char* const every_kind = R"(namespace outer {
+const char* const every_kind = R"(#define TWICE(x) ((x) + (x))
+namespace outer {
 int global_value = 1;
 }
 namespace other_name = outer;
@@ -166,6 +184,7 @@ public:
     int side;
 };
 template <class T> class box { T item; };
+template <class T> class box<T*> { T* item; };
 template <class T> T twice(T value) { return value + value; }
 int work(int count, base* b, const int* fixed) {
     int total = 0;
@@ -180,7 +199,8 @@ int work(int count, base* b, const int* fixed) {
     char* bytes = reinterpret_cast<char*>(&total);
     int* loose = const_cast<int*>(fixed);
     point p{};
-    if (d == nullptr || bytes == nullptr || loose == nullptr || p.x != 0) {
+    auto twice_total = [&total] { return TWICE(total); };
+    if (d == nullptr || bytes == nullptr || loose == nullptr || p.x != twice_total()) {
         throw 1;
     }
     return total;
@@ -205,10 +225,11 @@ names kinds_printed(const std::vector<std::string>& options, const std::string& 
     return kinds;
 }
 
+// The kinds of a search without kind options.
 names every_kind_name() {
     names all;
     for (const expected_kind& kind : expected_kinds) {
-        if (!kind.expression) {
+        if (!kind.expression && !opt_in.count(kind.name)) {
             all.insert(kind.name);
         }
     }
@@ -241,6 +262,10 @@ const std::map<std::string, names> kinds_of_option = {
     {"--const-cast", {"const_cast"}},
     {"-c", {"static_cast", "dynamic_cast", "reinterpret_cast", "const_cast"}},
     {"--throw-expression", {"throw_expression"}},
+    {"--enum-constant", {"enum_constant"}},
+    {"--macro", {"macro"}},
+    {"--lambda", {"lambda"}},
+    {"--namespace", {"namespace"}},
 };
 
 TEST(kind_options, print_the_kinds_they_choose_under_their_json_names) {
@@ -267,15 +292,57 @@ TEST(kind_options, print_the_kinds_they_choose_under_their_json_names) {
 // Beside --function, a text-tested kind finds finder by the needle in its body; any other
 // kind leaves the name test, which finder's name fails.
 TEST(kind_options, the_text_tested_kinds_put_every_cursor_to_the_text_test) {
-    const names text_tested = {"--typedef",      "--static-cast",      "--dynamic-cast",
-                               "--const-cast",   "--reinterpret-cast", "--throw-expression",
-                               "--for-statement"};
+    const names text_tested = {
+        "--typedef",          "--static-cast",      "--dynamic-cast",  "--const-cast",
+        "--reinterpret-cast", "--throw-expression", "--for-statement", "--lambda"};
     for (const auto& [option, kinds] : kinds_of_option) {
         if (kinds.size() != 1 || option == "--function") {
             continue;
         }
         const bool found = kinds_printed({"--function", option}, "needle").count("function") != 0;
         EXPECT_EQ(found, text_tested.count(option) != 0) << option;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A unit holds macro definitions only when --macro asks for them: the records that a search
+// without it stored must never answer --macro, and those of --macro stand beside them.
+TEST(kind_options, macros_are_never_answered_from_records_without_them) {
+    testing_support::temp_tree tree;
+    tree.write("limits.cpp", "#define LIMIT_HIGH 8\nint LIMIT_of() { return LIMIT_HIGH; }\n");
+    const std::string cache = tree.path("cache");
+    auto search = [&](std::vector<std::string> options) {
+        std::vector<std::string> arguments{"--nc", "--stats", "--cache", cache};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        arguments.push_back(tree.path("limits.cpp"));
+        return testing_support::run_pyrn(arguments);
+    };
+    const std::string macro =
+        "\n// " + tree.path("limits.cpp") + " (Line: 1 to 1)\n#define LIMIT_HIGH 8\n\n";
+    const std::string function = "\n// " + tree.path("limits.cpp") +
+                                 " (Line: 2 to 2)\nint LIMIT_of() { return LIMIT_HIGH; }\n\n";
+    const struct {
+        std::vector<std::string> options;
+        std::string out;
+        int from_cache;
+    } runs[] = {
+        {{"-F", "LIMIT"}, function, 0},
+        {{"--macro", "LIMIT"}, macro, 0},
+        {{"--macro", "LIMIT"}, macro, 1},
+        {{"-F", "LIMIT"}, function, 1},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(testing::PrintToString(run.options));
+        const testing_support::process_result result = search(run.options);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, run.out);
+        EXPECT_NE(
+            result.err.find("answered from the cache: " + std::to_string(run.from_cache) + "\n"),
+            std::string::npos)
+            << result.err;
     }
 }
 

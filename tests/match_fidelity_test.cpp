@@ -58,6 +58,17 @@ const fidelity_case cases[] = {
     // CUDA by its suffix: kernels with launch bounds, and launches with their arguments.
     {"cuda_kernels", "launch.cu", {"-F", "kernel"}},
     {"cuda_launches", "launch.cu", {"--ie", "--function", "values"}},
+    // Partial specializations are class templates, by their own option, by -C and by default.
+    {"partial_specializations", "kinds.cpp", {"--class-template", "Box"}},
+    {"partial_specializations_among_classes", "kinds.cpp", {"-C", "Box"}},
+    {"partial_specializations_by_default", "kinds.cpp", {"Box"}},
+    // The opt-in kinds: enumerators, the file's own macros (the whole directive), lambdas by
+    // their text, namespaces (a nested definition is one, found by each of its names).
+    {"enum_constants", "kinds.cpp", {"--enum-constant", "box"}},
+    {"macro_definitions", "kinds.cpp", {"--macro", "BOX"}},
+    {"lambdas", "kinds.cpp", {"--lambda", "box"}},
+    {"namespaces", "kinds.cpp", {"--namespace", ""}},
+    {"nested_namespace_by_inner_name", "kinds.cpp", {"--namespace", "-E", "inner_box"}},
 };
 
 std::vector<std::string> arguments(const fidelity_case& c,

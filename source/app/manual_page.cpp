@@ -132,9 +132,14 @@ std::string kind_notes(const option_row& row) {
         return same_as(row);
     }
     const search::kind_row* kind = search::row_of(row.kinds[0]);
-    return kind != nullptr && kind->text_tested
-               ? "A text\\-matched kind: it switches every kind to the text test.\n"
-               : "";
+    std::string notes = kind != nullptr && kind->text_tested
+                            ? "A text\\-matched kind: it switches every kind to the text test.\n"
+                            : "";
+    // The kinds that a search without kind options leaves out are those chosen by no default.
+    if (!(search::kind_choice{}.*row.kinds[0])) {
+        notes += "Searched only when asked for: a search without kind options leaves it out.\n";
+    }
+    return notes;
 }
 
 std::string entry(const option_row& row) {

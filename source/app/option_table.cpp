@@ -615,7 +615,43 @@ short or too long ends the run with exit status 2.
 See
 .BR CACHE .)",
      {takes::text, "file", value_hint::file}},
-
+    {{"--enum-constant"},
+     option_group::kinds,
+     "Search for enumerator (enum constant) declaration",
+     R"(Matches the enumerators of enumerations, scoped or not, by their names.)",
+     {},
+     {&k::search_for_enum_constant}},
+    {{"--macro"},
+     option_group::kinds,
+     "Search for macro definition (#define) in the file itself",
+     R"(Matches the
+.B #define
+directives of the searched file by the macro's name; the match is the whole directive.
+Macros of included headers and those that the compiler predefines are not reported.
+Only with this option are files parsed with libclang's detailed preprocessing record, which
+the other searches do without; their cache entries are kept apart.)",
+     {},
+     {&k::search_for_macro}},
+    {{"--lambda"},
+     option_group::kinds,
+     "Search for lambda expression",
+     R"(A lambda has no name: it matches when its text, from its
+.B [
+to its body's closing brace, contains
+.IR query .)",
+     {},
+     {&k::search_for_lambda}},
+    {{"--namespace"},
+     option_group::kinds,
+     "Search for namespace declaration",
+     R"(Matches each
+.BI "namespace " name " {" ... }
+by its name, inline namespaces included; an anonymous namespace has an empty name.
+A nested definition
+.B namespace a::b
+is one match, found by either name (once, under the first, when both match).)",
+     {},
+     {&k::search_for_namespace}},
 };
 
 } // namespace

@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 
 // Raised whenever the layout of an entry or of the database changes: entries of another
 // version are never read, and a database of another version is emptied.
-constexpr std::uint32_t format_version = 7;
+constexpr std::uint32_t format_version = 8;
 // What marks a database as pyrn's cache ("pyrn"); no other database is ever changed.
 constexpr std::int32_t application_id = 0x7079726e;
 constexpr const char* not_ours = "not a database of pyrn's cache";

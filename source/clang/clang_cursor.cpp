@@ -116,6 +116,54 @@ std::uint32_t location_offset(CXSourceLocation location, CXFile main_file) {
     return location.int_data - 2u;
 }
 
+cursor_span directive_span(const cursor_span& name_on, std::string_view content) {
+    if (name_on.offset >= content.size()) {
+        return name_on;
+    }
+    const std::size_t line_feed = content.rfind('\n', name_on.offset);
+    std::size_t start = line_feed == std::string_view::npos ? 0 : line_feed + 1;
+    while (start < name_on.offset && (content[start] == ' ' || content[start] == '\t')) {
+        ++start;
+    }
+    if (start >= name_on.offset || content[start] != '#') {
+        return name_on;
+    }
+    const auto widened = static_cast<std::uint32_t>(name_on.offset - start);
+    return {static_cast<std::uint32_t>(start), name_on.length + widened};
+}
+
+namespace {
+
+// Whether a namespace's text starts at or just after the "::" of a nested definition: "::b"
+// in namespace a::b, "inline b" in namespace a::inline b.
+bool continues_nested_name(std::string_view content, std::uint32_t offset) {
+    if (offset >= content.size()) {
+        return false;
+    }
+    std::size_t before = offset;
+    while (before > 0 && (content[before - 1] == ' ' || content[before - 1] == '\t')) {
+        --before;
+    }
+    return content.substr(offset, 2) == "::" ||
+           (before >= 2 && content.substr(before - 2, 2) == "::");
+}
+
+} // namespace
+
+cursor_span nested_namespace_span(CXCursor inner, const cursor_span& span,
+                                  std::string_view content) {
+    cursor_span whole = span;
+    CXCursor outer = inner;
+    while (continues_nested_name(content, whole.offset)) {
+        outer = clang_getCursorLexicalParent(outer);
+        if (outer.kind != CXCursor_Namespace) {
+            return span;
+        }
+        whole = span_of(clang_getCursorExtent(outer));
+    }
+    return whole;
+}
+
 bool has_no_name(CXCursor cursor) {
     switch (cursor.kind) {
     case CXCursor_StructDecl:
@@ -134,6 +182,15 @@ CXFile unit_facts::main_file() {
         main = clang_getFile(unit, std::string(source.view()).c_str());
     }
     return main;
+}
+
+std::string_view unit_facts::main_content() {
+    if (!content) {
+        std::size_t size = 0;
+        const char* bytes = clang_getFileContents(unit, main_file(), &size);
+        content = bytes != nullptr ? std::string_view(bytes, size) : std::string_view();
+    }
+    return *content;
 }
 
 bool clang_cursor::end_expansion(std::uint32_t& offset) {

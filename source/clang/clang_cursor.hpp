@@ -40,6 +40,15 @@ cursor_place place_of(CXCursor cursor, const CXSourceRange& extent, CXFile main_
 // main file spells, the offset of its spelling; beyond the main file's end elsewhere.
 std::uint32_t location_offset(CXSourceLocation location, CXFile main_file);
 
+// A macro definition's extent starts at its name: its text starts at the "#" that opens the
+// directive on the name's line.
+cursor_span directive_span(const cursor_span& name_on, std::string_view content);
+
+// The inner namespaces of a nested definition (namespace a::b) start at their "::": their text
+// is the whole definition's, the outermost namespace's.
+cursor_span nested_namespace_span(CXCursor inner, const cursor_span& span,
+                                  std::string_view content);
+
 // Whether the cursor is a struct, union, class or enum without a name, whose spelling libclang
 // makes up ("struct (unnamed at a.c:2:16)").
 bool has_no_name(CXCursor cursor);
@@ -73,10 +82,13 @@ public:
 
     qualified_names names;
     CXFile main_file();
+    // The bytes of the main file that libclang parsed.
+    std::string_view main_content();
 
 private:
     CXTranslationUnit unit;
     CXFile main = nullptr;
+    std::optional<std::string_view> content;
 };
 
 // A cursor as the match decision sees it; the extent and the names are fetched once, the
@@ -91,6 +103,11 @@ public:
         if (!have_extent) {
             extent = clang_getCursorExtent(cursor);
             place = place_of(cursor, extent, in_macro() ? unit.main_file() : nullptr);
+            if (cursor.kind == CXCursor_MacroDefinition) {
+                place.span = directive_span(place.span, unit.main_content());
+            } else if (cursor.kind == CXCursor_Namespace) {
+                place.span = nested_namespace_span(cursor, place.span, unit.main_content());
+            }
             have_extent = true;
         }
         return place.span;

@@ -58,6 +58,7 @@ namespace {
     X(clang_getFile)                                                                               \
     X(clang_getFileContents)                                                                       \
     X(clang_getCursorSemanticParent)                                                               \
+    X(clang_getCursorLexicalParent)                                                                \
     X(clang_getCursorReferenced)                                                                   \
     X(clang_Cursor_isNull)                                                                         \
     X(clang_isDeclaration)                                                                         \
@@ -196,6 +197,7 @@ PYRN_FORWARD(CXFile, clang_getFile, (CXTranslationUnit unit, const char* file_na
 PYRN_FORWARD(const char*, clang_getFileContents,
              (CXTranslationUnit unit, CXFile file, size_t* size), (unit, file, size))
 PYRN_FORWARD(CXCursor, clang_getCursorSemanticParent, (CXCursor cursor), (cursor))
+PYRN_FORWARD(CXCursor, clang_getCursorLexicalParent, (CXCursor cursor), (cursor))
 PYRN_FORWARD(CXCursor, clang_getCursorReferenced, (CXCursor cursor), (cursor))
 PYRN_FORWARD(int, clang_Cursor_isNull, (CXCursor cursor), (cursor))
 PYRN_FORWARD(unsigned, clang_isDeclaration, (enum CXCursorKind kind), (kind))

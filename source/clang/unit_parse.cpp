@@ -17,6 +17,11 @@ constexpr unsigned parse_flags =
     CXTranslationUnit_KeepGoing | CXTranslationUnit_IgnoreNonErrorsFromIncludedFiles;
 static_assert(parse_flags == 0x4200);
 
+unsigned flags_with(unit_extras extras) {
+    const unsigned record = CXTranslationUnit_DetailedPreprocessingRecord;
+    return parse_flags | (extras.macro_definitions ? record : 0u);
+}
+
 // Without implicit instantiations the unit holds only what precedes the first of them.
 constexpr unsigned index_options =
     CXIndexOpt_SkipParsedBodiesInSession | CXIndexOpt_IndexImplicitTemplateInstantiations;
@@ -116,7 +121,7 @@ bool takes_cuda_host_header(const std::vector<const char*>& arguments) {
 } // namespace
 
 parsed_unit parse_in_full(const char* source, const std::vector<const char*>& arguments,
-                          std::string_view content, bool verbose) {
+                          std::string_view content, bool verbose, unit_extras extras) {
     parsed_unit parsed;
     parsed.own_index.reset(clang_createIndex(0, 0));
     // The bytes read in place of the file: the parse sees exactly what was hashed and what
@@ -127,7 +132,7 @@ parsed_unit parse_in_full(const char* source, const std::vector<const char*>& ar
     const unsigned unsaved_count = takes_cuda_host_header(arguments) ? 2 : 1;
     parsed.unit.reset(clang_parseTranslationUnit(parsed.own_index.get(), source, arguments.data(),
                                                  static_cast<int>(arguments.size()), unsaved,
-                                                 unsaved_count, parse_flags));
+                                                 unsaved_count, flags_with(extras)));
     if (verbose && parsed.unit) {
         print_diagnostics(parsed.unit.get());
     }
@@ -135,7 +140,7 @@ parsed_unit parse_in_full(const char* source, const std::vector<const char*>& ar
 }
 
 unit_handle indexing_session::parse(const char* source, const std::vector<const char*>& arguments,
-                                    std::string_view content) {
+                                    std::string_view content, unit_extras extras) {
     std::call_once(started, [this] { start(); });
     ++attempted;
     IndexerCallbacks callbacks{};
@@ -145,7 +150,7 @@ unit_handle indexing_session::parse(const char* source, const std::vector<const 
     CXTranslationUnit made = nullptr;
     const int failed = clang_indexSourceFile(
         action.get(), &watch, &callbacks, sizeof callbacks, index_options, source, arguments.data(),
-        static_cast<int>(arguments.size()), nullptr, 0, &made, parse_flags);
+        static_cast<int>(arguments.size()), nullptr, 0, &made, flags_with(extras));
     unit_handle unit(made);
     if (failed != 0 || !unit || watch.include_missing || has_fatal_error(unit.get()) ||
         !read_as(unit.get(), source, content)) {
@@ -172,15 +177,15 @@ void indexing_session::start() {
 
 parsed_unit parse_unit(indexing_session* session, const char* source,
                        const std::vector<const char*>& arguments, std::string_view content,
-                       bool verbose) {
+                       bool verbose, unit_extras extras) {
     if (session != nullptr) {
         parsed_unit parsed;
-        parsed.unit = session->parse(source, arguments, content);
+        parsed.unit = session->parse(source, arguments, content, extras);
         if (parsed.unit) {
             return parsed;
         }
     }
-    return parse_in_full(source, arguments, content, verbose);
+    return parse_in_full(source, arguments, content, verbose, extras);
 }
 
 } // namespace search

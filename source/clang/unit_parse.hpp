@@ -26,10 +26,16 @@ struct parsed_unit {
     unit_handle unit;
 };
 
+// What a unit holds beyond declarations and code: the macro definitions (libclang's detailed
+// preprocessing record), which cost every parse that keeps them.
+struct unit_extras {
+    bool macro_definitions = false;
+};
+
 // Parses content, the bytes read of source, on its own, every header with all its bodies;
 // its diagnostics are printed when verbose is set. The unit is null when libclang made none.
 parsed_unit parse_in_full(const char* source, const std::vector<const char*>& arguments,
-                          std::string_view content, bool verbose);
+                          std::string_view content, bool verbose, unit_extras extras = {});
 
 class indexing_session {
 public:
@@ -43,7 +49,7 @@ public:
     // content. The indexing call cannot go on after a fatal error as the full parse does, and
     // stops instantiating templates, which drops cursors of the file.
     unit_handle parse(const char* source, const std::vector<const char*>& arguments,
-                      std::string_view content);
+                      std::string_view content, unit_extras extras = {});
 
     // Units asked for, and those that had to be parsed in full instead.
     std::uint64_t attempts() const { return attempted; }
@@ -63,6 +69,6 @@ private:
 // The session's unit when it can make one, otherwise the full parse's.
 parsed_unit parse_unit(indexing_session* session, const char* source,
                        const std::vector<const char*>& arguments, std::string_view content,
-                       bool verbose);
+                       bool verbose, unit_extras extras = {});
 
 } // namespace search

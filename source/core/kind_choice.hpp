@@ -9,8 +9,9 @@
 
 namespace search {
 
-// Which kinds a search looks for. Without any kind option every search_for_ field holds;
-// include_expressions adds the expression group to whatever kinds are chosen.
+// Which kinds a search looks for. Without any kind option every search_for_ field holds but
+// those of the opt-in kinds, which only their own options choose; include_expressions adds the
+// expression group to whatever kinds are chosen.
 struct kind_choice {
     bool search_for_enum = true;
     bool search_for_struct = true;
@@ -34,6 +35,10 @@ struct kind_choice {
     bool search_for_throw_expression = true;
     bool search_for_for_statement = true;
     bool include_expressions = false;
+    bool search_for_enum_constant = false;
+    bool search_for_macro = false;
+    bool search_for_lambda = false;
+    bool search_for_namespace = false;
 };
 
 // One field of kind_choice. The cursor kinds are libclang's CXCursorKind values (this layer
@@ -66,8 +71,8 @@ inline constexpr kind_row kind_rows[] = {
     {&kind_choice::search_for_function_template, "function_template", false, false, {30}},
     // CXCursor_ClassDecl
     {&kind_choice::search_for_class, "class", false, false, {4}},
-    // CXCursor_ClassTemplate
-    {&kind_choice::search_for_class_template, "class_template", false, false, {31}},
+    // CXCursor_ClassTemplate, CXCursor_ClassTemplatePartialSpecialization
+    {&kind_choice::search_for_class_template, "class_template", false, false, {31, 32}},
     // CXCursor_Constructor
     {&kind_choice::search_for_class_constructor, "class_constructor", false, false, {24}},
     // CXCursor_Destructor
@@ -96,6 +101,14 @@ inline constexpr kind_row kind_rows[] = {
     {&kind_choice::search_for_for_statement, "for_statement", true, false, {209, 225}},
     // CXCursor_FieldDecl, CXCursor_MemberRef, CXCursor_DeclRefExpr, CXCursor_MemberRefExpr
     {&kind_choice::include_expressions, "reference", false, true, {6, 47, 101, 102}},
+    // CXCursor_EnumConstantDecl
+    {&kind_choice::search_for_enum_constant, "enum_constant", false, false, {7}},
+    // CXCursor_MacroDefinition: visited only in a unit parsed with its preprocessing record
+    {&kind_choice::search_for_macro, "macro", false, false, {501}},
+    // CXCursor_LambdaExpr
+    {&kind_choice::search_for_lambda, "lambda", true, false, {144}},
+    // CXCursor_Namespace
+    {&kind_choice::search_for_namespace, "namespace", false, false, {22}},
 };
 
 // The row of a field of kind_choice, or nullptr.

@@ -7,8 +7,9 @@ namespace search {
 
 namespace {
 
-// Every cursor kind of the table is below this bound, so a kind indexes the lookup directly.
-constexpr int kind_bound = 256;
+// Every cursor kind of the table is below this bound (CXCursor_MacroDefinition is 501), so a
+// kind indexes the lookup directly.
+constexpr int kind_bound = 512;
 
 using kind_index = std::array<const kind_row*, kind_bound>;
 

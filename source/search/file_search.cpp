@@ -190,15 +190,21 @@ parsed_unit parse_file(indexing_session* session, const file_arguments& argument
         ++searcher::counts.parsed_in_full;
     }
     return parse_unit(session, arguments.source.c_str(), arguments.list, content,
-                      searcher::settings.verbose);
+                      searcher::settings.verbose,
+                      {searcher::settings.rules.kinds.search_for_macro});
 }
 
 cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, bool indexed,
                     std::string_view content) {
     cache_slot slot;
     slot.absolute_path = absolute_in("", arguments.source);
-    // The roads' records agree, but --full-parse promises records of the full parse.
-    slot.key = cache.key_for(slot.absolute_path, arguments.list, indexed ? "indexing session" : "");
+    // The roads' records agree, but --full-parse promises records of the full parse. Records
+    // without macro definitions must never answer --macro: a unit holds them only when asked.
+    std::string road = indexed ? "indexing session" : "";
+    if (searcher::settings.rules.kinds.search_for_macro) {
+        road += "\nmacro definitions";
+    }
+    slot.key = cache.key_for(slot.absolute_path, arguments.list, road);
     slot.content_hash = XXH3_64bits(content.data(), content.size());
     return slot;
 }

@@ -1,3 +1,4 @@
+// Test labels: threads (run under ThreadSanitizer too)
 // Bad input of every kind: pyrn must neither crash nor hang, must say what went wrong where
 // something did, and must lose no match that a plain run finds.
 #include "output.hpp"

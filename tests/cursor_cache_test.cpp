@@ -1,3 +1,4 @@
+// Test labels: threads (run under ThreadSanitizer too)
 // Searches with the cursor cache (--cache): a search answered from the cache prints what a
 // search without it prints, and whatever happens to the cache, the files or the arguments,
 // the output stays that of a search without it.

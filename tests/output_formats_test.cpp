@@ -1,3 +1,4 @@
+// Test labels: threads (run under ThreadSanitizer too)
 // The outputs for editors and scripts (--json, --vimgrep, --files-with-matches) against the
 // blocks of the default output of the same searches.
 #include "golden_runs.hpp"

@@ -1,3 +1,4 @@
+// Test labels: threads (run under ThreadSanitizer too)
 // Whole runs with several workers: every block comes out whole, and the blocks are those of
 // a run with one worker. Also run under ThreadSanitizer.
 #include "process.hpp"

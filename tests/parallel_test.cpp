@@ -1,3 +1,4 @@
+// Test labels: threads (run under ThreadSanitizer too)
 #include "output.hpp"
 #include "output/highlighter.hpp"
 #include "search/searcher.hpp"

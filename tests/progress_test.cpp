@@ -1,3 +1,4 @@
+// Test labels: threads (run under ThreadSanitizer too)
 // The progress line on a terminal: shown while a parse takes long, gone from the screen for
 // every match and at the end, never anywhere but on a terminal's standard error.
 #include "process.hpp"

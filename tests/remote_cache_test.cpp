@@ -1,3 +1,4 @@
+// Test labels: threads (run under ThreadSanitizer too)
 // Searches with the cache's Redis tier (--cache-remote), against a redis-server of their own on a
 // free port of the loopback: two checkouts share it, and whatever the server does, the output
 // stays that of a search without a cache.

@@ -1,3 +1,4 @@
+// Test labels: threads (run under ThreadSanitizer too)
 // Whole runs of pyrn on the fixture tree tests/fixtures/search_run, compared byte for byte
 // with the golden outputs under tests/golden/search_run.
 #include "golden_runs.hpp"

@@ -1,3 +1,4 @@
+// Test labels: threads (run under ThreadSanitizer too)
 // --sort path: files in byte order of their paths, each file's matches in source order, the
 // same output whatever the number of workers.
 #include "golden_runs.hpp"

@@ -1,3 +1,4 @@
+// Test labels: threads (run under ThreadSanitizer too)
 #include "base/worker_pool.hpp"
 
 #include <gtest/gtest.h>

@@ -149,7 +149,7 @@ void progress_line::match_found() noexcept {
     ++state().matches;
 }
 
-progress_line::parse::parse(std::string_view path) {
+progress_line::parse_in_progress::parse_in_progress(std::string_view path) {
     line_state& line = state();
     if (!line.running) {
         return;
@@ -163,7 +163,7 @@ progress_line::parse::parse(std::string_view path) {
     ++line.parses;
 }
 
-progress_line::parse::~parse() {
+progress_line::parse_in_progress::~parse_in_progress() {
     line_state& line = state();
     if (!line.running) {
         return;

@@ -21,13 +21,13 @@ public:
     static void file_done() noexcept;
     static void match_found() noexcept;
 
-    // The parse of one file, from construction to destruction.
-    class parse {
+    // Shows that one file is being parsed, from construction to destruction.
+    class parse_in_progress {
     public:
-        explicit parse(std::string_view path);
-        ~parse();
-        parse(const parse&) = delete;
-        parse& operator=(const parse&) = delete;
+        explicit parse_in_progress(std::string_view path);
+        ~parse_in_progress();
+        parse_in_progress(const parse_in_progress&) = delete;
+        parse_in_progress& operator=(const parse_in_progress&) = delete;
     };
 
     // Keeps the line off the terminal while its holder writes there: on standard error, or on

@@ -138,7 +138,7 @@ void searcher::file_search(std::string_view path, std::string_view content, held
     if (compile_commands) {
         arguments.drop_unknown_options(*compile_commands);
     }
-    const progress_line::parse parsing(path);
+    const progress_line::parse_in_progress parsing(path);
     timespec parse_start{};
     clock_gettime(CLOCK_REALTIME_COARSE, &parse_start);
     const parsed_unit parsed = parse_file(session, arguments, content);
@@ -183,7 +183,7 @@ indexing_session* session_for(const file_arguments& arguments) {
     return searcher::indexing.get();
 }
 
-// The file's unit on its road; the session counts its own parses.
+// The file's unit, parsed in the session or in full; the session counts its own parses.
 parsed_unit parse_file(indexing_session* session, const file_arguments& arguments,
                        std::string_view content) {
     if (session == nullptr) {
@@ -200,11 +200,11 @@ cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, 
     slot.absolute_path = absolute_in("", arguments.source);
     // The roads' records agree, but --full-parse promises records of the full parse. Records
     // without macro definitions must never answer --macro: a unit holds them only when asked.
-    std::string road = indexed ? "indexing session" : "";
+    std::string parse_mode = indexed ? "indexing session" : "";
     if (searcher::settings.rules.kinds.search_for_macro) {
-        road += "\nmacro definitions";
+        parse_mode += "\nmacro definitions";
     }
-    slot.key = cache.key_for(slot.absolute_path, arguments.list, road);
+    slot.key = cache.key_for(slot.absolute_path, arguments.list, parse_mode);
     slot.content_hash = XXH3_64bits(content.data(), content.size());
     return slot;
 }

@@ -3,6 +3,7 @@
 // free port of the loopback: two checkouts share it, and whatever the server does, the output
 // stays that of a search without a cache.
 #include "cache_runs.hpp"
+#include "loopback.hpp"
 #include "output.hpp"
 #include "process.hpp"
 #include "temp_tree.hpp"
@@ -39,28 +40,7 @@ using testing_support::temp_tree;
 
 // A socket listening on a free port of 127.0.0.1 that never accepts: connections complete in
 // its backlog, and nothing ever answers.
-class silent_server {
-public:
-    silent_server() {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            listen(fd, 16) != 0 ||
-            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-            ADD_FAILURE() << "cannot listen on the loopback";
-        }
-        port = ntohs(address.sin_port);
-    }
-    ~silent_server() { close(fd); }
-    silent_server(const silent_server&) = delete;
-    silent_server& operator=(const silent_server&) = delete;
-
-    int fd = -1;
-    int port = 0;
-};
+using silent_server = testing_support::loopback_listener;
 
 // A server on the loopback that takes one connection and, once a request came, answers what
 // answer writes on the socket, until stop (at most 30 s later).

@@ -1,6 +1,7 @@
 // Every line written to a terminal, on either stream, shows the control characters and line
 // breaks of what it carries (a file name, a server's reply, a source's bytes) rather than sending
 // them; piped, every byte is kept.
+#include "loopback.hpp"
 #include "process.hpp"
 #include "temp_tree.hpp"
 
@@ -137,35 +138,25 @@ TEST(terminal_lines, sources_keep_their_line_ends_and_json_its_strings) {
 class hostile_server {
 public:
     hostile_server() {
-        listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            listen(listener, 4) != 0 ||
-            getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-            ADD_FAILURE() << "cannot listen on the loopback";
+        if (listener.fd < 0) {
             return;
         }
-        port = ntohs(address.sin_port);
         answering = std::thread([this] { answer_one(); });
     }
     ~hostile_server() {
-        shutdown(listener, SHUT_RDWR);
+        shutdown(listener.fd, SHUT_RDWR);
         if (answering.joinable()) {
             answering.join();
         }
-        close(listener);
     }
     hostile_server(const hostile_server&) = delete;
     hostile_server& operator=(const hostile_server&) = delete;
 
-    int port = 0;
+    testing_support::loopback_listener listener{4};
 
 private:
     void answer_one() {
-        const int client = accept(listener, nullptr, nullptr);
+        const int client = accept(listener.fd, nullptr, nullptr);
         if (client < 0) {
             return;
         }
@@ -178,7 +169,6 @@ private:
         close(client);
     }
 
-    int listener = -1;
     std::thread answering;
 };
 
@@ -186,7 +176,7 @@ TEST(terminal_lines, a_servers_reply_is_shown) {
     temp_tree tree;
     tree.write("a.cpp", "int probe_fn() { return 0; }\n");
     hostile_server server;
-    const std::string url = "redis://127.0.0.1:" + std::to_string(server.port) + "/1";
+    const std::string url = "redis://127.0.0.1:" + std::to_string(server.listener.port) + "/1";
     const process_result result = run_pyrn(
         {"--nc", "--cache-remote", url, "-F", "probe_fn", "a.cpp"}, in_tree(tree, false, true));
     EXPECT_EQ(result.err, "pyrn: " + url + ": the server refused: ERR ^[]2;evil^G^J\n");

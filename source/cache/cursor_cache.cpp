@@ -1,5 +1,6 @@
 #include "cache/cursor_cache.hpp"
 
+#include "cache/content_index.hpp"
 #include "cache/remote_store.hpp"
 #include "cache/sqlite_store.hpp"
 #include "clang/libclang_loader.hpp"
@@ -48,7 +49,12 @@ std::unique_ptr<cursor_cache> cursor_cache::open(const std::string& dir, const s
     if (!database) {
         return nullptr;
     }
-    return std::unique_ptr<cursor_cache>(new cursor_cache(std::move(database), root));
+    const std::string file = database->file();
+    std::unique_ptr<cursor_cache> cache(new cursor_cache(std::move(database), root));
+    if (content_index::available()) {
+        cache->contents = content_index::open(file, dir);
+    }
+    return cache;
 }
 
 std::unique_ptr<cursor_cache> cursor_cache::without_directory(const std::string& root) {

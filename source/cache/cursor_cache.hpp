@@ -24,6 +24,7 @@
 
 namespace search {
 
+class content_index;
 class remote_store;
 class sqlite_store;
 
@@ -63,6 +64,9 @@ public:
                const file_records& records, const file_dependencies& dependencies,
                const timespec& parse_start);
 
+    // The index of the contents of files, beside the local tier when SQLite has what it needs.
+    content_index* index() const { return contents.get(); }
+
     // Hands the local tier's value under a key of the caller's own to use, in place; false when
     // there is none or use returns false. store_value stores one there.
     bool read_value(const cache_key& key, const value_use& use);
@@ -82,6 +86,7 @@ private:
     std::unique_ptr<entry_store> remote;
     remote_store* server = nullptr; // the remote tier when there is one, told what it gave in vain
     file_fingerprints files;
+    std::unique_ptr<content_index> contents;
     tree_root root;
     std::optional<entry_secret> secret;
     std::string identity; // of the libclang library and the working directory

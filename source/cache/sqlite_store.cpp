@@ -77,7 +77,7 @@ std::unique_ptr<sqlite_store> sqlite_store::open(const std::string& dir) {
         report(why.subject, why.reason);
         return nullptr;
     }
-    std::unique_ptr<sqlite_store> store(new sqlite_store(dir));
+    std::unique_ptr<sqlite_store> store(new sqlite_store(dir, file));
     const std::string shown = (std::filesystem::path(dir) / database_name).native();
     // The file is there, made private: SQLite must neither create it nor follow a link to it.
     if (sqlite3_open_v2(file.c_str(), &store->database,

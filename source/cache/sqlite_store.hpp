@@ -44,17 +44,20 @@ public:
     // waits to keep hashes, which the next search can take again.
     void remember_hashes(const std::vector<std::pair<std::string, known_file>>& files);
 
+    // The database's file, below the real path of the directory.
+    const std::string& file() const { return path; }
     // A write failed (said once): nothing is written any more.
     bool failed() const { return write_failed; }
 
 private:
-    explicit sqlite_store(std::string dir) : dir(std::move(dir)) {}
+    sqlite_store(std::string dir, std::string path) : dir(std::move(dir)), path(std::move(path)) {}
     bool prepare(std::string& reason);
     bool take_format(std::string& reason);
     void write_unwritten(int wait_ms);
     void fail(const char* reason);
 
     std::string dir;
+    std::string path;
     sqlite3* database = nullptr;
     // Finalized after the destructor's close, which SQLite defers until they are.
     sqlite_statement select;

@@ -261,6 +261,20 @@ bool prepare_query(std::string& error) {
     return true;
 }
 
+namespace {
+
+// The bytes a file must hold when the query is no expression.
+std::string_view plain_needle() {
+    std::string_view needle = s::query;
+    // A file that declares open inside class Reader never spells Reader::open.
+    if (is_qualified_query() && name_test_applies()) {
+        needle = needle.substr(needle.rfind(scope) + scope.size());
+    }
+    return needle;
+}
+
+} // namespace
+
 bool passes_pre_filter(std::string_view content) {
     if (s::use_regex) {
         const compiled_regex& compiled = regex();
@@ -277,11 +291,7 @@ bool passes_pre_filter(std::string_view content) {
         compiled.filter.AllPotentials(found, &potential);
         return !potential.empty();
     }
-    std::string_view needle = s::query;
-    // A file that declares open inside class Reader never spells Reader::open.
-    if (is_qualified_query() && name_test_applies()) {
-        needle = needle.substr(needle.rfind(scope) + scope.size());
-    }
+    const std::string_view needle = plain_needle();
     const std::size_t found =
         s::ignore_case ? sse2_strcasestr(content, needle) : sse2_strstr(content, needle);
     // A one-byte NUL query "occurs" at the content's end in the terminating NUL.
@@ -331,6 +341,13 @@ bool text_matches(std::string_view text) {
         return re2::RE2::PartialMatch(text, *regex().text);
     }
     return contains(text, s::query);
+}
+
+std::string_view required_bytes() {
+    if (s::use_regex || s::ignore_case) {
+        return {};
+    }
+    return plain_needle();
 }
 
 } // namespace search

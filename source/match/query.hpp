@@ -25,6 +25,10 @@ bool name_test_applies();
 // qualified name test, or the literals of the expression.
 bool passes_pre_filter(std::string_view content);
 
+// The bytes that the pre-filter finds in every file it passes, case and all, for an index to
+// narrow the files read; empty when there are none such (a --regex query, -i).
+std::string_view required_bytes();
+
 // The name test's comparison: the query in the name (-E: the name itself, or for a qualified
 // name its end after a "::").
 bool name_matches(std::string_view name);

@@ -3,6 +3,7 @@
 #include "base/messages.hpp"
 #include "base/paths.hpp"
 #include "base/progress_line.hpp"
+#include "cache/content_index.hpp"
 #include "cache/cursor_cache.hpp"
 #include "cache/cursor_records.hpp"
 #include "cache/file_dependencies.hpp"
@@ -95,7 +96,15 @@ void search_file_task(const std::string& path, held_output* held) noexcept {
         // would cost its pages again.
         thread_local std::string buffer;
         std::error_code error;
-        const std::string_view content = read_whole_file(path.c_str(), error, buffer);
+        content_index* const index = searcher::cache ? searcher::cache->index() : nullptr;
+        const std::int64_t tick_start = index != nullptr ? coarse_now_ns() : 0;
+        struct stat info {};
+        const std::string_view content = read_whole_file(path.c_str(), error, buffer, &info);
+        // Whatever the query, a file read is indexed for the next.
+        if (index != nullptr && !content.empty() &&
+            content.size() == static_cast<std::size_t>(info.st_size)) {
+            index->add(state_of(info), tick_start, content);
+        }
         // The walk listed it: one that vanished since is said too, never passed over.
         if (error) {
             ++searcher::counts.unreadable;
@@ -122,7 +131,8 @@ std::string read_whole_file(const char* path, std::error_code& error) {
     return content;
 }
 
-std::string_view read_whole_file(const char* path, std::error_code& error, std::string& buffer) {
+std::string_view read_whole_file(const char* path, std::error_code& error, std::string& buffer,
+                                 struct stat* info_out) {
     error.clear();
     // Not blocking: a named pipe put in a file's place would hold the search until a writer came.
     const file_descriptor file(open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
@@ -135,6 +145,9 @@ std::string_view read_whole_file(const char* path, std::error_code& error, std::
     if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
         static_cast<unsigned long long>(info.st_size) > buffer.max_size()) {
         return {};
+    }
+    if (info_out != nullptr) {
+        *info_out = info;
     }
     const auto size = static_cast<std::size_t>(info.st_size);
     if (buffer.size() < size) {

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <system_error>
 
+struct stat;
+
 namespace search {
 
 class held_output;
@@ -21,7 +23,9 @@ void search_file_task(const std::string& path, held_output* held = nullptr) noex
 std::string read_whole_file(const char* path, std::error_code& error);
 
 // The same into buffer, which grows to the largest file read and is never cleared: the bytes
-// are the view's, valid until the next read into buffer.
-std::string_view read_whole_file(const char* path, std::error_code& error, std::string& buffer);
+// are the view's, valid until the next read into buffer. info, when given, gets the status of
+// the file opened, taken before it was read.
+std::string_view read_whole_file(const char* path, std::error_code& error, std::string& buffer,
+                                 struct stat* info = nullptr);
 
 } // namespace search

@@ -36,7 +36,8 @@ public:
     // Takes the states known and, when needle can narrow the search (three bytes or more, ASCII
     // without NUL), which of their files may hold it. Once, before any file is read.
     void prepare(std::string_view needle);
-    // Whether this run knows files that cannot hold the needle.
+    // Whether this run knows files that cannot hold the needle, a quarter of those it knows or
+    // more: then the state of each file is taken before it is read.
     bool narrows() const { return narrowing; }
     // Whether the file in this state is known and cannot hold the needle: it need not be read.
     bool cannot_hold(const file_state& state) const;

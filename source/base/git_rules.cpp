@@ -1,7 +1,7 @@
 #include "base/git_rules.hpp"
+#include "base/git_library.hpp"
 
 #include <fcntl.h>
-#include <git2.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -170,13 +170,13 @@ void check_ignore_file(const std::string& path) {
 std::string global_excludes(git_repository* repository) {
     git_config* config = nullptr;
     std::string path;
-    if (git_repository_config_snapshot(&config, repository) == 0) {
+    if (libgit2().repository_config_snapshot(&config, repository) == 0) {
         git_buf value{};
-        if (git_config_get_path(&value, config, "core.excludesFile") == 0) {
+        if (libgit2().config_get_path(&value, config, "core.excludesFile") == 0) {
             path = value.ptr;
         }
-        git_buf_dispose(&value);
-        git_config_free(config);
+        libgit2().buf_dispose(&value);
+        libgit2().config_free(config);
     }
     if (!path.empty()) {
         return path;

@@ -1,10 +1,10 @@
 #include "base/walk_filter.hpp"
 
+#include "base/git_library.hpp"
 #include "base/git_rules.hpp"
 #include "base/messages.hpp"
 
 #include <fnmatch.h>
-#include <git2.h>
 
 #include <cstring>
 #include <filesystem>
@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string git_error_text() {
-    const git_error* error = git_error_last();
+    const git_error* error = libgit2().error_last();
     return error != nullptr && error->message != nullptr ? error->message : "unknown git error";
 }
 
@@ -37,8 +37,8 @@ walk_filter::walk_filter(const std::vector<std::string>& texts) {
 
 walk_filter::~walk_filter() {
     if (following_git) {
-        git_repository_free(repository);
-        git_libgit2_shutdown();
+        libgit2().repository_free(repository);
+        libgit2().libgit2_shutdown();
     }
 }
 
@@ -46,12 +46,12 @@ void walk_filter::follow_gitignore(const std::string& root) {
     if (following_git) {
         return;
     }
-    git_libgit2_init();
+    libgit2().libgit2_init();
     following_git = true;
     // Found without reading a file that could block; the files are judged before libgit2 opens
     // the repository.
     git_buf git_dir{};
-    const int found = git_repository_discover(&git_dir, root.c_str(), 0, nullptr);
+    const int found = libgit2().repository_discover(&git_dir, root.c_str(), 0, nullptr);
     if (found == GIT_ENOTFOUND) {
         return; // as git: no repository, no ignore rules
     }
@@ -59,16 +59,16 @@ void walk_filter::follow_gitignore(const std::string& root) {
         throw std::runtime_error(git_error_text());
     }
     const std::string git_folder = git_dir.ptr;
-    git_buf_dispose(&git_dir);
+    libgit2().buf_dispose(&git_dir);
     check_repository_files(git_folder);
-    const int opened = git_repository_open_ext(&repository, root.c_str(), 0, nullptr);
+    const int opened = libgit2().repository_open_ext(&repository, root.c_str(), 0, nullptr);
     if (opened == GIT_ENOTFOUND) {
         return;
     }
     if (opened != 0) {
         throw std::runtime_error(git_error_text());
     }
-    const char* tree = git_repository_workdir(repository);
+    const char* tree = libgit2().repository_workdir(repository);
     if (tree == nullptr) {
         return; // a bare repository has no working tree to ignore anything in
     }
@@ -133,7 +133,8 @@ bool walk_filter::is_ignored_by_git(const char* relative, bool is_directory) {
     }
     int ignored = 0;
     // A path that libgit2 cannot judge stays in the walk.
-    return git_ignore_path_is_ignored(&ignored, repository, git_path.c_str()) == 0 && ignored == 1;
+    return libgit2().ignore_path_is_ignored(&ignored, repository, git_path.c_str()) == 0 &&
+           ignored == 1;
 }
 
 } // namespace search

@@ -37,7 +37,8 @@ std::string read_whole_file(const char* path, std::error_code& error) {
     return content;
 }
 
-std::string_view read_whole_file(const char* path, std::error_code& error, std::string& buffer) {
+std::string_view read_whole_file(const char* path, std::error_code& error, std::string& buffer,
+                                 struct stat* info_out) {
     error.clear();
     // Not blocking: a named pipe put in a file's place would hold the search until a writer came.
     const file_descriptor file(open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
@@ -50,6 +51,9 @@ std::string_view read_whole_file(const char* path, std::error_code& error, std::
     if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
         static_cast<unsigned long long>(info.st_size) > buffer.max_size()) {
         return {};
+    }
+    if (info_out != nullptr) {
+        *info_out = info;
     }
     const auto size = static_cast<std::size_t>(info.st_size);
     if (buffer.size() < size) {

@@ -207,4 +207,14 @@ std::string private_database_path(const std::string& dir, refusal& why) {
     return database;
 }
 
+std::string private_database_beside(const std::string& database, const std::string& dir,
+                                    const char* name, refusal& why) {
+    const std::string beside = (fs::path(database).parent_path() / name).native();
+    const std::string shown = (fs::path(dir) / name).native();
+    if (!are_private_files(beside, shown, why) || !create_database(beside, shown, why)) {
+        return {};
+    }
+    return beside;
+}
+
 } // namespace search

@@ -25,4 +25,9 @@ inline constexpr const char* database_name = "cursors.sqlite";
 // can write. Otherwise returns nothing and says why.
 std::string private_database_path(const std::string& dir, refusal& why);
 
+// Another database named name beside database, a path that private_database_path returned, made
+// and checked as that one is; dir is the directory as given, for what is said.
+std::string private_database_beside(const std::string& database, const std::string& dir,
+                                    const char* name, refusal& why);
+
 } // namespace search

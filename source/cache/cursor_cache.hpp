@@ -1,63 +1,38 @@
 #pragma once
 
-// The cursor cache of --cache DIR: for each file and argument list, the records of its last
-// parse, with the content hashes of what they depend on, in an SQLite database. A search whose
-// files and headers hold the same bytes answers from it without loading libclang.
+// The cursor cache of --cache DIR and --cache-remote URL: for each file and argument list, the
+// records of its last parse, with the content hashes of what they depend on. A search whose
+// files and headers hold the same bytes answers from it without loading libclang. It joins two
+// tiers, a local one and a shared one, each an entry_store (either may be none).
 
 #include "cache/cursor_records.hpp"
+#include "cache/entry_format.hpp"
 #include "cache/entry_secret.hpp"
+#include "cache/entry_store.hpp"
 #include "cache/file_dependencies.hpp"
+#include "cache/file_fingerprints.hpp"
 #include "cache/tree_root.hpp"
 
-#include <array>
-#include <atomic>
 #include <cstdint>
 #include <ctime>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
 #include <vector>
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace search {
 
+class content_index;
 class remote_store;
-
-using cache_key = std::array<unsigned char, 16>;
-
-// What tells whether a file may have changed since it was hashed: one that changed in place
-// has another size or time stamp, one that was replaced another inode.
-struct file_state {
-    bool exists = false;
-    std::uint64_t size = 0;
-    std::int64_t modified_ns = 0;
-    std::int64_t changed_ns = 0;
-    std::uint64_t inode = 0;
-
-    bool operator==(const file_state& other) const;
-    bool operator!=(const file_state& other) const { return !(*this == other); }
-};
-
-// A file as this run found it: its state and, when it is a regular file that could be read,
-// the hash of its bytes.
-struct known_file {
-    file_state state;
-    bool hashed = false;
-    std::uint64_t hash = 0;
-};
+class sqlite_store;
 
 class cursor_cache {
 public:
-    // Opens the cache in dir, creating dir (mode 0700) and its database (0600) if missing. When
-    // the cache cannot be used, or others could change it (cache/cache_place.hpp), or its
-    // database is not pyrn's, says why in one line on standard error and returns nothing.
-    // Paths below root (absolute, lexically normal) are keyed relative to it.
+    // Opens the cache in dir (cache/sqlite_store.hpp); nothing, after one line on standard
+    // error, when it cannot be used. Paths below root (absolute, lexically normal) are keyed
+    // relative to it.
     static std::unique_ptr<cursor_cache> open(const std::string& dir, const std::string& root);
     // A cache without a local tier, for a remote one alone: hashes are taken again each run.
     static std::unique_ptr<cursor_cache> without_directory(const std::string& root);
@@ -67,16 +42,16 @@ public:
     // From now on entries are stored with a MAC under secret, and only entries whose MAC holds
     // are taken, from either tier.
     void authenticate_with(const entry_secret& secret);
-    // Keeps the hashes this run found for files whose state the database did not know.
+    // Writes what waits, then keeps the hashes this run found.
     ~cursor_cache();
     cursor_cache(const cursor_cache&) = delete;
     cursor_cache& operator=(const cursor_cache&) = delete;
 
     // The key of a file's entry: its path, its libclang arguments, the directory pyrn runs in
     // (relative arguments mean it), each relative to the root where below it, the hash of the
-    // libclang library's bytes and the road of its parse (empty for the full parse).
+    // libclang library's bytes and the mode of its parse (empty for the full parse).
     cache_key key_for(std::string_view absolute_path, const std::vector<const char*>& arguments,
-                      std::string_view road = {}) const;
+                      std::string_view parse_mode = {}) const;
 
     // The records of the key's entry, when it is whole, fits content and was made from it (by
     // its hash) with every file it depends on as it is now.
@@ -89,49 +64,32 @@ public:
                const file_records& records, const file_dependencies& dependencies,
                const timespec& parse_start);
 
-    // Hands the value stored under a key of the caller's own to use, in place, while the
-    // database is held; false when there is none or use returns false. find keeps files'
-    // entries this way, and store_value stores a value.
-    bool read_value(const cache_key& key, const std::function<bool(std::string_view)>& use);
+    // The index of the contents of files, beside the local tier when SQLite has what it needs.
+    content_index* index() const { return contents.get(); }
+
+    // Hands the local tier's value under a key of the caller's own to use, in place; false when
+    // there is none or use returns false. store_value stores one there.
+    bool read_value(const cache_key& key, const value_use& use);
     void store_value(const cache_key& key, std::string_view value);
 
 private:
-    cursor_cache(std::string dir, const std::string& root);
+    cursor_cache(std::unique_ptr<sqlite_store> database, const std::string& root);
 
-    std::string dir;
-    tree_root root;
-    std::unique_ptr<remote_store> remote;
-    std::optional<entry_secret> secret;
-    std::string identity; // of the libclang library and the working directory
-    sqlite3* database = nullptr;
-    sqlite3_stmt* select = nullptr;
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_stmt* select_hash = nullptr;
-    std::mutex database_lock;
-    std::atomic<bool> failed{false}; // a write failed: said once, then no more writes
-    // Entries not yet written, while another process held the database; up to the limit.
-    static constexpr std::size_t unwritten_limit = 64u << 20;
-    std::vector<std::pair<cache_key, std::string>> unwritten;
-    std::size_t unwritten_size = 0;
-
-    // Each file as found once per run: most files include the same headers. The hashes of
-    // files whose state the database did not know wait in fresh until the cache closes.
-    std::mutex files_lock;
-    std::unordered_map<std::string, known_file> files;
-    std::vector<std::pair<std::string, known_file>> fresh;
-
-    bool prepare(std::string& reason);
-    bool take_format(std::string& reason);
-    std::string identity_of_run();
     bool find_remote(const cache_key& key, std::uint64_t content_hash, std::string_view content,
                      file_records& out);
-    void write_unwritten(int wait_ms);
-    const known_file& current(const std::string& path);
-    bool remembered_hash(const std::string& path, const file_state& state, std::uint64_t& hash);
-    void remember_fresh_hashes();
-    bool still_valid(const std::vector<std::pair<std::string, std::uint64_t>>& included,
-                     const std::vector<std::string>& absent);
-    void fail(const char* reason);
+    bool still_valid(const cursor_entry& entry);
+    const entry_secret* key_secret() const { return secret ? &*secret : nullptr; }
+
+    // The tiers; the local one is the database, when there is one.
+    sqlite_store* database = nullptr;
+    std::unique_ptr<entry_store> local;
+    std::unique_ptr<entry_store> remote;
+    remote_store* server = nullptr; // the remote tier when there is one, told what it gave in vain
+    file_fingerprints files;
+    std::unique_ptr<content_index> contents;
+    tree_root root;
+    std::optional<entry_secret> secret;
+    std::string identity; // of the libclang library and the working directory
 };
 
 } // namespace search

@@ -39,7 +39,7 @@ constexpr std::size_t longest_line = 64u << 10;
 // Entries live under "pyrn:" and the 16 bytes of their key.
 constexpr std::string_view key_prefix = "pyrn:";
 
-std::string server_key(const remote_key& key) {
+std::string server_key(const cache_key& key) {
     std::string text(key_prefix);
     text.append(reinterpret_cast<const char*>(key.data()), key.size());
     return text;
@@ -300,7 +300,8 @@ remote_store::~remote_store() {
     redisFree(context);
 }
 
-bool remote_store::find(const remote_key& key, std::string& value) {
+bool remote_store::find(const cache_key& key, const value_use& use) {
+    std::string value;
     std::unique_lock<std::mutex> hold(lock);
     lookup mine{&key, &value};
     waiting.push_back(&mine);
@@ -326,10 +327,11 @@ bool remote_store::find(const remote_key& key, std::string& value) {
         sending = false;
         answered.notify_all();
     }
-    return mine.found;
+    hold.unlock();
+    return mine.found && use(value);
 }
 
-void remote_store::store(const remote_key& key, std::string_view value) {
+void remote_store::store(const cache_key& key, std::string_view value) {
     if (value.size() > largest_value) {
         return;
     }

@@ -7,6 +7,8 @@
 // bytes it carries, however the server paces its answer, and no answer is read beyond the
 // largest entry.
 
+#include "cache/entry_store.hpp"
+
 #include <array>
 #include <condition_variable>
 #include <cstdint>
@@ -20,8 +22,6 @@ struct redisContext;
 
 namespace search {
 
-using remote_key = std::array<unsigned char, 16>;
-
 // redis://HOST[:PORT][/DB]
 struct remote_address {
     std::string host;
@@ -32,28 +32,28 @@ struct remote_address {
 // False when url is no such address.
 bool parse_remote_address(std::string_view url, remote_address& out);
 
-class remote_store {
+class remote_store final : public entry_store {
 public:
     // Connected, or nothing after one line naming url.
     static std::unique_ptr<remote_store> connect(const std::string& url,
                                                  const remote_address& address);
     // Waits for the answers to the values sent.
-    ~remote_store();
+    ~remote_store() override;
     remote_store(const remote_store&) = delete;
     remote_store& operator=(const remote_store&) = delete;
 
     // The value under key, when there is one of at most the largest size. Lookups of workers
     // that ask while another's are on their way go to the server together, in one exchange.
-    bool find(const remote_key& key, std::string& value);
+    bool find(const cache_key& key, const value_use& use) override;
     // Sends the value with the next exchange, without waiting for the answer; a value above the
     // largest size is not sent.
-    void store(const remote_key& key, std::string_view value);
+    void store(const cache_key& key, std::string_view value) override;
     // Says, once for each reason, that an entry the server gave could not be used.
     void refuse_entry(std::string_view reason);
 
 private:
     struct lookup {
-        const remote_key* key;
+        const cache_key* key;
         std::string* value;
         bool found = false;
         bool done = false;

@@ -283,11 +283,7 @@ bool query::passes_pre_filter(std::string_view content) const {
         compiled->filter.AllPotentials(found, &potential);
         return !potential.empty();
     }
-    std::string_view needle = pattern;
-    // A file that declares open inside class Reader never spells Reader::open.
-    if (is_qualified() && name_test_applies()) {
-        needle = needle.substr(needle.rfind(scope) + scope.size());
-    }
+    const std::string_view needle = plain_needle();
     const std::size_t found =
         how.ignore_case ? sse2_strcasestr(content, needle) : sse2_strstr(content, needle);
     // A one-byte NUL query "occurs" at the content's end in the terminating NUL.
@@ -337,6 +333,22 @@ bool query::text_matches(std::string_view text) const {
         return re2::RE2::PartialMatch(text, *compiled->text);
     }
     return contains(text, pattern);
+}
+
+std::string_view query::plain_needle() const {
+    std::string_view needle = pattern;
+    // A file that declares open inside class Reader never spells Reader::open.
+    if (is_qualified() && name_test_applies()) {
+        needle = needle.substr(needle.rfind(scope) + scope.size());
+    }
+    return needle;
+}
+
+std::string_view query::required_bytes() const {
+    if (how.use_regex || how.ignore_case) {
+        return {};
+    }
+    return plain_needle();
 }
 
 } // namespace search

@@ -44,6 +44,10 @@ public:
     // Whether a cursor's name decides (a query, and no kind whose text decides).
     bool name_test_applies() const;
 
+    // The bytes that the pre-filter finds in every file it passes, case and all, for an index
+    // to narrow the files read; empty when there are none such (a --regex query, -i).
+    std::string_view required_bytes() const;
+
     // Whether content holds what every match needs: the query, only its last component for a
     // qualified name test, or the literals of the expression.
     bool passes_pre_filter(std::string_view content) const;
@@ -65,6 +69,8 @@ private:
     bool equal(std::string_view a, std::string_view b) const;
     bool contains(std::string_view text, std::string_view piece) const;
     bool scopes_match(std::string_view scopes, std::string_view outer) const;
+    // The bytes a file must hold when the query is no expression.
+    std::string_view plain_needle() const;
     std::string compile();
 
     std::string pattern;

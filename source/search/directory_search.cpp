@@ -5,12 +5,16 @@
 #include "base/tree_walk.hpp"
 #include "base/walk_filter.hpp"
 #include "base/worker_pool.hpp"
+#include "cache/content_index.hpp"
+#include "cache/cursor_cache.hpp"
 #include "core/source_files.hpp"
+#include "match/query.hpp"
 #include "output/ordered_output.hpp"
 #include "search/file_search.hpp"
 #include "search/searcher.hpp"
 
 #include <fnmatch.h>
+#include <sys/stat.h>
 #include <xxhash.h>
 
 #include <atomic>
@@ -137,6 +141,24 @@ bool is_left_out(const char* relative) {
     return searcher::excluded != nullptr && searcher::excluded->leaves_out(relative, false);
 }
 
+// A file that the cache's index knows, unchanged, not to hold the query's bytes is not read.
+bool known_without_query(const content_index* index, const std::string& path) {
+    if (index == nullptr || !index->narrows()) {
+        return false;
+    }
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && index->cannot_hold(state_of(info));
+}
+
+// The index of the cache, prepared for the query, or nothing.
+content_index* prepared_index() {
+    content_index* const index = searcher::cache ? searcher::cache->index() : nullptr;
+    if (index != nullptr) {
+        index->prepare(searcher::settings.rules.query.required_bytes());
+    }
+    return index;
+}
+
 bool is_regular_file(const char* path) {
     std::error_code error;
     return fs::is_regular_file(path, error);
@@ -148,11 +170,12 @@ void searcher::directory_search(const char* search_path) {
     is_default_filter();
     file_poster poster;
     const std::size_t names_start = relative_start(search_path);
-    auto visit = [&poster, names_start](const fs::directory_entry& entry) {
+    const content_index* const index = prepared_index();
+    auto visit = [&poster, names_start, index](const fs::directory_entry& entry) {
         const std::string& path = entry.path().native();
         const char* relative = path.c_str() + names_start;
         if (is_searchable_file(entry) && is_selected(path) && !is_left_out(relative) &&
-            in_shard(relative)) {
+            in_shard(relative) && !known_without_query(index, path)) {
             poster.post(path);
         }
     };

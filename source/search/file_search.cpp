@@ -4,6 +4,7 @@
 #include "base/paths.hpp"
 #include "base/progress_line.hpp"
 #include "base/whole_file.hpp"
+#include "cache/content_index.hpp"
 #include "cache/cursor_cache.hpp"
 #include "cache/cursor_records.hpp"
 #include "cache/file_dependencies.hpp"
@@ -81,7 +82,15 @@ void search_file_task(const std::string& path, held_output* held) noexcept {
         // would cost its pages again.
         thread_local std::string buffer;
         std::error_code error;
-        const std::string_view content = read_whole_file(path.c_str(), error, buffer);
+        content_index* const index = searcher::cache ? searcher::cache->index() : nullptr;
+        const std::int64_t tick_start = index != nullptr ? coarse_now_ns() : 0;
+        struct stat info {};
+        const std::string_view content = read_whole_file(path.c_str(), error, buffer, &info);
+        // Whatever the query, a file read is indexed for the next.
+        if (index != nullptr && !content.empty() &&
+            content.size() == static_cast<std::size_t>(info.st_size)) {
+            index->add(state_of(info), tick_start, content);
+        }
         // The walk listed it: one that vanished since is said too, never passed over.
         if (error) {
             ++searcher::counts.unreadable;

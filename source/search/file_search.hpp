@@ -6,6 +6,8 @@
 #include <string_view>
 #include <system_error>
 
+struct stat;
+
 namespace search {
 
 class held_output;

@@ -1,0 +1,290 @@
+#include "cache/content_index.hpp"
+
+#include "base/messages.hpp"
+#include "cache/cache_place.hpp"
+
+#include <fmt/format.h>
+#include <sqlite3.h>
+#include <xxhash.h>
+
+#include <cstring>
+#include <filesystem>
+
+namespace search {
+
+namespace {
+
+constexpr const char* index_name = "trigrams.sqlite";
+// Raised whenever the index's tables change: an index of another version is emptied.
+constexpr std::int64_t index_version = 1;
+constexpr std::int64_t application_id = 0x7079726e; // "pyrn", as the cursors' database
+// Files waiting to be indexed are written once they come to this many bytes, and dropped beyond
+// the limit while another process holds the index.
+constexpr std::size_t write_batch = 8u << 20;
+constexpr std::size_t waiting_limit = 64u << 20;
+// Documents of files' earlier states stay in a contentless index; once they outnumber the live
+// ones by this much, the index starts again.
+constexpr std::int64_t dead_allowance = 4096;
+
+constexpr const char* create_tables =
+    "DROP TABLE IF EXISTS file_trigrams; DROP TABLE IF EXISTS file_states; "
+    "CREATE TABLE file_states (document INTEGER PRIMARY KEY AUTOINCREMENT, "
+    "device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL, "
+    "modified INTEGER NOT NULL, changed INTEGER NOT NULL, hash INTEGER NOT NULL, "
+    "UNIQUE (device, inode)); "
+    "CREATE VIRTUAL TABLE file_trigrams USING fts5(content, content='', detail='none', "
+    "columnsize=0, tokenize='trigram case_sensitive 1');";
+
+// A needle the index can narrow by: trigrams of ASCII characters, which the tokenizer reads
+// as they are, whatever bytes stand around them.
+bool narrows_by(std::string_view needle) {
+    if (needle.size() < 3) {
+        return false;
+    }
+    for (const char byte : needle) {
+        if (byte <= 0) { // NUL, or not ASCII
+            return false;
+        }
+    }
+    return true;
+}
+
+// Every trigram of needle, each a string of FTS5's query syntax: all must be in a file.
+std::string trigram_query(std::string_view needle) {
+    std::string query;
+    for (std::size_t i = 0; i + 3 <= needle.size(); ++i) {
+        query += i == 0 ? "\"" : " AND \"";
+        for (const char byte : needle.substr(i, 3)) {
+            query += byte == '"' ? std::string("\"\"") : std::string(1, byte);
+        }
+        query += '"';
+    }
+    return query;
+}
+
+} // namespace
+
+bool content_index::available() {
+    // The trigram tokenizer came with 3.34.
+    return sqlite3_libversion_number() >= 3'034'000 && sqlite3_compileoption_used("ENABLE_FTS5");
+}
+
+std::unique_ptr<content_index> content_index::open(const std::string& database,
+                                                   const std::string& dir) {
+    refusal why;
+    const std::string file = private_database_beside(database, dir, index_name, why);
+    if (file.empty()) {
+        report(why.subject, why.reason);
+        return nullptr;
+    }
+    sqlite3* connection = nullptr;
+    const int opened = sqlite3_open_v2(
+        file.c_str(), &connection,
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
+    std::unique_ptr<content_index> index(
+        new content_index((std::filesystem::path(dir) / index_name).native(), connection));
+    std::string reason;
+    if (opened != SQLITE_OK || !index->take_format(reason)) {
+        report(index->shown, reason.empty() ? sqlite3_errmsg(connection) : reason);
+        return nullptr;
+    }
+    return index;
+}
+
+content_index::~content_index() {
+    std::vector<waiting_file> files;
+    files.swap(waiting);
+    write(files, 100);
+    sqlite3_close_v2(database);
+}
+
+// An index of this version is used as it is; pyrn's of another version, or a new one, gets
+// these tables; any other database is refused.
+bool content_index::take_format(std::string& reason) {
+    sqlite3_busy_timeout(database, 10'000);
+    std::int64_t id = 0;
+    std::int64_t version = 0;
+    std::int64_t objects = 0;
+    if (!single_integer(database, "PRAGMA application_id", id) ||
+        !single_integer(database, "PRAGMA user_version", version) ||
+        !single_integer(database, "SELECT count(*) FROM sqlite_master", objects)) {
+        return false;
+    }
+    if (id != application_id && (id != 0 || objects != 0)) {
+        reason = "not a database of pyrn's cache";
+        return false;
+    }
+    if (id != application_id || version != index_version) {
+        write_transaction transaction(database);
+        const std::string set_up =
+            fmt::format("{} PRAGMA application_id = {}; PRAGMA user_version = {};", create_tables,
+                        application_id, index_version);
+        if (transaction.began() != SQLITE_OK ||
+            sqlite3_exec(database, set_up.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK ||
+            transaction.commit() != SQLITE_OK) {
+            return false;
+        }
+    }
+    if (sqlite3_exec(database, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr,
+                     nullptr, nullptr) != SQLITE_OK) {
+        return false;
+    }
+    sqlite3_busy_timeout(database, 0);
+    return insert_state.prepare(database,
+                                "INSERT OR REPLACE INTO file_states (device, inode, size, "
+                                "modified, changed, hash) VALUES (?, ?, ?, ?, ?, ?)") &&
+           insert_trigrams.prepare(database,
+                                   "INSERT INTO file_trigrams (rowid, content) VALUES (?, ?)");
+}
+
+void content_index::prepare(std::string_view needle) {
+    drop_dead_documents();
+    // One snapshot: a state read has its document.
+    sqlite3_exec(database, "BEGIN", nullptr, nullptr, nullptr);
+    load_states();
+    if (narrows_by(needle)) {
+        mark_candidates(needle);
+    }
+    sqlite3_exec(database, "COMMIT", nullptr, nullptr, nullptr);
+}
+
+void content_index::drop_dead_documents() {
+    std::int64_t live = 0;
+    std::int64_t made = 0;
+    if (!single_integer(database, "SELECT count(*) FROM file_states", live) ||
+        !single_integer(database, "SELECT seq FROM sqlite_sequence WHERE name = 'file_states'",
+                        made) ||
+        made - live <= live + dead_allowance) {
+        return;
+    }
+    write_transaction transaction(database);
+    if (transaction.began() == SQLITE_OK &&
+        sqlite3_exec(database,
+                     "INSERT INTO file_trigrams (file_trigrams) VALUES ('delete-all'); "
+                     "DELETE FROM file_states;",
+                     nullptr, nullptr, nullptr) == SQLITE_OK) {
+        transaction.commit();
+    }
+}
+
+void content_index::load_states() {
+    sqlite_statement select;
+    if (!select.prepare(database, "SELECT document, device, inode, size, modified, changed "
+                                  "FROM file_states")) {
+        return;
+    }
+    statement_run run(select);
+    while (run.step() == SQLITE_ROW) {
+        known_state found;
+        found.document = run.integer(0);
+        found.state = {true,
+                       static_cast<std::uint64_t>(run.integer(3)),
+                       run.integer(4),
+                       run.integer(5),
+                       static_cast<std::uint64_t>(run.integer(2)),
+                       static_cast<std::uint64_t>(run.integer(1))};
+        known[{found.state.device, found.state.inode}] = found;
+    }
+}
+
+void content_index::mark_candidates(std::string_view needle) {
+    sqlite_statement select;
+    if (!select.prepare(database, "SELECT rowid FROM file_trigrams WHERE file_trigrams MATCH ?")) {
+        return;
+    }
+    const std::string query = trigram_query(needle);
+    std::unordered_map<std::int64_t, bool> candidates;
+    statement_run run(select);
+    run.bind_text(1, query);
+    int result = SQLITE_ROW;
+    while ((result = run.step()) == SQLITE_ROW) {
+        candidates[run.integer(0)] = true;
+    }
+    if (result != SQLITE_DONE) {
+        return; // every file is read, as without an index
+    }
+    std::size_t ruled_out = 0;
+    for (auto& [id, file] : known) {
+        file.may_hold = candidates.count(file.document) != 0;
+        ruled_out += file.may_hold ? 0 : 1;
+    }
+    // Taking a file's state costs a system call more for each file read: worth it only when
+    // the index rules out a good part of the files.
+    narrowing = ruled_out > 0 && ruled_out * 4 >= known.size();
+}
+
+bool content_index::cannot_hold(const file_state& state) const {
+    if (!narrowing) {
+        return false;
+    }
+    const auto found = known.find({state.device, state.inode});
+    return found != known.end() && !found->second.may_hold && found->second.state == state;
+}
+
+void content_index::add(const file_state& state, std::int64_t tick_start,
+                        std::string_view content) {
+    const auto found = known.find({state.device, state.inode});
+    if ((found != known.end() && found->second.state == state) ||
+        !settled_before(state, tick_start) ||
+        std::memchr(content.data(), '\0', content.size()) != nullptr) {
+        return;
+    }
+    waiting_file file{state, XXH3_64bits(content.data(), content.size()), std::string(content)};
+    std::vector<waiting_file> full;
+    {
+        const std::lock_guard<std::mutex> hold(waiting_lock);
+        if (waiting_bytes + content.size() > waiting_limit) {
+            return;
+        }
+        waiting_bytes += content.size();
+        waiting.push_back(std::move(file));
+        if (waiting_bytes < write_batch) {
+            return;
+        }
+        full.swap(waiting);
+        waiting_bytes = 0;
+    }
+    write(full, 0);
+}
+
+// Writes the files in one transaction, unless another process holds the index for longer
+// than wait_ms: then they are left for a later run to index.
+void content_index::write(std::vector<waiting_file>& files, int wait_ms) {
+    const std::lock_guard<std::mutex> hold(write_lock);
+    if (files.empty() || write_failed) {
+        return;
+    }
+    sqlite3_busy_timeout(database, wait_ms);
+    write_transaction transaction(database);
+    int result = transaction.began();
+    if (result == SQLITE_BUSY) {
+        return;
+    }
+    for (std::size_t i = 0; i < files.size() && result == SQLITE_OK; ++i) {
+        const waiting_file& file = files[i];
+        statement_run state(insert_state);
+        state.bind_integer(1, static_cast<std::int64_t>(file.state.device))
+            .bind_integer(2, static_cast<std::int64_t>(file.state.inode))
+            .bind_integer(3, static_cast<std::int64_t>(file.state.size))
+            .bind_integer(4, file.state.modified_ns)
+            .bind_integer(5, file.state.changed_ns)
+            .bind_integer(6, static_cast<std::int64_t>(file.hash));
+        result = state.step() == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(database);
+        if (result == SQLITE_OK) {
+            statement_run trigrams(insert_trigrams);
+            trigrams.bind_integer(1, sqlite3_last_insert_rowid(database))
+                .bind_text(2, file.content);
+            result = trigrams.step() == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(database);
+        }
+    }
+    if (result == SQLITE_OK) {
+        result = transaction.commit();
+    }
+    if (result != SQLITE_OK && result != SQLITE_BUSY) {
+        const int system_error = sqlite3_system_errno(database);
+        write_failed = true;
+        report(shown, system_error != 0 ? std::strerror(system_error) : sqlite3_errstr(result));
+    }
+}
+
+} // namespace search

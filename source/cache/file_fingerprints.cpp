@@ -1,0 +1,41 @@
+#include "cache/file_fingerprints.hpp"
+
+#include "cache/sqlite_store.hpp"
+
+namespace search {
+
+file_fingerprints::~file_fingerprints() {
+    if (database != nullptr) {
+        database->remember_hashes(fresh);
+    }
+}
+
+const known_file& file_fingerprints::current(const std::string& path) {
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        const auto found = files.find(path);
+        if (found != files.end()) {
+            return found->second;
+        }
+    }
+    // Read outside the lock: two workers hashing one header at once cost a read, not a wait.
+    const std::int64_t tick_start = coarse_now_ns();
+    known_file file;
+    bool regular = false;
+    file.state = state_of(path.c_str(), regular);
+    bool fresh_hash = false;
+    if (regular && database != nullptr && database->remembered_hash(path, file.state, file.hash)) {
+        file.hashed = true;
+    } else if (regular) {
+        file.hashed = hash_file(path.c_str(), file.state, file.hash);
+        fresh_hash = file.hashed && settled_before(file.state, tick_start);
+    }
+    const std::lock_guard<std::mutex> hold(lock);
+    const auto [found, added] = files.try_emplace(path, file);
+    if (added && fresh_hash) {
+        fresh.emplace_back(path, file);
+    }
+    return found->second;
+}
+
+} // namespace search

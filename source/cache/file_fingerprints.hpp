@@ -1,0 +1,39 @@
+#pragma once
+
+// Files as this run found them, each once: their state and the hash of their bytes, which is
+// read again only for a file whose state the database does not know. Most files of a tree
+// include the same headers.
+
+#include "cache/file_state.hpp"
+
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace search {
+
+class sqlite_store;
+
+class file_fingerprints {
+public:
+    // Hashes are remembered in database, when there is one, across runs.
+    explicit file_fingerprints(sqlite_store* database) : database(database) {}
+    // Keeps the hashes this run found for files whose state the database did not know.
+    ~file_fingerprints();
+    file_fingerprints(const file_fingerprints&) = delete;
+    file_fingerprints& operator=(const file_fingerprints&) = delete;
+
+    // The file's state and hash, taken once per run; the reference stays valid.
+    const known_file& current(const std::string& path);
+
+private:
+    sqlite_store* database;
+    std::mutex lock;
+    std::unordered_map<std::string, known_file> files;
+    // The hashes of files whose state the database did not know, kept when the memo goes.
+    std::vector<std::pair<std::string, known_file>> fresh;
+};
+
+} // namespace search

@@ -1,0 +1,289 @@
+#include "cache/sqlite_store.hpp"
+
+#include "base/messages.hpp"
+#include "cache/cache_place.hpp"
+
+#include <fmt/format.h>
+#include <sqlite3.h>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+namespace search {
+
+namespace {
+
+// Raised whenever the database's tables change: a database of another version is emptied.
+constexpr std::uint32_t schema_version = 8;
+// What marks a database as pyrn's cache ("pyrn"); no other database is ever changed.
+constexpr std::int32_t application_id = 0x7079726e;
+constexpr const char* not_ours = "not a database of pyrn's cache";
+// The tables pyrn creates; macros so that the statements holding them stay literals.
+#define PYRN_ENTRIES_TABLE "CREATE TABLE entries (key BLOB PRIMARY KEY, value BLOB NOT NULL)"
+#define PYRN_HASHES_TABLE                                                                          \
+    "CREATE TABLE hashes (path TEXT PRIMARY KEY, size INTEGER, modified INTEGER, "                 \
+    "changed INTEGER, inode INTEGER, hash INTEGER) WITHOUT ROWID"
+
+enum class database_state { current, outdated, empty, foreign };
+
+// Caches written before databases were marked hold pyrn's entries table and, at most, its
+// table of hashes, and nothing else.
+bool is_unmarked_cache(sqlite3* database) {
+    std::int64_t tables = 0;
+    std::int64_t entries = 0;
+    std::int64_t ours = 0;
+    return single_integer(database, "SELECT count(*) FROM sqlite_master WHERE type = 'table'",
+                          tables) &&
+           single_integer(database,
+                          "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND sql = "
+                          "'" PYRN_ENTRIES_TABLE "'",
+                          entries) &&
+           single_integer(database,
+                          "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND sql IN "
+                          "('" PYRN_ENTRIES_TABLE "', '" PYRN_HASHES_TABLE "')",
+                          ours) &&
+           entries == 1 && tables == ours;
+}
+
+// What a database holds, read without changing it; false when it cannot be read.
+bool read_state(sqlite3* database, database_state& state) {
+    std::int64_t id = 0;
+    std::int64_t version = 0;
+    std::int64_t objects = 0;
+    if (!single_integer(database, "PRAGMA application_id", id) ||
+        !single_integer(database, "PRAGMA user_version", version) ||
+        !single_integer(database, "SELECT count(*) FROM sqlite_master", objects)) {
+        return false;
+    }
+    if (id == application_id) {
+        state = version == schema_version ? database_state::current : database_state::outdated;
+    } else if (id == 0 && version == 0 && objects == 0) {
+        state = database_state::empty;
+    } else {
+        state = id == 0 && is_unmarked_cache(database) ? database_state::outdated
+                                                       : database_state::foreign;
+    }
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<sqlite_store> sqlite_store::open(const std::string& dir) {
+    refusal why;
+    const std::string file = private_database_path(dir, why);
+    if (file.empty()) {
+        report(why.subject, why.reason);
+        return nullptr;
+    }
+    std::unique_ptr<sqlite_store> store(new sqlite_store(dir, file));
+    const std::string shown = (std::filesystem::path(dir) / database_name).native();
+    // The file is there, made private: SQLite must neither create it nor follow a link to it.
+    if (sqlite3_open_v2(file.c_str(), &store->database,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
+                        nullptr) != SQLITE_OK) {
+        report(shown, sqlite3_errmsg(store->database));
+        return nullptr;
+    }
+    std::string reason;
+    if (!store->prepare(reason)) {
+        report(shown, reason);
+        return nullptr;
+    }
+    return store;
+}
+
+sqlite_store::~sqlite_store() {
+    sqlite3_close_v2(database);
+}
+
+// WAL lets readers and one writer of several processes work at once, and a write that is cut
+// off leaves the last whole state. Reads through a memory map copy each entry once.
+bool sqlite_store::prepare(std::string& reason) {
+    sqlite3_busy_timeout(database, 10'000);
+    // Nothing is written to a database before it is known to be pyrn's.
+    if (!take_format(reason)) {
+        return false;
+    }
+    // Two processes creating the database at once can find the journal mode locked, which
+    // the busy timeout does not cover: the set-up is tried again.
+    int result = SQLITE_BUSY;
+    for (int attempt = 0; attempt < 50 && (result == SQLITE_BUSY || result == SQLITE_LOCKED);
+         ++attempt) {
+        result = sqlite3_exec(database,
+                              "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
+                              "PRAGMA mmap_size=1073741824;",
+                              nullptr, nullptr, nullptr);
+        if (result != SQLITE_OK) {
+            usleep(20'000);
+        }
+    }
+    // From now on nothing waits on another process: a read needs no lock but in the moment a
+    // crashed writer's log is recovered, and writes wait for their turn in memory.
+    sqlite3_busy_timeout(database, 0);
+    const bool ready = result == SQLITE_OK &&
+                       select.prepare(database, "SELECT value FROM entries WHERE key = ?") &&
+                       insert.prepare(database, "INSERT OR REPLACE INTO entries VALUES (?, ?)") &&
+                       select_hash.prepare(database, "SELECT size, modified, changed, inode, hash "
+                                                     "FROM hashes WHERE path = ?");
+    if (!ready) {
+        reason = sqlite3_errmsg(database);
+    }
+    return ready;
+}
+
+// A database of this format is used as it is, pyrn's own of another format is emptied and
+// takes this one, a new one is set up; any other database is refused and left as it is.
+bool sqlite_store::take_format(std::string& reason) {
+    database_state state{};
+    if (!read_state(database, state)) {
+        reason = sqlite3_errmsg(database);
+        return false;
+    }
+    if (state == database_state::current) {
+        return true;
+    }
+    if (state == database_state::foreign) {
+        reason = not_ours;
+        return false;
+    }
+    write_transaction transaction(database);
+    if (transaction.began() != SQLITE_OK) {
+        reason = sqlite3_errmsg(database);
+        return false;
+    }
+    // Another pyrn may have set it up in the meantime.
+    bool done = read_state(database, state);
+    if (done && state == database_state::foreign) {
+        reason = not_ours;
+        done = false;
+    } else if (done && state != database_state::current) {
+        const std::string reset = fmt::format(
+            "DROP TABLE IF EXISTS entries; DROP TABLE IF EXISTS hashes; " PYRN_ENTRIES_TABLE
+            "; " PYRN_HASHES_TABLE "; "
+            "PRAGMA application_id = {}; PRAGMA user_version = {};",
+            application_id, schema_version);
+        done = sqlite3_exec(database, reset.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    if (!done || transaction.commit() != SQLITE_OK) {
+        if (reason.empty()) {
+            reason = sqlite3_errmsg(database);
+        }
+        return false;
+    }
+    return true;
+}
+
+bool sqlite_store::find(const cache_key& key, const value_use& use) {
+    const std::lock_guard<std::mutex> hold(lock);
+    statement_run run(select);
+    run.bind_blob(1, key.data(), key.size());
+    if (run.step() != SQLITE_ROW) {
+        return false;
+    }
+    const std::string_view value = run.blob(0);
+    return !value.empty() && use(value);
+}
+
+void sqlite_store::store(const cache_key& key, std::string_view value) {
+    if (write_failed) {
+        return;
+    }
+    const std::lock_guard<std::mutex> hold(lock);
+    if (unwritten_size + value.size() <= unwritten_limit) {
+        unwritten_size += value.size();
+        unwritten.emplace_back(key, std::string(value));
+    }
+    write_unwritten(0);
+}
+
+void sqlite_store::write_waiting(int wait_ms) {
+    const std::lock_guard<std::mutex> hold(lock);
+    write_unwritten(wait_ms);
+}
+
+// Writes the entries waiting, in one transaction, unless another process holds the database
+// for longer than wait_ms: a search never waits on another's lock, and what it could not
+// write waits for its next store or its end. The lock is held.
+void sqlite_store::write_unwritten(int wait_ms) {
+    if (unwritten.empty() || write_failed) {
+        return;
+    }
+    sqlite3_busy_timeout(database, wait_ms);
+    write_transaction transaction(database);
+    int result = transaction.began();
+    if (result == SQLITE_BUSY) {
+        return;
+    }
+    for (std::size_t i = 0; i < unwritten.size() && result == SQLITE_OK; ++i) {
+        const auto& [key, value] = unwritten[i];
+        statement_run run(insert);
+        run.bind_blob(1, key.data(), key.size()).bind_blob(2, value.data(), value.size());
+        result = run.step() == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(database);
+    }
+    if (result == SQLITE_OK) {
+        result = transaction.commit();
+    }
+    if (result == SQLITE_OK) {
+        unwritten.clear();
+        unwritten_size = 0;
+        return;
+    }
+    const int system_error = sqlite3_system_errno(database);
+    const std::string reason =
+        system_error != 0 ? std::strerror(system_error) : sqlite3_errstr(result);
+    if (result != SQLITE_BUSY) {
+        fail(reason.c_str());
+    }
+}
+
+bool sqlite_store::remembered_hash(const std::string& path, const file_state& state,
+                                   std::uint64_t& hash) {
+    const std::lock_guard<std::mutex> hold(lock);
+    statement_run run(select_hash);
+    run.bind_text(1, path);
+    if (run.step() != SQLITE_ROW) {
+        return false;
+    }
+    // The table keeps no device: a path names one file of one file system at a time.
+    const file_state stored{
+        true,           static_cast<std::uint64_t>(run.integer(0)), run.integer(1),
+        run.integer(2), static_cast<std::uint64_t>(run.integer(3)), state.device};
+    hash = static_cast<std::uint64_t>(run.integer(4));
+    return stored == state;
+}
+
+void sqlite_store::remember_hashes(const std::vector<std::pair<std::string, known_file>>& files) {
+    if (files.empty() || write_failed) {
+        return;
+    }
+    const std::lock_guard<std::mutex> hold(lock);
+    sqlite3_busy_timeout(database, 0);
+    write_transaction transaction(database);
+    if (transaction.began() != SQLITE_OK) {
+        return;
+    }
+    sqlite_statement insert_hash;
+    if (insert_hash.prepare(database, "INSERT OR REPLACE INTO hashes VALUES (?, ?, ?, ?, ?, ?)")) {
+        for (const auto& [path, file] : files) {
+            statement_run run(insert_hash);
+            run.bind_text(1, path)
+                .bind_integer(2, static_cast<std::int64_t>(file.state.size))
+                .bind_integer(3, file.state.modified_ns)
+                .bind_integer(4, file.state.changed_ns)
+                .bind_integer(5, static_cast<std::int64_t>(file.state.inode))
+                .bind_integer(6, static_cast<std::int64_t>(file.hash));
+            run.step();
+        }
+    }
+    transaction.commit();
+}
+
+void sqlite_store::fail(const char* reason) {
+    if (!write_failed.exchange(true)) {
+        report(dir, reason);
+    }
+}
+
+} // namespace search

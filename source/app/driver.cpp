@@ -219,16 +219,18 @@ void print_stats() {
     const search::search_counts& counts = searcher::counts;
     const std::uint64_t attempts = searcher::indexing ? searcher::indexing->attempts() : 0;
     const std::uint64_t fallbacks = searcher::indexing ? searcher::indexing->fallbacks() : 0;
-    const std::string text = fmt::format(
-        "pyrn: files read: {}\n"
-        "pyrn: files holding the query: {}\n"
-        "pyrn: answered from the cache: {}\n"
-        "pyrn: parsed skipping the bodies of headers parsed before: {}\n"
-        "pyrn: parsed in full after the indexing call could not stand for it: {}\n"
-        "pyrn: parsed in full: {}\n"
-        "pyrn: files that could not be read: {}\n",
-        counts.files.load(), counts.with_query.load(), counts.from_cache.load(),
-        attempts - fallbacks, fallbacks, counts.parsed_in_full.load(), counts.unreadable.load());
+    const std::string text =
+        fmt::format("pyrn: files read: {}\n"
+                    "pyrn: files holding the query: {}\n"
+                    "pyrn: answered from the cache: {}\n"
+                    "pyrn: parsed skipping the bodies of headers parsed before: {}\n"
+                    "pyrn: parsed in full after the indexing call could not stand for it: {}\n"
+                    "pyrn: parsed in full: {}\n"
+                    "pyrn: files that could not be read: {}\n"
+                    "pyrn: parses that crashed, ran too long or ran out of memory: {}\n",
+                    counts.files.load(), counts.with_query.load(), counts.from_cache.load(),
+                    attempts - fallbacks, fallbacks, counts.parsed_in_full.load(),
+                    counts.unreadable.load(), counts.parses_lost.load());
     search::write_text(stderr, text); // numbers only: nothing to show
 }
 
@@ -271,6 +273,38 @@ public:
     progress_session(const progress_session&) = delete;
     progress_session& operator=(const progress_session&) = delete;
 };
+
+// A quarter of the machine's memory, in MiB.
+std::uint64_t default_parse_memory() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page_size <= 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(pages) / 4 * static_cast<std::uint64_t>(page_size) >> 20;
+}
+
+// The limits of a parse in a worker; false, after one line on standard error, when one is
+// negative or too large to hold.
+bool apply_parse_limits(const argparse::ArgumentParser& parser) {
+    constexpr int most_seconds = 1'000'000; // its milliseconds fit an int
+    constexpr int most_mib = 1 << 30;       // an exbibyte: no machine has it
+    const int seconds = parser.get<int>("--parse-timeout");
+    const std::optional<int> memory = parser.present<int>("--parse-memory");
+    const int mib = memory.value_or(0);
+    if (seconds < 0 || seconds > most_seconds) {
+        search::report(fmt::format("--parse-timeout: expected 0 to {} seconds, got {}",
+                                   most_seconds, seconds));
+        return false;
+    }
+    if (mib < 0 || mib > most_mib) {
+        search::report(fmt::format("--parse-memory: expected 0 to {} MiB, got {}", most_mib, mib));
+        return false;
+    }
+    searcher::parse_timeout_seconds = static_cast<std::uint64_t>(seconds);
+    searcher::parse_memory_mib = memory ? static_cast<std::uint64_t>(mib) : default_parse_memory();
+    return true;
+}
 
 int search_run(int jobs, const std::string& path, bool show_progress, bool stats) {
     if (jobs < 0) {
@@ -374,6 +408,9 @@ int run(int argc, char** argv) {
         return 2;
     }
     if (!load_compile_commands(parser, *database_file)) {
+        return 2;
+    }
+    if (!apply_parse_limits(parser)) {
         return 2;
     }
 

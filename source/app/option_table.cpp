@@ -531,7 +531,8 @@ parses every file in full, so that the diagnostics in header bodies are shown fo
 .RI \(lqpyrn:\~ what :\~ count \(rq:
 the files read, those holding the query, those answered from the cache, those parsed skipping
 the bodies of headers parsed before, those parsed in full after the indexing call could not
-stand for it, and those parsed in full.)"},
+stand for it, those parsed in full, those that could not be read, and those whose parse crashed,
+ran too long or ran out of memory.)"},
     {{"--sort"},
      option_group::output,
      "path: print the files in byte order of their paths and each file's matches in source order",
@@ -615,6 +616,26 @@ short or too long ends the run with exit status 2.
 See
 .BR CACHE .)",
      {takes::text, "file", value_hint::file}},
+    {{"--parse-timeout"},
+     option_group::parsing,
+     "Stop the parse of a file after this many seconds, name the file and go on (0: no limit)",
+     R"(Each file is parsed by libclang in a worker process of its own thread of the search, which
+the search supervises; a parse that runs longer than
+.I seconds
+(default 60) is stopped, its worker replaced, and the file named in one line on standard error.
+A worker that crashes, or runs out of memory (see
+.BR \%\-\-parse\-memory ),
+is replaced the same way; the search goes on and its exit status stays 0.
+.B \%\-\-stats
+counts these files.)",
+     {takes::number, "seconds", value_hint::none, "", "60"}},
+    {{"--parse-memory"},
+     option_group::parsing,
+     "Limit the address space of each parse worker to this many MiB (default: a quarter of the "
+     "machine's memory; 0: no limit)",
+     R"(A parse that needs more ends its worker; the file is named in one line on standard error
+and the search goes on.)",
+     {takes::number, "MiB", value_hint::none}},
 
 };
 

@@ -18,6 +18,8 @@ std::uint32_t searcher::shard_index = 0;
 std::uint32_t searcher::shard_count = 1;
 bool searcher::sort_by_path = false;
 bool searcher::cuda_by_suffix = false;
+std::uint64_t searcher::parse_timeout_seconds = 0;
+std::uint64_t searcher::parse_memory_mib = 0;
 
 kind_choice searcher::kinds;
 

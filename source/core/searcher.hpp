@@ -63,6 +63,9 @@ public:
     static bool sort_by_path;
     // .cu and .cuh files are parsed as CUDA: no language was chosen on the command line.
     static bool cuda_by_suffix;
+    // Limits of one parse in a worker process (--parse-timeout, --parse-memory); 0: none.
+    static std::uint64_t parse_timeout_seconds;
+    static std::uint64_t parse_memory_mib;
 
     // The kinds searched for (the kind options, --include-expressions).
     static kind_choice kinds;

@@ -219,18 +219,21 @@ void print_stats() {
     const search::search_counts& counts = searcher::counts;
     const std::uint64_t attempts = searcher::indexing ? searcher::indexing->attempts() : 0;
     const std::uint64_t fallbacks = searcher::indexing ? searcher::indexing->fallbacks() : 0;
-    const std::string text =
-        fmt::format("pyrn: files read: {}\n"
-                    "pyrn: files holding the query: {}\n"
-                    "pyrn: answered from the cache: {}\n"
-                    "pyrn: parsed skipping the bodies of headers parsed before: {}\n"
-                    "pyrn: parsed in full after the indexing call could not stand for it: {}\n"
-                    "pyrn: parsed in full: {}\n"
-                    "pyrn: files that could not be read: {}\n"
-                    "pyrn: parses that crashed, ran too long or ran out of memory: {}\n",
-                    counts.files.load(), counts.with_query.load(), counts.from_cache.load(),
-                    attempts - fallbacks, fallbacks, counts.parsed_in_full.load(),
-                    counts.unreadable.load(), counts.parses_lost.load());
+    std::string text = fmt::format(
+        "pyrn: files read: {}\n"
+        "pyrn: files holding the query: {}\n"
+        "pyrn: answered from the cache: {}\n"
+        "pyrn: parsed skipping the bodies of headers parsed before: {}\n"
+        "pyrn: parsed in full after the indexing call could not stand for it: {}\n"
+        "pyrn: parsed in full: {}\n"
+        "pyrn: files that could not be read: {}\n",
+        counts.files.load(), counts.with_query.load(), counts.from_cache.load(),
+        attempts - fallbacks, fallbacks, counts.parsed_in_full.load(), counts.unreadable.load());
+    // Said only when it happened: a search without such a file ends as it always did.
+    if (const std::uint64_t lost = counts.parses_lost.load(); lost > 0) {
+        text +=
+            fmt::format("pyrn: parses that crashed, ran too long or ran out of memory: {}\n", lost);
+    }
     search::write_text(stderr, text); // numbers only: nothing to show
 }
 

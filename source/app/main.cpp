@@ -8,6 +8,7 @@ int main(int argc, char** argv) {
     if (argc > 1 && argv[1] == search::worker_mode_word) {
         return search::serve_parse_requests(argc, argv);
     }
+    search::allow_parse_workers();
     // Before anything is opened: a closed descriptor 1 or 2 would be the next file's number.
     if (!search::open_standard_streams()) {
         return 2;

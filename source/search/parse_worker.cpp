@@ -23,17 +23,19 @@ namespace {
 
 // The worker's side.
 
-// Relative paths of the arguments mean the search's directory, which the worker is not in.
-std::vector<const char*> anchored(const parse_request& request, std::string& working_option) {
-    std::vector<const char*> list;
-    list.reserve(request.arguments.size() + 1);
-    if (*request.working_dir != '\0') {
-        // First, so that a -working-directory of the file's own arguments wins.
-        working_option = std::string("-working-directory=") + request.working_dir;
-        list.push_back(working_option.c_str());
+// Relative paths of the arguments mean the search's directory, which the worker enters for
+// the parse (libclang finds its own headers by the process's directory, so a
+// -working-directory option would not stand for it).
+bool enter(const char* directory) {
+    static std::string entered = "/";
+    if (entered == directory) {
+        return true;
     }
-    list.insert(list.end(), request.arguments.begin(), request.arguments.end());
-    return list;
+    if (chdir(directory) != 0) {
+        return false;
+    }
+    entered = directory;
+    return true;
 }
 
 void collect(CXTranslationUnit unit, const parse_request& request,
@@ -63,8 +65,13 @@ void collect(CXTranslationUnit unit, const parse_request& request,
 
 parse_reply parse_request_of(indexing_session& session, const parse_request& request) {
     parse_reply reply;
-    std::string working_option;
-    const std::vector<const char*> arguments = anchored(request, working_option);
+    if (!enter(request.working_dir)) {
+        reply.result = parse_result::failed;
+        reply.failure =
+            std::string("cannot enter ") + request.working_dir + ": " + std::strerror(errno);
+        return reply;
+    }
+    const std::vector<const char*>& arguments = request.arguments;
     const std::uint64_t fell_back = session.fallbacks();
     const parsed_unit parsed = parse_unit(request.indexed ? &session : nullptr, request.source,
                                           arguments, request.content, false);
@@ -90,6 +97,8 @@ parse_reply parse_request_of(indexing_session& session, const parse_request& req
 
 // The search's side.
 
+bool workers_allowed = false;
+
 // The worker of this thread of the pool, started when it first parses; ended with the thread.
 thread_local std::unique_ptr<worker_process> own_worker;
 
@@ -109,6 +118,9 @@ const std::string& search_directory() {
 }
 
 worker_process* worker_of_thread() {
+    if (!workers_allowed) {
+        return nullptr;
+    }
     if (own_worker) {
         return own_worker.get();
     }
@@ -163,6 +175,10 @@ int serve_parse_requests(int argc, char** argv) {
         }
     }
     return 0;
+}
+
+void allow_parse_workers() noexcept {
+    workers_allowed = true;
 }
 
 worker_answer parse_in_worker(std::string_view path, const file_arguments& arguments, bool indexed,

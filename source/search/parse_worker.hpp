@@ -17,6 +17,11 @@ struct file_arguments;
 // The hidden mode's main: serves requests until the search closes the channel.
 int serve_parse_requests(int argc, char** argv);
 
+// Lets the search start parse workers: only a binary whose main serves them (by
+// serve_parse_requests) may, since a worker is that binary run again. Without, files are
+// parsed in the search's own process. Before the search starts.
+void allow_parse_workers() noexcept;
+
 enum class worker_answer {
     replied,    // in reply
     lost,       // the worker crashed, ran too long or out of memory: named and counted

@@ -142,6 +142,29 @@ TEST(parse_workers, an_include_of_the_terminal_reads_nothing_from_it) {
     EXPECT_EQ(result.out, "./tty.cpp:2:5:int probe_tty() { return 0; }\n");
 }
 
+// The options of a -p entry are probed in the search's own process: one that includes a named
+// pipe is left to the parse, in a worker.
+TEST(parse_workers, an_entry_that_includes_a_pipe_holds_only_its_file) {
+    temp_tree tree;
+    ASSERT_EQ(mkfifo(tree.path("pipe.h").c_str(), 0600), 0);
+    tree.write("a.cpp", "int probe_a() { return 0; }\n");
+    tree.write("b.cpp", "int probe_b() { return 0; }\n");
+    const std::string entry = R"({"directory": ")" + tree.path() + R"(", "file": ")";
+    tree.write("build/compile_commands.json",
+               "[" + entry +
+                   R"(a.cpp", "arguments": ["c++", "-include", "pipe.h", "-c", "a.cpp"]},)" +
+                   entry + R"(b.cpp", "arguments": ["c++", "-c", "b.cpp"]}])");
+    process_options options;
+    options.cwd = tree.path();
+    options.timeout_seconds = 60;
+    const process_result result =
+        run_pyrn({"--vimgrep", "--parse-timeout", "2", "-p", "build", "probe_", "."}, options);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "./b.cpp:1:5:int probe_b() { return 0; }\n");
+    EXPECT_EQ(result.err, "pyrn: ./a.cpp: the parse took longer than 2 s and was stopped\n");
+}
+
 TEST(parse_workers, limits_out_of_range_end_the_run) {
     const struct {
         std::vector<std::string> arguments;

@@ -531,8 +531,8 @@ parses every file in full, so that the diagnostics in header bodies are shown fo
 .RI \(lqpyrn:\~ what :\~ count \(rq:
 the files read, those holding the query, those answered from the cache, those parsed skipping
 the bodies of headers parsed before, those parsed in full after the indexing call could not
-stand for it, those parsed in full, those that could not be read, and those whose parse crashed,
-ran too long or ran out of memory.)"},
+stand for it, those parsed in full and those that could not be read; then, when there were any,
+the files whose parse crashed, ran too long or ran out of memory.)"},
     {{"--sort"},
      option_group::output,
      "path: print the files in byte order of their paths and each file's matches in source order",

@@ -16,6 +16,7 @@ struct collection {
     file_context& context;
     file_records& out;
     std::vector<cursor_lines>* lines;
+    const std::vector<bool>* only;
     unit_facts unit;
     // Each name once in the arena: many cursors share a spelling, and many references name
     // the same declaration.
@@ -33,10 +34,14 @@ struct collection {
 
 CXChildVisitResult collect_cursor(CXCursor cursor, CXCursor, CXClientData data) noexcept;
 
+bool wanted(const std::vector<bool>& only, int kind) {
+    return kind >= 0 && static_cast<std::size_t>(kind) < only.size() && only[kind];
+}
+
 // Adds the record of one cursor, then those inside it, so that its subtree's end is known.
 CXChildVisitResult collect(CXCursor cursor, collection& into) {
     const kind_row* row = find_kind(cursor.kind);
-    if (row == nullptr) {
+    if (row == nullptr || (into.only != nullptr && !wanted(*into.only, cursor.kind))) {
         return CXChildVisit_Recurse;
     }
     clang_cursor facts(cursor, into.unit);
@@ -164,8 +169,8 @@ bool record_fits(const file_records& records, std::size_t index, std::string_vie
 } // namespace
 
 bool collect_records(CXTranslationUnit unit, file_context& context, file_records& out,
-                     std::vector<cursor_lines>* lines) {
-    collection into{context, out, lines, unit_facts(unit), {}};
+                     std::vector<cursor_lines>* lines, const std::vector<bool>* only) {
+    collection into{context, out, lines, only, unit_facts(unit), {}};
     return clang_visitChildren(clang_getTranslationUnitCursor(unit), &collect_cursor, &into) == 0;
 }
 

@@ -41,9 +41,11 @@ struct file_records {
 // Records every cursor of the unit that the decision could ever print or prune: those of a
 // matched kind that lie in the file. Returns false when the visit was stopped (by a failure
 // kept in context). With lines, each record's lines are added to it as libclang tells them, for
-// records that cannot tell them (lines_in_file false).
+// records that cannot tell them (lines_in_file false). With only (indexed by cursor kind),
+// only the cursors of the kinds it sets are recorded.
 bool collect_records(CXTranslationUnit unit, file_context& context, file_records& out,
-                     std::vector<cursor_lines>* lines = nullptr);
+                     std::vector<cursor_lines>* lines = nullptr,
+                     const std::vector<bool>* only = nullptr);
 
 // Runs the match decision over the records, as a visit of the unit would, and reports the
 // matches. The records must fit context's content (records_fit). With lines, one per record,

@@ -14,6 +14,7 @@ struct request_header {
     std::uint32_t version;
     std::uint32_t flags;
     std::uint32_t argument_count;
+    std::uint32_t kind_count;
     std::uint64_t content_size;
 };
 
@@ -102,10 +103,12 @@ std::string encode_request(const parse_request& request, const std::vector<const
                                 (request.diagnostics ? diagnostics_flag : 0) |
                                 (request.dependencies ? dependencies_flag : 0);
     const request_header header{messages_version, flags,
-                                static_cast<std::uint32_t>(arguments.size()), content.size()};
+                                static_cast<std::uint32_t>(arguments.size()),
+                                static_cast<std::uint32_t>(request.kinds.size()), content.size()};
     std::string out;
     out.reserve(sizeof header + content.size() + 4096);
     append_value(out, header);
+    append_array(out, request.kinds);
     out.append(request.working_dir).push_back('\0');
     out.append(request.source).push_back('\0');
     for (const char* argument : arguments) {
@@ -125,8 +128,14 @@ bool decode_request(std::string& message, parse_request& out) {
         return false;
     }
     const std::size_t content_at = message.size() - header.content_size;
+    reader kinds{std::string_view(message).substr(sizeof header, content_at - sizeof header)};
+    kinds.array(header.kind_count, out.kinds);
+    if (!kinds.whole) {
+        return false;
+    }
     std::vector<const char*> strings;
-    for (std::size_t at = sizeof header; strings.size() < header.argument_count + 2u;) {
+    for (std::size_t at = sizeof header + out.kinds.size() * sizeof(std::uint32_t);
+         strings.size() < header.argument_count + 2u;) {
         const std::size_t end = message.find('\0', at);
         if (end == std::string::npos || end >= content_at) {
             return false;

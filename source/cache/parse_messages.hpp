@@ -24,6 +24,9 @@ struct parse_request {
     bool indexed = false;      // through the worker's indexing session, else in full
     bool diagnostics = false;  // the reply carries the unit's diagnostics
     bool dependencies = false; // and what the parse depended on
+    // The cursor kinds whose records are wanted, or empty for all: a search that fills no cache
+    // replays only the kinds it searches for.
+    std::vector<std::uint32_t> kinds;
 };
 
 // The request of parse_request's fields but the arguments and the content.

@@ -3,6 +3,7 @@
 #include "base/messages.hpp"
 #include "base/worker_process.hpp"
 #include "core/searcher.hpp"
+#include "match/kinds.hpp"
 #include "clang/file_arguments.hpp"
 #include "clang/unit_parse.hpp"
 
@@ -10,6 +11,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -43,7 +45,13 @@ void collect(CXTranslationUnit unit, const parse_request& request,
     file_context context;
     context.path = request.source;
     context.content = request.content;
-    if (!collect_records(unit, context, reply.records)) {
+    std::vector<bool> wanted;
+    for (std::uint32_t kind : request.kinds) {
+        wanted.resize(std::max<std::size_t>(wanted.size(), kind + 1u));
+        wanted[kind] = true;
+    }
+    const std::vector<bool>* only = request.kinds.empty() ? nullptr : &wanted;
+    if (!collect_records(unit, context, reply.records, nullptr, only)) {
         if (context.failure) {
             std::rethrow_exception(context.failure);
         }
@@ -52,7 +60,7 @@ void collect(CXTranslationUnit unit, const parse_request& request,
     }
     if (!reply.records.lines_in_file) {
         reply.records = file_records();
-        collect_records(unit, context, reply.records, &reply.lines);
+        collect_records(unit, context, reply.records, &reply.lines, only);
         reply.records.lines_in_file = false;
     }
     if (request.dependencies) {
@@ -96,6 +104,21 @@ parse_reply parse_request_of(indexing_session& session, const parse_request& req
 }
 
 // The search's side.
+
+// The cursor kinds the search decides on: the others' records would only pass.
+const std::vector<std::uint32_t>& chosen_kinds() {
+    static const std::vector<std::uint32_t> kinds = [] {
+        std::vector<std::uint32_t> chosen;
+        for (int kind = 0; kind < 1024; ++kind) {
+            const kind_row* row = find_kind(kind);
+            if (row != nullptr && is_chosen(*row)) {
+                chosen.push_back(static_cast<std::uint32_t>(kind));
+            }
+        }
+        return chosen;
+    }();
+    return kinds;
+}
 
 bool workers_allowed = false;
 
@@ -193,6 +216,10 @@ worker_answer parse_in_worker(std::string_view path, const file_arguments& argum
     request.indexed = indexed;
     request.diagnostics = searcher::verbose;
     request.dependencies = dependencies;
+    // A cache keeps every kind's records, for later searches of other kinds.
+    if (!dependencies) {
+        request.kinds = chosen_kinds();
+    }
     const std::uint64_t seconds = searcher::parse_timeout_seconds;
     const int timeout_ms = seconds == 0 ? -1 : static_cast<int>(seconds * 1000);
     std::string message;

@@ -126,8 +126,8 @@ TEST(command_line, help_version_and_errors) {
 // option or as the last word, the run ends as for any command-line error.
 TEST(command_line, options_that_take_a_value_need_it) {
     const std::string tree = fixture();
-    for (const char* option :
-         {"-p", "--compile-commands", "--cache", "--sort", "--exclude", "--color", "--cache-key"}) {
+    for (const char* option : {"-p", "--compile-commands", "--cache", "--sort", "--exclude",
+                               "--color", "--cache-key", "--parse-memory"}) {
         SCOPED_TRACE(option);
         const std::string expected =
             std::string("Too few arguments for '") + option + "'.\n" + help_listing();

@@ -222,7 +222,7 @@ void print_stats() {
     const search::search_counts& counts = searcher::counts;
     const std::uint64_t attempts = searcher::indexing ? searcher::indexing->attempts() : 0;
     const std::uint64_t fallbacks = searcher::indexing ? searcher::indexing->fallbacks() : 0;
-    const std::string text = fmt::format(
+    std::string text = fmt::format(
         "pyrn: files read: {}\n"
         "pyrn: files holding the query: {}\n"
         "pyrn: answered from the cache: {}\n"
@@ -232,6 +232,11 @@ void print_stats() {
         "pyrn: files that could not be read: {}\n",
         counts.files.load(), counts.with_query.load(), counts.from_cache.load(),
         attempts - fallbacks, fallbacks, counts.parsed_in_full.load(), counts.unreadable.load());
+    // Said only when it happened: a search without such a file ends as it always did.
+    if (const std::uint64_t lost = counts.parses_lost.load(); lost > 0) {
+        text +=
+            fmt::format("pyrn: parses that crashed, ran too long or ran out of memory: {}\n", lost);
+    }
     search::write_text(stderr, text); // numbers only: nothing to show
 }
 
@@ -274,6 +279,39 @@ public:
     progress_session(const progress_session&) = delete;
     progress_session& operator=(const progress_session&) = delete;
 };
+
+// A quarter of the machine's memory, in MiB.
+std::uint64_t default_parse_memory() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page_size <= 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(pages) / 4 * static_cast<std::uint64_t>(page_size) >> 20;
+}
+
+// The limits of a parse in a worker; false, after one line on standard error, when one is
+// negative or too large to hold.
+bool apply_parse_limits(const argparse::ArgumentParser& parser) {
+    constexpr int most_seconds = 1'000'000; // its milliseconds fit an int
+    constexpr int most_mib = 1 << 30;       // an exbibyte: no machine has it
+    const int seconds = parser.get<int>("--parse-timeout");
+    const std::optional<int> memory = parser.present<int>("--parse-memory");
+    const int mib = memory.value_or(0);
+    if (seconds < 0 || seconds > most_seconds) {
+        search::report(fmt::format("--parse-timeout: expected 0 to {} seconds, got {}",
+                                   most_seconds, seconds));
+        return false;
+    }
+    if (mib < 0 || mib > most_mib) {
+        search::report(fmt::format("--parse-memory: expected 0 to {} MiB, got {}", most_mib, mib));
+        return false;
+    }
+    searcher::settings.parse_timeout_seconds = static_cast<std::uint64_t>(seconds);
+    searcher::settings.parse_memory_mib =
+        memory ? static_cast<std::uint64_t>(mib) : default_parse_memory();
+    return true;
+}
 
 // A failure that ends the whole search: its text and status, at once. Tasks may still run,
 // and static destructors would wait for them.
@@ -407,6 +445,9 @@ bool open_owners(const argparse::ArgumentParser& parser, const std::string& path
     // The database's commands may come from the cache.
     if (!database_file || !open_cache(parser, path) ||
         !load_compile_commands(parser, *database_file)) {
+        return false;
+    }
+    if (!apply_parse_limits(parser)) {
         return false;
     }
     // Verbose runs show every diagnostic of every file, those in headers' bodies too.

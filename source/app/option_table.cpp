@@ -531,7 +531,8 @@ parses every file in full, so that the diagnostics in header bodies are shown fo
 .RI \(lqpyrn:\~ what :\~ count \(rq:
 the files read, those holding the query, those answered from the cache, those parsed skipping
 the bodies of headers parsed before, those parsed in full after the indexing call could not
-stand for it, and those parsed in full.)"},
+stand for it, those parsed in full and those that could not be read; then, when there were any,
+the files whose parse crashed, ran too long or ran out of memory.)"},
     {{"--sort"},
      option_group::output,
      "path: print the files in byte order of their paths and each file's matches in source order",
@@ -652,6 +653,27 @@ A nested definition
 is one match, found by either name (once, under the first, when both match).)",
      {},
      {&k::search_for_namespace}},
+    {{"--parse-timeout"},
+     option_group::parsing,
+     "Stop the parse of a file after this many seconds, name the file and go on (0: no limit)",
+     R"(Each file is parsed by libclang in a worker process of its own thread of the search, which
+the search supervises; a parse that runs longer than
+.I seconds
+(default 60) is stopped, its worker replaced, and the file named in one line on standard error.
+A worker that crashes, or runs out of memory (see
+.BR \%\-\-parse\-memory ),
+is replaced the same way; the search goes on and its exit status stays 0.
+.B \%\-\-stats
+counts these files.)",
+     {takes::number, "seconds", value_hint::none, "", "60"}},
+    {{"--parse-memory"},
+     option_group::parsing,
+     "Limit the address space of each parse worker to this many MiB (default: a quarter of the "
+     "machine's memory; 0: no limit)",
+     R"(A parse that needs more ends its worker; the file is named in one line on standard error
+and the search goes on.)",
+     {takes::number, "MiB", value_hint::none}},
+
 };
 
 } // namespace

@@ -15,6 +15,8 @@ namespace {
 struct collection {
     file_context& context;
     file_records& out;
+    std::vector<cursor_lines>* lines;
+    const std::vector<bool>* only;
     unit_facts unit;
     // Each name once in the arena: many cursors share a spelling, and many references name
     // the same declaration.
@@ -32,10 +34,14 @@ struct collection {
 
 CXChildVisitResult collect_cursor(CXCursor cursor, CXCursor, CXClientData data) noexcept;
 
+bool wanted(const std::vector<bool>& only, int kind) {
+    return kind >= 0 && static_cast<std::size_t>(kind) < only.size() && only[kind];
+}
+
 // Adds the record of one cursor, then those inside it, so that its subtree's end is known.
 CXChildVisitResult collect(CXCursor cursor, collection& into) {
     const kind_row* row = find_kind(cursor.kind);
-    if (row == nullptr) {
+    if (row == nullptr || (into.only != nullptr && !wanted(*into.only, cursor.kind))) {
         return CXChildVisit_Recurse;
     }
     clang_cursor facts(cursor, into.unit);
@@ -66,6 +72,9 @@ CXChildVisitResult collect(CXCursor cursor, collection& into) {
     record.scope_length = qualified.scope_length;
     const std::size_t index = records.size();
     records.push_back(record);
+    if (into.lines != nullptr) {
+        into.lines->push_back(facts.lines());
+    }
     if (clang_visitChildren(cursor, &collect_cursor, &into) != 0) {
         return CXChildVisit_Break;
     }
@@ -87,8 +96,14 @@ CXChildVisitResult collect_cursor(CXCursor cursor, CXCursor, CXClientData data) 
 // A record as the match decision sees it; its lines are counted in the file's bytes.
 class record_cursor {
 public:
-    record_cursor(const cursor_record& record, const std::string& arena, line_index& index)
-        : record(record), arena(arena), index(index), at{record.offset, record.length} {}
+    record_cursor(const cursor_record& record, const std::string& arena, line_index& index,
+                  const cursor_lines* told)
+        : record(record), arena(arena), index(index), at{record.offset, record.length} {
+        if (told != nullptr) {
+            lines_at = *told;
+            have_lines = true;
+        }
+    }
 
     int kind() const { return static_cast<int>(record.kind); }
     const cursor_span& span() const { return at; }
@@ -153,16 +168,18 @@ bool record_fits(const file_records& records, std::size_t index, std::string_vie
 
 } // namespace
 
-bool collect_records(CXTranslationUnit unit, file_context& context, file_records& out) {
-    collection into{context, out, unit_facts(unit), {}};
+bool collect_records(CXTranslationUnit unit, file_context& context, file_records& out,
+                     std::vector<cursor_lines>* lines, const std::vector<bool>* only) {
+    collection into{context, out, lines, only, unit_facts(unit), {}};
     return clang_visitChildren(clang_getTranslationUnitCursor(unit), &collect_cursor, &into) == 0;
 }
 
 void replay_records(const file_records& in, const match_rules& rules, const match_writer& writer,
-                    file_context& context) {
-    line_index lines(context.content);
+                    file_context& context, const std::vector<cursor_lines>* lines) {
+    line_index index(context.content);
     for (std::size_t i = 0; i < in.records.size();) {
-        record_cursor cursor(in.records[i], in.arena, lines);
+        const cursor_lines* told = lines != nullptr ? &(*lines)[i] : nullptr;
+        record_cursor cursor(in.records[i], in.arena, index, told);
         std::string_view snippet;
         switch (decide(rules, cursor, context, snippet)) {
         case verdict::prune:

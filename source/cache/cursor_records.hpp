@@ -42,13 +42,18 @@ struct file_records {
 
 // Records every cursor of the unit that the decision could ever print or prune: those of a
 // matched kind that lie in the file. Returns false when the visit was stopped (by a failure
-// kept in context).
-bool collect_records(CXTranslationUnit unit, file_context& context, file_records& out);
+// kept in context). With lines, each record's lines are added to it as libclang tells them, for
+// records that cannot tell them (lines_in_file false). With only (indexed by cursor kind),
+// only the cursors of the kinds it sets are recorded.
+bool collect_records(CXTranslationUnit unit, file_context& context, file_records& out,
+                     std::vector<cursor_lines>* lines = nullptr,
+                     const std::vector<bool>* only = nullptr);
 
 // Runs the match decision over the records, as a visit of the unit would, and reports the
-// matches. The records must fit context's content (records_fit).
+// matches. The records must fit context's content (records_fit). With lines, one per record,
+// their lines are those, not counted in the content.
 void replay_records(const file_records& in, const match_rules& rules, const match_writer& writer,
-                    file_context& context);
+                    file_context& context, const std::vector<cursor_lines>* lines = nullptr);
 
 // Whether the records could come from a parse of content: each of a matched kind, inside the
 // content, with its strings in the arena, its subtree after it in the list, its end after its

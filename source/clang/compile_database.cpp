@@ -170,11 +170,20 @@ struct probe_result {
     std::vector<std::string> quoted;
 };
 
+// An option that has the parse read a file: /dev/zero, a named pipe or a file that crashes
+// libclang would take the search itself down, since the probes run in its own process.
+bool reads_a_file(std::string_view option) {
+    return starts_with(option, "-include") || starts_with(option, "-imacros");
+}
+
 probe_result probe(CXIndex index, const std::vector<std::string>& arguments,
                    const std::vector<char>& kept, const std::string& file) {
     std::vector<const char*> list;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        if (kept[i]) {
+    for (const option_group& group : groups_of(arguments)) {
+        if (!kept[group.start] || reads_a_file(arguments[group.start])) {
+            continue;
+        }
+        for (std::size_t i = group.start; i < group.start + group.length; ++i) {
             list.push_back(arguments[i].c_str());
         }
     }

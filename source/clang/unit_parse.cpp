@@ -81,31 +81,17 @@ bool is_place_note(CXDiagnostic note) {
 }
 
 // Adds the diagnostic's line, then those of its notes, as libclang formats them.
-void add_diagnostic(std::string& text, CXDiagnostic diagnostic, bool is_note) {
+void add_diagnostic(std::vector<std::string>& lines, CXDiagnostic diagnostic, bool is_note) {
     if (is_note && is_place_note(diagnostic)) {
         return;
     }
     const clang_text line(
         clang_formatDiagnostic(diagnostic, clang_defaultDiagnosticDisplayOptions()));
-    append_line(text, stderr, line.view());
+    lines.emplace_back(line.view());
     const CXDiagnosticSet notes = clang_getChildDiagnostics(diagnostic);
     for (unsigned i = 0, count = clang_getNumDiagnosticsInSet(notes); i < count; ++i) {
         const diagnostic_handle note(clang_getDiagnosticInSet(notes, i));
-        add_diagnostic(text, note.get(), true);
-    }
-}
-
-// A unit's diagnostics on standard error, in one write, shown: libclang's own printing would
-// send a file's name to a terminal as it is.
-void print_diagnostics(CXTranslationUnit unit) {
-    std::string text;
-    for (unsigned i = 0, count = clang_getNumDiagnostics(unit); i < count; ++i) {
-        const diagnostic_handle diagnostic(clang_getDiagnostic(unit, i));
-        add_diagnostic(text, diagnostic.get(), false);
-    }
-    if (!text.empty()) {
-        const progress_line::pause off_the_terminal(false);
-        write_text(stderr, text);
+        add_diagnostic(lines, note.get(), true);
     }
 }
 
@@ -120,6 +106,25 @@ bool takes_cuda_host_header(const std::vector<const char*>& arguments) {
 
 } // namespace
 
+void add_diagnostic_lines(CXTranslationUnit unit, std::vector<std::string>& lines) {
+    for (unsigned i = 0, count = clang_getNumDiagnostics(unit); i < count; ++i) {
+        const diagnostic_handle diagnostic(clang_getDiagnostic(unit, i));
+        add_diagnostic(lines, diagnostic.get(), false);
+    }
+}
+
+// libclang's own printing would send a file's name to a terminal as it is.
+void print_diagnostic_lines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        append_line(text, stderr, line);
+    }
+    if (!text.empty()) {
+        const progress_line::pause off_the_terminal(false);
+        write_text(stderr, text);
+    }
+}
+
 parsed_unit parse_in_full(const char* source, const std::vector<const char*>& arguments,
                           std::string_view content, bool verbose, unit_extras extras) {
     parsed_unit parsed;
@@ -130,17 +135,22 @@ parsed_unit parse_in_full(const char* source, const std::vector<const char*>& ar
                                {cuda_host_header_path, cuda_host_header.data(),
                                 static_cast<unsigned long>(cuda_host_header.size())}};
     const unsigned unsaved_count = takes_cuda_host_header(arguments) ? 2 : 1;
-    parsed.unit.reset(clang_parseTranslationUnit(parsed.own_index.get(), source, arguments.data(),
-                                                 static_cast<int>(arguments.size()), unsaved,
-                                                 unsaved_count, flags_with(extras)));
+    CXTranslationUnit made = nullptr;
+    const CXErrorCode error = clang_parseTranslationUnit2(
+        parsed.own_index.get(), source, arguments.data(), static_cast<int>(arguments.size()),
+        unsaved, unsaved_count, flags_with(extras), &made);
+    parsed.unit.reset(made);
+    parsed.crashed = !parsed.unit && error == CXError_Crashed;
     if (verbose && parsed.unit) {
-        print_diagnostics(parsed.unit.get());
+        std::vector<std::string> lines;
+        add_diagnostic_lines(parsed.unit.get(), lines);
+        print_diagnostic_lines(lines);
     }
     return parsed;
 }
 
 unit_handle indexing_session::parse(const char* source, const std::vector<const char*>& arguments,
-                                    std::string_view content, unit_extras extras) {
+                                    std::string_view content, unit_extras extras, bool* crashed) {
     std::call_once(started, [this] { start(); });
     ++attempted;
     IndexerCallbacks callbacks{};
@@ -152,6 +162,10 @@ unit_handle indexing_session::parse(const char* source, const std::vector<const 
         action.get(), &watch, &callbacks, sizeof callbacks, index_options, source, arguments.data(),
         static_cast<int>(arguments.size()), nullptr, 0, &made, flags_with(extras));
     unit_handle unit(made);
+    if (crashed != nullptr && failed == CXError_Crashed) {
+        *crashed = true;
+        return nullptr;
+    }
     if (failed != 0 || !unit || watch.include_missing || has_fatal_error(unit.get()) ||
         !read_as(unit.get(), source, content)) {
         ++fell_back;
@@ -180,8 +194,8 @@ parsed_unit parse_unit(indexing_session* session, const char* source,
                        bool verbose, unit_extras extras) {
     if (session != nullptr) {
         parsed_unit parsed;
-        parsed.unit = session->parse(source, arguments, content, extras);
-        if (parsed.unit) {
+        parsed.unit = session->parse(source, arguments, content, extras, &parsed.crashed);
+        if (parsed.unit || parsed.crashed) {
             return parsed;
         }
     }

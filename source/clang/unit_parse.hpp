@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -21,9 +22,11 @@ namespace search {
 using action_handle = clang_handle<CXIndexAction, clang_IndexAction_dispose>;
 
 // A unit with the index it was made in, when it has one of its own: the unit goes first.
+// crashed: libclang made none because it crashed, not because it refused the file.
 struct parsed_unit {
     index_handle own_index;
     unit_handle unit;
+    bool crashed = false;
 };
 
 // What a unit holds beyond declarations and code: the macro definitions (libclang's detailed
@@ -49,7 +52,15 @@ public:
     // content. The indexing call cannot go on after a fatal error as the full parse does, and
     // stops instantiating templates, which drops cursors of the file.
     unit_handle parse(const char* source, const std::vector<const char*>& arguments,
-                      std::string_view content, unit_extras extras = {});
+                      std::string_view content, unit_extras extras = {}, bool* crashed = nullptr);
+
+    // Counts a unit asked of a parse worker's session, which made it (made) or could not.
+    void count(bool made) {
+        ++attempted;
+        if (!made) {
+            ++fell_back;
+        }
+    }
 
     // Units asked for, and those that had to be parsed in full instead.
     std::uint64_t attempts() const { return attempted; }
@@ -66,7 +77,14 @@ private:
     std::atomic<std::uint64_t> fell_back{0};
 };
 
-// The session's unit when it can make one, otherwise the full parse's.
+// The lines of a unit's diagnostics and their notes, as libclang formats them, added to lines.
+void add_diagnostic_lines(CXTranslationUnit unit, std::vector<std::string>& lines);
+
+// Diagnostic lines on standard error, shown, in one write.
+void print_diagnostic_lines(const std::vector<std::string>& lines);
+
+// The session's unit when it can make one, otherwise the full parse's. A crash of the session's
+// parse is the file's: it is not parsed again in full.
 parsed_unit parse_unit(indexing_session* session, const char* source,
                        const std::vector<const char*>& arguments, std::string_view content,
                        bool verbose, unit_extras extras = {});

@@ -101,6 +101,7 @@ struct search_counts {
     std::atomic<std::uint64_t> with_query{0}; // passed the pre-filter
     std::atomic<std::uint64_t> from_cache{0};
     std::atomic<std::uint64_t> parsed_in_full{0}; // without the indexing session
+    std::atomic<std::uint64_t> parses_lost{0};    // crashed, ran too long or out of memory
 };
 
 // A failure that ends the whole search: a file that libclang cannot parse at all, or libclang

@@ -12,6 +12,7 @@
 #include "match/match_decision.hpp"
 #include "match/query.hpp"
 #include "output/match_output.hpp"
+#include "search/parse_worker.hpp"
 #include "search/searcher.hpp"
 #include "clang/clang_cursor.hpp"
 #include "clang/clang_handles.hpp"
@@ -31,6 +32,7 @@
 #include <ctime>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 
 namespace search {
 
@@ -58,6 +60,10 @@ cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, 
 bool visit_unit(CXTranslationUnit unit, file_context& context, const file_arguments& arguments,
                 const cache_slot* slot, const timespec& parse_start);
 CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit);
+bool parse_in_a_worker(file_context& context, const file_arguments& arguments,
+                       indexing_session* session, const cache_slot* slot,
+                       const timespec& parse_start);
+void say_crashed(std::string_view path);
 [[noreturn]] void quit_on_parse_failure(std::string_view path, std::FILE* stream);
 
 // A worker's read buffer above this size is given back after its file.
@@ -150,8 +156,16 @@ void searcher::file_search(std::string_view path, std::string_view content, held
     const progress_line::parse_in_progress parsing(path);
     timespec parse_start{};
     clock_gettime(CLOCK_REALTIME_COARSE, &parse_start);
+    if (parse_in_a_worker(context, arguments, session, slot ? &*slot : nullptr, parse_start)) {
+        writer.finish(context);
+        return;
+    }
     const parsed_unit parsed = parse_file(session, arguments, content);
     const unit_handle& unit = parsed.unit;
+    if (parsed.crashed) {
+        say_crashed(path);
+        return;
+    }
     if (!unit) {
         quit_on_parse_failure(path, writer.message_stream());
     }
@@ -251,6 +265,68 @@ CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit) {
     }
     visit.settings.writer.report(context, describe(facts, context, snippet));
     return CXChildVisit_Recurse;
+}
+
+// What a worker's parse came to, replayed as a cache hit would be.
+void use_reply(parse_reply& reply, file_context& context, const cache_slot* slot,
+               const timespec& parse_start) {
+    switch (reply.result) {
+    case parse_result::refused:
+        quit_on_parse_failure(context.path, searcher::settings.writer.message_stream());
+    case parse_result::crashed:
+        say_crashed(context.path);
+        return;
+    case parse_result::failed:
+        throw std::runtime_error(reply.failure);
+    case parse_result::visit_stopped:
+        searcher::settings.writer.message(
+            context, fmt::format("Error: Visit children failed for {}\n", context.path));
+        return;
+    case parse_result::parsed:
+        break;
+    }
+    if (searcher::settings.verbose) {
+        print_diagnostic_lines(reply.diagnostics);
+    }
+    const bool lines_told = !reply.records.lines_in_file;
+    if (slot != nullptr && !lines_told) {
+        searcher::cache->store(slot->key, slot->content_hash, slot->absolute_path, reply.records,
+                               reply.dependencies, parse_start);
+    }
+    replay_records(reply.records, searcher::settings.rules, searcher::settings.writer, context,
+                   lines_told ? &reply.lines : nullptr);
+}
+
+// Parses the file in this thread's parse worker and decides on its records; false when no
+// worker could be started, and the file is to be parsed here.
+bool parse_in_a_worker(file_context& context, const file_arguments& arguments,
+                       indexing_session* session, const cache_slot* slot,
+                       const timespec& parse_start) {
+    parse_reply reply;
+    switch (parse_in_worker(context.path, arguments, session != nullptr, context.content,
+                            slot != nullptr, reply)) {
+    case worker_answer::unavailable:
+        return false;
+    case worker_answer::lost:
+        return true;
+    case worker_answer::replied:
+        break;
+    }
+    if (reply.result == parse_result::crashed) {
+        // counted as lost, not as a road's parse
+    } else if (session == nullptr) {
+        ++searcher::counts.parsed_in_full;
+    } else {
+        session->count(reply.road == parse_road::indexed);
+    }
+    use_reply(reply, context, slot, parse_start);
+    return true;
+}
+
+// A crash that libclang caught is one file's fault, not the search's.
+void say_crashed(std::string_view path) {
+    ++searcher::counts.parses_lost;
+    report(path, "the parse crashed");
 }
 
 // The one failure of a file that ends the search.

@@ -41,6 +41,9 @@ struct search_settings {
     // shard_count are searched.
     std::uint32_t shard_index = 0;
     std::uint32_t shard_count = 1;
+    // Limits of one parse in a worker process (--parse-timeout, --parse-memory); 0: none.
+    std::uint64_t parse_timeout_seconds = 0;
+    std::uint64_t parse_memory_mib = 0;
 };
 
 class searcher {

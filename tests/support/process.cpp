@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -40,6 +41,9 @@ pipe_pair make_pipe() {
 // Child side: wire the descriptors and exec; never returns. in_fd < 0 means /dev/null.
 [[noreturn]] void exec_child(const std::vector<std::string>& argv, const process_options& options,
                              int in_fd, int out_fd, int err_fd) {
+    if (options.controlling_terminal && (setsid() < 0 || ioctl(out_fd, TIOCSCTTY, 0) != 0)) {
+        _exit(125);
+    }
     dup2(in_fd >= 0 ? in_fd : open("/dev/null", O_RDONLY), 0);
     dup2(out_fd, 1);
     if (options.err == error_stream::full_disk) {

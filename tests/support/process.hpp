@@ -25,6 +25,9 @@ struct process_options {
     // Standard error is a pseudo-terminal: with stdout_is_terminal the same one, as in a
     // terminal window, whose bytes are then all in out.
     bool stderr_is_terminal = false;
+    // A session of its own whose controlling terminal is standard output's pseudo-terminal, as
+    // in a terminal window: /dev/tty is that terminal.
+    bool controlling_terminal = false;
     bool close_stdout_early = false; // the reader goes away after the first byte
     bool stdin_stays_open = false;   // standard input a pipe that never ends, not /dev/null
     int closed_descriptor = -1;      // 0, 1 or 2: closed in the child, as the program starts

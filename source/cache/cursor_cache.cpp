@@ -31,10 +31,10 @@ cursor_cache::cursor_cache(std::unique_ptr<sqlite_store> store, const std::strin
     // What libclang and the working directory are known by. The library by its bytes, whose
     // hash the database remembers as any file's: the same build at another place shares the
     // entries, and finding it out loads nothing.
-    const known_file& library = files.current(libclang_library_path());
+    const known_file& library = files.fingerprint_of(libclang_library_path());
     std::error_code error;
     identity = fmt::format("{:016x}\n{}\n", library.hash,
-                           this->root.kept(std::filesystem::current_path(error).native()));
+                           this->root.stored_path(std::filesystem::current_path(error).native()));
 }
 
 cursor_cache::~cursor_cache() {
@@ -80,9 +80,9 @@ cache_key cursor_cache::key_for(std::string_view absolute_path,
         XXH3_128bits_update(state, "", 1); // the NUL keeps the pieces apart
     };
     add(identity);
-    add(root.kept(absolute_path));
+    add(root.stored_path(absolute_path));
     for (const char* argument : arguments) {
-        add(root.kept_argument(argument));
+        add(root.stored_argument(argument));
     }
     if (!parse_mode.empty()) {
         add(parse_mode);
@@ -161,14 +161,14 @@ void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
     }
     cursor_entry entry;
     for (const std::string& path : dependencies.included) {
-        const known_file& file = files.current(path);
+        const known_file& file = files.fingerprint_of(path);
         if (!file.hashed || too_new(file.state)) {
             return;
         }
-        entry.included.emplace_back(root.kept(path), file.hash);
+        entry.included.emplace_back(root.stored_path(path), file.hash);
     }
     for (const std::string& path : dependencies.absent) {
-        entry.absent.push_back(root.kept(path));
+        entry.absent.push_back(root.stored_path(path));
     }
     entry.records = records;
     const std::string blob = encode_cursor_entry(key, content_hash, entry, key_secret());
@@ -178,13 +178,13 @@ void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
 
 bool cursor_cache::still_valid(const cursor_entry& entry) {
     for (const auto& [path, hash] : entry.included) {
-        const known_file& file = files.current(root.here(path));
+        const known_file& file = files.fingerprint_of(root.path_in_tree(path));
         if (!file.hashed || file.hash != hash) {
             return false;
         }
     }
     for (const std::string& path : entry.absent) {
-        if (files.current(root.here(path)).state.exists) {
+        if (files.fingerprint_of(root.path_in_tree(path)).state.exists) {
             return false;
         }
     }

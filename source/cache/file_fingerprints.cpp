@@ -10,7 +10,7 @@ file_fingerprints::~file_fingerprints() {
     }
 }
 
-const known_file& file_fingerprints::current(const std::string& path) {
+const known_file& file_fingerprints::fingerprint_of(const std::string& path) {
     {
         const std::lock_guard<std::mutex> hold(lock);
         const auto found = files.find(path);

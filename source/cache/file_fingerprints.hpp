@@ -26,7 +26,7 @@ public:
     file_fingerprints& operator=(const file_fingerprints&) = delete;
 
     // The file's state and hash, taken once per run; the reference stays valid.
-    const known_file& current(const std::string& path);
+    const known_file& fingerprint_of(const std::string& path);
 
 private:
     sqlite_store* database;

@@ -6,7 +6,7 @@ namespace search {
 
 namespace {
 
-// Stands for the root in kept arguments; no path holds it.
+// Stands for the root in stored arguments; no path holds it.
 constexpr char root_mark = '\x01';
 
 } // namespace
@@ -14,7 +14,7 @@ constexpr char root_mark = '\x01';
 tree_root::tree_root(std::string root)
     : root(std::move(root)), prefix(ends_with(this->root, "/") ? this->root : this->root + '/') {}
 
-std::string tree_root::kept(std::string_view path) const {
+std::string tree_root::stored_path(std::string_view path) const {
     if (path == root) {
         return {};
     }
@@ -24,17 +24,17 @@ std::string tree_root::kept(std::string_view path) const {
     return std::string(path);
 }
 
-std::string tree_root::here(std::string_view kept_path) const {
-    if (kept_path.empty()) {
+std::string tree_root::path_in_tree(std::string_view stored) const {
+    if (stored.empty()) {
         return root;
     }
-    if (kept_path[0] == '/') {
-        return std::string(kept_path);
+    if (stored[0] == '/') {
+        return std::string(stored);
     }
-    return prefix + std::string(kept_path);
+    return prefix + std::string(stored);
 }
 
-std::string tree_root::kept_argument(std::string_view argument) const {
+std::string tree_root::stored_argument(std::string_view argument) const {
     if (root == "/") { // every path is below it: there is nothing to move
         return std::string(argument);
     }

@@ -13,13 +13,13 @@ public:
     // root: an absolute directory, lexically normal.
     explicit tree_root(std::string root);
 
-    // An absolute path as kept: relative below the root ("" for the root itself).
-    std::string kept(std::string_view path) const;
-    // The path a kept one stands for in this tree.
-    std::string here(std::string_view kept_path) const;
+    // An absolute path as the cache stores it: relative below the root ("" for the root itself).
+    std::string stored_path(std::string_view path) const;
+    // The path a stored one stands for in this tree.
+    std::string path_in_tree(std::string_view stored) const;
     // An argument with each mention of the root (followed by '/' or its end) made a mark, as
     // "-I/root/include" and "-working-directory=/root" are keyed.
-    std::string kept_argument(std::string_view argument) const;
+    std::string stored_argument(std::string_view argument) const;
 
 private:
     std::string root;

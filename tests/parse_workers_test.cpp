@@ -1,5 +1,6 @@
 // Files that crash libclang, exhaust its memory or never let it finish are parsed in worker
 // processes: each is named once on standard error, and every other file is searched as ever.
+#include "output.hpp"
 #include "process.hpp"
 #include "temp_tree.hpp"
 
@@ -17,18 +18,10 @@ namespace {
 using testing_support::process_options;
 using testing_support::process_result;
 using testing_support::run_pyrn;
+using testing_support::lines_of;
 using testing_support::temp_tree;
 
 constexpr int ordinary_files = 20;
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 std::string ordinary_name(int i) {
     return "ok" + std::to_string(100 + i).substr(1) + ".cpp";

@@ -15,10 +15,10 @@
 
 namespace {
 
+using testing_support::lines_of;
 using testing_support::process_options;
 using testing_support::process_result;
 using testing_support::run_pyrn;
-using testing_support::lines_of;
 using testing_support::temp_tree;
 
 constexpr int ordinary_files = 20;

@@ -317,7 +317,7 @@ int enter_worker_mode(int argc, char** argv) noexcept {
     }
     const int channel = fcntl(0, F_DUPFD_CLOEXEC, 3);
     const int null = open("/dev/null", O_RDONLY);
-    if (channel < 0 || null < 0 || dup2(null, 0) != 0 || chdir("/") != 0) {
+    if (channel < 0 || null < 0 || dup2(null, 0) != 0) {
         return -1;
     }
     if (null != 0) {

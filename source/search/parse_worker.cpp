@@ -25,21 +25,6 @@ namespace {
 
 // The worker's side.
 
-// Relative paths of the arguments mean the search's directory, which the worker enters for
-// the parse (libclang finds its own headers by the process's directory, so a
-// -working-directory option would not stand for it).
-bool enter(const char* directory) {
-    static std::string entered = "/";
-    if (entered == directory) {
-        return true;
-    }
-    if (chdir(directory) != 0) {
-        return false;
-    }
-    entered = directory;
-    return true;
-}
-
 void collect(CXTranslationUnit unit, const parse_request& request,
              const std::vector<const char*>& arguments, parse_reply& reply) {
     file_context context;
@@ -73,12 +58,9 @@ void collect(CXTranslationUnit unit, const parse_request& request,
 
 parse_reply parse_request_of(indexing_session& session, const parse_request& request) {
     parse_reply reply;
-    if (!enter(request.working_dir)) {
-        reply.result = parse_result::failed;
-        reply.failure =
-            std::string("cannot enter ") + request.working_dir + ": " + std::strerror(errno);
-        return reply;
-    }
+    // The worker runs in the directory it inherited, the search's own, where relative paths
+    // mean what they mean to the search: entered again by its path, it could be refused when
+    // a folder above it does not let this user through.
     const std::vector<const char*>& arguments = request.arguments;
     const std::uint64_t fell_back = session.fallbacks();
     const parsed_unit parsed =

@@ -126,6 +126,23 @@ TEST(content_index, queries_it_cannot_narrow_read_every_file_and_fill_it) {
     EXPECT_EQ(found.out, run_in(tree.path(), {"-F", "probe_beta", "."}).out);
 }
 
+// The index is asked for a few of a query's trigrams, each once: a file that holds them apart
+// but not the query is read and ruled out on its bytes.
+TEST(content_index, a_file_holding_the_querys_trigrams_apart_is_confirmed_on_its_bytes) {
+    temp_tree tree;
+    temp_tree cache;
+    tree.write("apart.cpp", "int abca_one;\nint cab_two;\nint zzzz;\n");
+    tree.write("whole.cpp", "int abcab() { return 0; }\nint zzzzzzz_run;\n");
+    tree.write("neither.cpp", "int other() { return 1; }\n");
+    settle();
+    expect_cached_as_plain(tree.path(), cache.path(),
+                           {{"-F", "abcab"}, {"zzzzzzz"}, {"-F", "zzzzzzzzzz"}});
+    const process_result warm =
+        run_in(tree.path(), {"--stats", "--cache", cache.path(), "-F", "abcab", "."});
+    EXPECT_EQ(stat_of(warm.err, "files read"), 2) << warm.err;
+    EXPECT_EQ(stat_of(warm.err, "files holding the query"), 1) << warm.err;
+}
+
 // A file written again with the bytes it had is read (its state changed) but not parsed.
 TEST(content_index, a_file_touched_with_the_same_bytes_costs_a_read_and_no_parse) {
     temp_tree tree;

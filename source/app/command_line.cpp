@@ -4,6 +4,7 @@
 #include "base/paths.hpp"
 #include "base/tree_walk.hpp"
 #include "search/directory_search.hpp"
+#include "search/searcher.hpp"
 
 #include <algorithm>
 #include <filesystem>
@@ -58,9 +59,7 @@ bool takes_value(std::string_view word) {
     return row != nullptr && row->value.kind != takes::nothing;
 }
 
-bool is_include_dir_name(const fs::path& path) {
-    const fs::path file_name = path.filename();
-    std::string_view name = file_name.native();
+bool is_include_dir_name(std::string_view name) {
     std::string_view suffix = "include";
     return name.size() >= suffix.size() &&
            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -247,6 +246,17 @@ std::vector<std::string> include_options(const std::vector<std::string>& dirs, b
     return options;
 }
 
+namespace {
+
+void add_if_include_dir(const search::walk_entry& entry, std::vector<std::string>& arguments) {
+    std::error_code error; // an entry whose status cannot be had is no directory
+    if (is_include_dir_name(entry.name()) && fs::is_directory(entry.path(), error)) {
+        arguments.push_back(include_option(entry.path()));
+    }
+}
+
+} // namespace
+
 std::vector<std::string> discover_include_dirs(const std::string& root) {
     return discover_include_dirs(root, search::walk_settings());
 }
@@ -258,12 +268,7 @@ std::vector<std::string> discover_include_dirs(const std::string& root,
     if (fs::is_regular_file(root, error)) {
         return arguments; // a file as the path: nothing below it
     }
-    auto visit = [&](const fs::directory_entry& entry) {
-        std::error_code error; // an entry whose status cannot be had is no directory
-        if (is_include_dir_name(entry.path()) && fs::is_directory(entry.path(), error)) {
-            arguments.push_back(include_option(entry.path().native()));
-        }
-    };
+    auto visit = [&](const search::walk_entry& entry) { add_if_include_dir(entry, arguments); };
     // A folder below the root that cannot be read is the search's to report, once, and to
     // skip; only a root that cannot be read ends the start-up.
     const fs::path root_path(root);
@@ -298,8 +303,17 @@ std::optional<std::string> project_around(const std::string& path) {
     return std::nullopt;
 }
 
-std::vector<std::string> include_dirs_for(const std::string& path) {
+std::vector<std::string> include_dirs_for(const std::string& path,
+                                          std::optional<search::tree_listing>* listed) {
     const std::optional<std::string> project = project_around(path);
+    std::error_code error;
+    if (!project && listed != nullptr && !fs::is_regular_file(path, error)) {
+        // The search's own walk: a second one would cost as much again.
+        std::vector<std::string> arguments;
+        *listed = search::searcher::list_tree(
+            path, [&](const search::walk_entry& entry) { add_if_include_dir(entry, arguments); });
+        return arguments;
+    }
     if (!project) {
         return discover_include_dirs(path);
     }

@@ -3,6 +3,7 @@
 #include "base/tree_walk.hpp"
 #include "core/kind_choice.hpp"
 #include "core/search_types.hpp"
+#include "search/searcher.hpp"
 
 #include <argparse/argparse.hpp>
 
@@ -75,7 +76,9 @@ std::vector<std::string> include_options(const std::vector<std::string>& dirs, b
 
 // The "-I" arguments of the include directories that a search of path takes: those of the
 // project around it (never the path itself) when there is one, else those below the path.
-std::vector<std::string> include_dirs_for(const std::string& path);
+// With listed, a walk below the path lists there the files the search takes too.
+std::vector<std::string> include_dirs_for(const std::string& path,
+                                          std::optional<search::tree_listing>* listed = nullptr);
 
 // The leading libclang arguments: "-x", the language, "-std=..." for c++ only, then the
 // "-I" arguments. The pointers borrow the given strings.

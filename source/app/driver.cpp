@@ -313,6 +313,9 @@ bool apply_parse_limits(const argparse::ArgumentParser& parser) {
     return true;
 }
 
+// The files the search takes, when the walk for include folders listed them.
+using listed_files = std::optional<search::tree_listing>;
+
 // A failure that ends the whole search: its text and status, at once. Tasks may still run,
 // and static destructors would wait for them.
 [[noreturn]] void end_search(const search::search_stopped& stop) {
@@ -323,25 +326,32 @@ bool apply_parse_limits(const argparse::ArgumentParser& parser) {
     std::_Exit(stop.status);
 }
 
-int search_run(int jobs, const std::string& path, bool show_progress, bool stats) {
+// The pool of -j workers, which the walk already employs; false, after one line, when it
+// cannot be had.
+bool start_pool(int jobs) {
     if (jobs < 0) {
         search::report(fmt::format("the number of threads must not be negative, got {}", jobs));
-        return 2;
+        return false;
     }
     search::keep_libclang_off_the_terminal();
     try {
         searcher::pool = std::make_unique<search::worker_pool>(static_cast<std::uint32_t>(jobs));
     } catch (const std::exception& error) {
         search::report(fmt::format("cannot start {} worker threads: {}", jobs, error.what()));
-        return 2;
+        return false;
     }
-    // No worker outlives the run, whose strings the settings view.
-    struct stop_pool {
-        ~stop_pool() { searcher::pool.reset(); }
-    } stop_at_exit;
+    return true;
+}
+
+int search_run(const std::string& path, const listed_files& listed, bool show_progress,
+               bool stats) {
     try {
         const progress_session progress(show_progress);
-        searcher::directory_search(path.c_str());
+        if (listed) {
+            searcher::search_files(*listed);
+        } else {
+            searcher::directory_search(path.c_str());
+        }
     } catch (const search::search_stopped& stop) {
         end_search(stop);
     }
@@ -416,11 +426,11 @@ struct parse_option_text {
 // the path, the language and the standard. False, after one line, when the path's folders
 // cannot be read.
 bool choose_parse_options(const argparse::ArgumentParser& parser, const std::string& path,
-                          parse_option_text& text) {
+                          parse_option_text& text, listed_files& listed) {
     text.include_arguments =
         include_options(parser.get<std::vector<std::string>>("--include-dir"), false);
     try {
-        for (std::string& dir : include_dirs_for(path)) {
+        for (std::string& dir : include_dirs_for(path, &listed)) {
             text.include_arguments.push_back(std::move(dir));
         }
     } catch (const std::filesystem::filesystem_error& error) {
@@ -437,8 +447,8 @@ bool choose_parse_options(const argparse::ArgumentParser& parser, const std::str
 // The owners the search needs: the walk's filter, the cache, the compilation database, the
 // indexing session. False, after one line, when one that was asked for cannot be had.
 bool open_owners(const argparse::ArgumentParser& parser, const std::string& path,
-                 parse_option_text& text) {
-    if (!apply_walk_options(parser, path) || !choose_parse_options(parser, path, text)) {
+                 parse_option_text& text, listed_files& listed) {
+    if (!apply_walk_options(parser, path)) {
         return false;
     }
     const std::optional<std::string> database_file = compile_commands_file(parser);
@@ -454,7 +464,8 @@ bool open_owners(const argparse::ArgumentParser& parser, const std::string& path
     if (!searcher::settings.verbose && !parser.get<bool>("--full-parse")) {
         searcher::indexing = std::make_unique<search::indexing_session>();
     }
-    return true;
+    // The cache's index is prepared while the walk for include folders lists the files.
+    return start_pool(parser.get<int>("-j")) && choose_parse_options(parser, path, text, listed);
 }
 
 int run_search(int argc, char** argv) {
@@ -474,7 +485,12 @@ int run_search(int argc, char** argv) {
     const auto filter = parser.get<std::string>("--filter");
     searcher::settings.filter = filter;
     parse_option_text parse_text;
-    if (!open_owners(parser, path, parse_text)) {
+    listed_files listed;
+    // No worker outlives the run, whose strings the settings view.
+    struct stop_pool {
+        ~stop_pool() { searcher::pool.reset(); }
+    } stop_at_exit;
+    if (!open_owners(parser, path, parse_text, listed)) {
         return 2;
     }
     try {
@@ -482,7 +498,7 @@ int run_search(int argc, char** argv) {
         const bool show_progress = search::is_terminal(stderr) &&
                                    !parser.get<bool>("--no-progress") &&
                                    !searcher::settings.verbose;
-        return search_run(parser.get<int>("-j"), path, show_progress, parser.get<bool>("--stats"));
+        return search_run(path, listed, show_progress, parser.get<bool>("--stats"));
     } catch (const std::exception& error) {
         search::report(error.what());
         return 2;

@@ -1,32 +1,55 @@
 #include "base/tree_walk.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <string>
+#include <cerrno>
 
 namespace search {
 
-namespace fs = std::filesystem;
-
 namespace {
 
+unsigned char type_of_mode(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return DT_DIR;
+    }
+    if (S_ISLNK(mode)) {
+        return DT_LNK;
+    }
+    // Anything else needs telling apart only from these.
+    return S_ISREG(mode) ? DT_REG : DT_FIFO;
+}
+
+// The folder's path joined with a name, as std::filesystem::path's operator/ joins them.
+std::string joined(const std::string& folder, std::string_view name, std::size_t& name_start) {
+    std::string path;
+    path.reserve(folder.size() + 1 + name.size());
+    path = folder;
+    if (!path.empty() && path.back() != '/') {
+        path += '/';
+    }
+    name_start = path.size();
+    path.append(name);
+    return path;
+}
+
 // A folder's name sorts with a '/' after it, as it stands in the paths below it.
-std::string sort_key(const fs::directory_entry& entry) {
-    std::string key = entry.path().filename().native();
-    std::error_code error;
-    if (!entry.is_symlink(error) && entry.is_directory(error)) {
+std::string sort_key(const walk_entry& entry) {
+    std::string key(entry.name());
+    if (entry.is_directory()) {
         key += '/';
     }
     return key;
 }
 
-void sort_by_name(std::vector<fs::directory_entry>& entries) {
+void sort_by_name(std::vector<walk_entry>& entries) {
     std::vector<std::pair<std::string, std::size_t>> keys;
     keys.reserve(entries.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
         keys.emplace_back(sort_key(entries[i]), i);
     }
     std::sort(keys.begin(), keys.end());
-    std::vector<fs::directory_entry> sorted;
+    std::vector<walk_entry> sorted;
     sorted.reserve(entries.size());
     for (const auto& key : keys) {
         sorted.push_back(std::move(entries[key.second]));
@@ -36,39 +59,82 @@ void sort_by_name(std::vector<fs::directory_entry>& entries) {
 
 } // namespace
 
-folder_entries::folder_entries(fs::path path, bool sorted, std::error_code& error)
-    : folder(std::move(path)), next(folder, error), sorted(sorted) {
-    if (error || !sorted) {
+unsigned char walk_entry::type_not_following() const {
+    if (listed_type != DT_UNKNOWN) {
+        return listed_type;
+    }
+    struct stat info {};
+    // An entry gone since the listing is nothing the walk enters.
+    return lstat(full.c_str(), &info) == 0 ? type_of_mode(info.st_mode)
+                                           : static_cast<unsigned char>(DT_LNK);
+}
+
+bool walk_entry::is_regular_file(std::error_code& error) const {
+    error.clear();
+    const unsigned char type = type_not_following();
+    if (type != DT_LNK && type != DT_UNKNOWN) {
+        return type == DT_REG;
+    }
+    struct stat info {};
+    if (stat(full.c_str(), &info) != 0) {
+        error.assign(errno, std::generic_category());
+        return false;
+    }
+    return S_ISREG(info.st_mode);
+}
+
+folder_entries::folder_entries(std::string path, bool sorted, std::error_code& error)
+    : folder(std::move(path)) {
+    error.clear();
+    stream.reset(opendir(folder.c_str()));
+    if (!stream) {
+        error.assign(errno, std::generic_category());
         return;
     }
-    while (next != fs::directory_iterator()) {
-        listed.push_back(*next);
-        next.increment(error);
-        if (error) {
-            break;
-        }
+    if (!sorted) {
+        read_one(error);
+        return;
     }
-    next = fs::directory_iterator();
+    while (read_one(error)) {
+    }
     sort_by_name(listed);
 }
 
-bool folder_entries::done() const {
-    return sorted ? at == listed.size() : next == fs::directory_iterator();
-}
-
-const fs::directory_entry& folder_entries::entry() const {
-    return sorted ? listed[at] : *next;
+bool folder_entries::read_one(std::error_code& error) {
+    while (stream) {
+        errno = 0;
+        const dirent* const found = readdir(stream.get());
+        if (found == nullptr) {
+            if (errno != 0) {
+                error.assign(errno, std::generic_category());
+            }
+            stream.reset();
+            return false;
+        }
+        const std::string_view name = found->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        std::size_t name_start = 0;
+        std::string path = joined(folder, name, name_start);
+        listed.emplace_back(std::move(path), name_start, found->d_type);
+        return true;
+    }
+    return false;
 }
 
 void folder_entries::advance(std::error_code& error) {
-    if (sorted) {
-        ++at;
-    } else {
-        next.increment(error);
+    error.clear();
+    ++at;
+    if (at == listed.size() && stream) {
+        // A streamed folder keeps only the entry at hand.
+        listed.clear();
+        at = 0;
+        read_one(error);
     }
 }
 
-std::size_t relative_start(const fs::path& root) {
+std::size_t relative_start(const std::filesystem::path& root) {
     const std::string& text = root.native();
     return text.empty() || text.back() == '/' ? text.size() : text.size() + 1;
 }

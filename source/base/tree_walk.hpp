@@ -2,8 +2,13 @@
 
 #include "base/walk_filter.hpp"
 
+#include <dirent.h>
+
 #include <cstddef>
 #include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -19,24 +24,54 @@ struct walk_options {
     bool sorted = false;
 };
 
+// One entry of a walk: its path and its type as the folder's listing tells it, so that only
+// links and entries of an unknown type cost a status query.
+class walk_entry {
+public:
+    walk_entry() = default;
+    walk_entry(std::string path, std::size_t name_start, unsigned char listed_type)
+        : full(std::move(path)), name_start(name_start), listed_type(listed_type) {}
+
+    // The folder's path joined with the name, as std::filesystem joins them.
+    const std::string& path() const { return full; }
+    std::string_view name() const { return std::string_view(full).substr(name_start); }
+    bool is_symlink() const { return type_not_following() == DT_LNK; }
+    // A folder itself, not a link to one.
+    bool is_directory() const { return type_not_following() == DT_DIR; }
+    // Following a link; error tells why a link's target could not be had.
+    bool is_regular_file(std::error_code& error) const;
+
+private:
+    unsigned char type_not_following() const;
+
+    std::string full;
+    std::size_t name_start = 0;
+    unsigned char listed_type = DT_UNKNOWN;
+};
+
 // One folder's entries, in the order the file system lists them or sorted.
 class folder_entries {
 public:
     // Opens the folder; error tells why it could not be opened, or, when sorted, why it could
     // not be read to its end (the entries read so far are kept).
-    folder_entries(std::filesystem::path path, bool sorted, std::error_code& error);
+    folder_entries(std::string path, bool sorted, std::error_code& error);
 
-    const std::filesystem::path& path() const { return folder; }
-    bool done() const;
-    const std::filesystem::directory_entry& entry() const;
+    const std::string& path() const { return folder; }
+    bool done() const { return at == listed.size() && stream == nullptr; }
+    const walk_entry& entry() const { return listed[at]; }
     void advance(std::error_code& error);
 
 private:
-    std::filesystem::path folder;
-    std::filesystem::directory_iterator next;
-    std::vector<std::filesystem::directory_entry> listed;
+    struct closer {
+        void operator()(DIR* dir) const { closedir(dir); }
+    };
+    // Reads the next entry into listed; closes the stream at its end or on error.
+    bool read_one(std::error_code& error);
+
+    std::string folder;
+    std::unique_ptr<DIR, closer> stream;
+    std::vector<walk_entry> listed;
     std::size_t at = 0;
-    bool sorted;
 };
 
 // Where the names below the root begin in the paths of a walk from root.
@@ -47,18 +82,16 @@ std::size_t relative_start(const std::filesystem::path& root);
 // joined with the names, exactly as std::filesystem::recursive_directory_iterator spells them.
 //
 // A directory that cannot be opened or read is handed to fail(path, error): when fail
-// returns true the walk goes on with the next entry, otherwise it stops at once. (The
-// recursive iterator cannot go on after such an error, hence the explicit stack.)
+// returns true the walk goes on with the next entry, otherwise it stops at once.
 template <class Visit, class Fail>
 void walk_tree(const std::filesystem::path& root, Visit&& visit, Fail&& fail,
                const walk_options& options = {}) {
-    namespace fs = std::filesystem;
     const std::size_t names_start = relative_start(root);
     std::vector<folder_entries> stack;
-    auto open = [&](fs::path dir) {
+    auto open = [&](std::string dir) {
         std::error_code error;
         folder_entries entries(std::move(dir), options.sorted, error);
-        if (error && !fail(entries.path(), error)) {
+        if (error && !fail(std::filesystem::path(entries.path()), error)) {
             return false;
         }
         if (!error || options.sorted) {
@@ -66,7 +99,7 @@ void walk_tree(const std::filesystem::path& root, Visit&& visit, Fail&& fail,
         }
         return true;
     };
-    if (!open(root)) {
+    if (!open(root.native())) {
         return;
     }
     while (!stack.empty()) {
@@ -74,21 +107,21 @@ void walk_tree(const std::filesystem::path& root, Visit&& visit, Fail&& fail,
             stack.pop_back();
             continue;
         }
-        const fs::directory_entry& entry = stack.back().entry();
-        std::error_code error;
-        bool descend = !entry.is_symlink(error) && entry.is_directory(error) && !error;
+        const walk_entry& entry = stack.back().entry();
+        bool descend = entry.is_directory();
         const bool left_out = descend && options.filter != nullptr &&
                               options.filter->leaves_out(entry.path().c_str() + names_start, true);
         if (!left_out) {
             visit(entry);
         }
         descend = descend && !left_out;
-        fs::path below = descend ? entry.path() : fs::path();
+        std::string below = descend ? entry.path() : std::string();
+        std::error_code error;
         stack.back().advance(error);
         if (error) {
-            fs::path failed = stack.back().path();
+            std::string failed = stack.back().path();
             stack.pop_back();
-            if (!fail(failed, error)) {
+            if (!fail(std::filesystem::path(std::move(failed)), error)) {
                 return;
             }
         }

@@ -33,6 +33,8 @@ public:
     content_index(const content_index&) = delete;
     content_index& operator=(const content_index&) = delete;
 
+    // Whether a needle can narrow a search: three bytes or more, ASCII without NUL.
+    static bool narrows_by(std::string_view needle);
     // Takes the states known and, when needle can narrow the search (three bytes or more, ASCII
     // without NUL), which of their files may hold it. Once, before any file is read.
     void prepare(std::string_view needle);

@@ -20,8 +20,10 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -55,7 +57,7 @@ bool in_shard(std::string_view relative) {
 
 // The type comes from the directory listing where it is known: only links and entries of an
 // unknown type cost a status query, which follows the link.
-bool is_searchable_file(const fs::directory_entry& entry) {
+bool is_searchable_file(const walk_entry& entry) {
     std::error_code error;
     const bool regular = entry.is_regular_file(error);
     if (!error) {
@@ -63,7 +65,7 @@ bool is_searchable_file(const fs::directory_entry& entry) {
     }
     // Vanished, or a dangling link.
     if (error != std::errc::no_such_file_or_directory && error != std::errc::not_a_directory) {
-        report(entry.path().native(), error.message());
+        report(entry.path(), error.message());
     }
     return false;
 }
@@ -166,39 +168,183 @@ bool is_regular_file(const char* path) {
 
 } // namespace
 
+namespace {
+
+// Whether the search takes the walk's entry: a regular file that the filter selects, that
+// nothing leaves out, in this run's shard.
+bool is_taken(const walk_entry& entry, std::size_t names_start) {
+    const std::string& path = entry.path();
+    const char* relative = path.c_str() + names_start;
+    return is_searchable_file(entry) && is_selected(path) && !is_left_out(relative) &&
+           in_shard(relative);
+}
+
+// Runs post_all and waits for the tasks, which read the settings, alive only as long as the
+// run, and the poster's order: whatever ends the posting, none may be left behind.
+template <class Post_all> void post_and_wait(worker_pool& pool, Post_all&& post_all) {
+    try {
+        post_all();
+    } catch (...) {
+        pool.cancel_queued();
+        pool.wait_all();
+        throw;
+    }
+    pool.wait_all();
+    throw_if_stopped();
+}
+
+} // namespace
+
 void searcher::directory_search(const char* search_path) {
     is_default_filter();
     file_poster poster;
     const std::size_t names_start = relative_start(search_path);
     const content_index* const index = prepared_index();
-    auto visit = [&poster, names_start, index](const fs::directory_entry& entry) {
-        const std::string& path = entry.path().native();
-        const char* relative = path.c_str() + names_start;
-        if (is_searchable_file(entry) && is_selected(path) && !is_left_out(relative) &&
-            in_shard(relative) && !known_without_query(index, path)) {
-            poster.post(path);
+    auto visit = [&poster, names_start, index](const walk_entry& entry) {
+        if (is_taken(entry, names_start) && !known_without_query(index, entry.path())) {
+            poster.post(entry.path());
         }
     };
     auto report_and_go_on = [](const fs::path& path, const std::error_code& error) {
         report(path.native(), error.message());
         return true;
     };
-    // The tasks read the settings, which live only as long as the run, and the poster's order:
-    // whatever ends the walk, none may be left behind.
-    try {
+    post_and_wait(*pool, [&] {
         if (is_regular_file(search_path)) {
             // A file named as the path is searched whatever its name.
             poster.post(search_path);
         } else {
             walk_tree(fs::path(search_path), visit, report_and_go_on, walk_settings());
         }
+    });
+}
+
+namespace {
+
+// Up to this many files' states are taken by one task while the walk goes on.
+constexpr std::size_t state_slice = 256;
+
+// Paths of a walk and, when the index can narrow the search, their states, taken on a worker.
+struct file_slice {
+    std::vector<std::string> paths;
+    std::vector<file_state> states;
+};
+
+void take_states(file_slice& slice) {
+    slice.states.resize(slice.paths.size());
+    for (std::size_t i = 0; i < slice.paths.size(); ++i) {
+        struct stat info {};
+        if (stat(slice.paths[i].c_str(), &info) == 0) {
+            slice.states[i] = state_of(info);
+        }
+    }
+}
+
+// The walk for list_tree, with the pool's workers preparing the index and taking files'
+// states beside it. Slices live in a deque, whose elements stay where they are as it grows.
+class tree_lister {
+public:
+    tree_lister(content_index* index, worker_pool& pool)
+        : index(index), pool(pool), prepared(ready.get_future().share()) {
+        const std::string_view needle = searcher::settings.rules.query.required_bytes();
+        with_states = index != nullptr && content_index::narrows_by(needle);
+        if (index != nullptr) {
+            pool.post([this, needle] { prepare(needle); });
+        }
+        slices.emplace_back();
+    }
+
+    void add(std::string path) {
+        slices.back().paths.push_back(std::move(path));
+        if (slices.back().paths.size() == state_slice) {
+            close_slice();
+            slices.emplace_back();
+        }
+    }
+
+    tree_listing finish() {
+        close_slice();
+        pool.wait_all();
+        tree_listing listing;
+        for (file_slice& slice : slices) {
+            for (std::size_t i = 0; i < slice.paths.size(); ++i) {
+                listing.ruled_out.push_back(!slice.states.empty() &&
+                                            index->cannot_hold(slice.states[i]));
+                listing.files.push_back(std::move(slice.paths[i]));
+            }
+        }
+        return listing;
+    }
+
+private:
+    void prepare(std::string_view needle) {
+        struct announce {
+            std::promise<void>& ready;
+            ~announce() { ready.set_value(); }
+        } whatever_happens{ready};
+        index->prepare(needle);
+    }
+
+    // The states are worth their system calls only when the index rules out files.
+    void close_slice() {
+        if (with_states) {
+            pool.post([this, &slice = slices.back()] {
+                prepared.wait();
+                if (index->narrows()) {
+                    take_states(slice);
+                }
+            });
+        }
+    }
+
+    content_index* index;
+    worker_pool& pool;
+    std::promise<void> ready;
+    std::shared_future<void> prepared;
+    bool with_states = false;
+    std::deque<file_slice> slices;
+};
+
+} // namespace
+
+tree_listing searcher::list_tree(const std::string& root, const entry_visit& on_other) {
+    is_default_filter();
+    content_index* const index = cache ? cache->index() : nullptr;
+    tree_lister lister(index, *pool);
+    const std::size_t names_start = relative_start(root);
+    auto visit = [&](const walk_entry& entry) {
+        if (is_taken(entry, names_start)) {
+            lister.add(entry.path());
+        } else {
+            on_other(entry);
+        }
+    };
+    const fs::path root_path(root);
+    auto fail = [&](const fs::path& path, const std::error_code& error) {
+        if (path == root_path) {
+            throw fs::filesystem_error(error.message(), path, error);
+        }
+        report(path.native(), error.message());
+        return true;
+    };
+    try {
+        walk_tree(root_path, visit, fail, walk_settings());
     } catch (...) {
-        pool->cancel_queued();
         pool->wait_all();
         throw;
     }
-    pool->wait_all();
-    throw_if_stopped();
+    return lister.finish();
+}
+
+void searcher::search_files(const tree_listing& listing) {
+    file_poster poster;
+    post_and_wait(*pool, [&] {
+        for (std::size_t i = 0; i < listing.files.size(); ++i) {
+            if (!listing.ruled_out[i]) {
+                poster.post(listing.files[i]);
+            }
+        }
+    });
 }
 
 void searcher::stop(std::exception_ptr failure) noexcept {

@@ -3,6 +3,7 @@
 // The search settings, the process-wide owners and the four operations of the search. Below
 // this layer nothing reads them: each part is handed what it needs.
 
+#include "base/tree_walk.hpp"
 #include "core/search_types.hpp"
 #include "match/match_decision.hpp"
 #include "output/match_output.hpp"
@@ -11,7 +12,9 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -46,6 +49,15 @@ struct search_settings {
     std::uint64_t parse_memory_mib = 0;
 };
 
+using entry_visit = std::function<void(const walk_entry&)>;
+
+// The files below a folder that the search takes, in the walk's order, and those among them
+// that the cache's index knows, unchanged, not to hold the query.
+struct tree_listing {
+    std::vector<std::string> files;
+    std::vector<char> ruled_out;
+};
+
 class searcher {
 public:
     // Process-wide owners, filled by the driver. The pool is stopped when the search run ends,
@@ -69,6 +81,13 @@ public:
 
     // Walks the tree below search_path, posts one task per selected file and waits for all.
     static void directory_search(const char* search_path);
+    // Lists the files below the folder root that the search takes, on this thread, while
+    // the pool prepares the cache's index and takes the files' states; every other entry of
+    // the walk goes to on_other. A folder below root that cannot be read is said and passed;
+    // root itself throws filesystem_error.
+    static tree_listing list_tree(const std::string& root, const entry_visit& on_other);
+    // Searches the files of list_tree as directory_search would, without a walk.
+    static void search_files(const tree_listing& listing);
 
     // Pre-filters, parses and visits one file; path must be followed by a NUL byte. With
     // held, what the file search writes on standard output is added to it instead.

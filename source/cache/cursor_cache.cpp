@@ -176,15 +176,29 @@ void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
     local->store(key, blob);
 }
 
+// The entry's files are checked in turn, up to the first that changed; those this run has
+// seen already are looked up at once.
 bool cursor_cache::still_valid(const cursor_entry& entry) {
+    std::vector<std::string> paths;
+    paths.reserve(entry.included.size() + entry.absent.size());
     for (const auto& [path, hash] : entry.included) {
-        const known_file& file = files.fingerprint_of(root.path_in_tree(path));
-        if (!file.hashed || file.hash != hash) {
+        paths.push_back(root.path_in_tree(path));
+    }
+    for (const std::string& path : entry.absent) {
+        paths.push_back(root.path_in_tree(path));
+    }
+    const std::vector<const known_file*> taken = files.taken_of(paths);
+    auto fingerprint = [&](std::size_t i) -> const known_file& {
+        return taken[i] != nullptr ? *taken[i] : files.fingerprint_of(paths[i]);
+    };
+    for (std::size_t i = 0; i < entry.included.size(); ++i) {
+        const known_file& file = fingerprint(i);
+        if (!file.hashed || file.hash != entry.included[i].second) {
             return false;
         }
     }
-    for (const std::string& path : entry.absent) {
-        if (files.fingerprint_of(root.path_in_tree(path)).state.exists) {
+    for (std::size_t i = entry.included.size(); i < paths.size(); ++i) {
+        if (fingerprint(i).state.exists) {
             return false;
         }
     }

@@ -18,24 +18,39 @@ const known_file& file_fingerprints::fingerprint_of(const std::string& path) {
             return found->second;
         }
     }
-    // Read outside the lock: two workers hashing one header at once cost a read, not a wait.
-    const std::int64_t tick_start = coarse_now_ns();
-    known_file file;
-    bool regular = false;
-    file.state = state_of(path.c_str(), regular);
+    // Taken outside the lock: two workers hashing one header at once cost a read, not a wait.
     bool fresh_hash = false;
-    if (regular && database != nullptr && database->remembered_hash(path, file.state, file.hash)) {
-        file.hashed = true;
-    } else if (regular) {
-        file.hashed = hash_file(path.c_str(), file.state, file.hash);
-        fresh_hash = file.hashed && settled_before(file.state, tick_start);
-    }
+    const known_file file = take_fingerprint(path, fresh_hash);
     const std::lock_guard<std::mutex> hold(lock);
     const auto [found, added] = files.try_emplace(path, file);
     if (added && fresh_hash) {
         fresh.emplace_back(path, file);
     }
     return found->second;
+}
+
+std::vector<const known_file*> file_fingerprints::taken_of(const std::vector<std::string>& paths) {
+    std::vector<const known_file*> known(paths.size(), nullptr);
+    const std::lock_guard<std::mutex> hold(lock);
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const auto found = files.find(paths[i]);
+        known[i] = found != files.end() ? &found->second : nullptr;
+    }
+    return known;
+}
+
+known_file file_fingerprints::take_fingerprint(const std::string& path, bool& fresh_hash) {
+    const std::int64_t tick_start = coarse_now_ns();
+    known_file file;
+    bool regular = false;
+    file.state = state_of(path.c_str(), regular);
+    if (regular && database != nullptr && database->remembered_hash(path, file.state, file.hash)) {
+        file.hashed = true;
+    } else if (regular) {
+        file.hashed = hash_file(path.c_str(), file.state, file.hash);
+        fresh_hash = file.hashed && settled_before(file.state, tick_start);
+    }
+    return file;
 }
 
 } // namespace search

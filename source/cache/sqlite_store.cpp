@@ -125,8 +125,8 @@ bool sqlite_store::prepare(std::string& reason) {
     const bool ready = result == SQLITE_OK &&
                        select.prepare(database, "SELECT value FROM entries WHERE key = ?") &&
                        insert.prepare(database, "INSERT OR REPLACE INTO entries VALUES (?, ?)") &&
-                       select_hash.prepare(database, "SELECT size, modified, changed, inode, hash "
-                                                     "FROM hashes WHERE path = ?");
+                       select_hashes.prepare(database, "SELECT path, size, modified, changed, "
+                                                       "inode, hash FROM hashes");
     if (!ready) {
         reason = sqlite3_errmsg(database);
     }
@@ -175,14 +175,56 @@ bool sqlite_store::take_format(std::string& reason) {
     return true;
 }
 
-bool sqlite_store::find(const cache_key& key, const value_use& use) {
-    const std::lock_guard<std::mutex> hold(lock);
-    statement_run run(select);
-    run.bind_blob(1, key.data(), key.size());
-    if (run.step() != SQLITE_ROW) {
-        return false;
+// The statement is finalized after the close, which SQLite defers until it is.
+sqlite_store::reader::~reader() {
+    sqlite3_close_v2(connection);
+}
+
+// An idle reader, or a new one; nothing when none can be opened.
+std::unique_ptr<sqlite_store::reader> sqlite_store::take_reader() {
+    {
+        const std::lock_guard<std::mutex> hold(readers_lock);
+        if (!idle_readers.empty()) {
+            std::unique_ptr<reader> idle = std::move(idle_readers.back());
+            idle_readers.pop_back();
+            return idle;
+        }
     }
-    const std::string_view value = run.blob(0);
+    auto opened = std::make_unique<reader>();
+    if (sqlite3_open_v2(path.c_str(), &opened->connection,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
+                        nullptr) != SQLITE_OK ||
+        sqlite3_exec(opened->connection, "PRAGMA mmap_size=1073741824;", nullptr, nullptr,
+                     nullptr) != SQLITE_OK ||
+        !opened->select.prepare(opened->connection, "SELECT value FROM entries WHERE key = ?")) {
+        return nullptr;
+    }
+    return opened;
+}
+
+void sqlite_store::give_back(std::unique_ptr<reader> idle) {
+    const std::lock_guard<std::mutex> hold(readers_lock);
+    idle_readers.push_back(std::move(idle));
+}
+
+// Each thread reads on a connection of its own, as WAL lets them read side by side; the value
+// is copied, as SQLite's copy lasts only until the next step.
+bool sqlite_store::find(const cache_key& key, const value_use& use) {
+    thread_local std::string value;
+    std::unique_ptr<reader> own = take_reader();
+    {
+        std::unique_lock<std::mutex> hold(lock, std::defer_lock);
+        if (!own) {
+            hold.lock();
+        }
+        statement_run run(own ? own->select : select);
+        run.bind_blob(1, key.data(), key.size());
+        const bool found = run.step() == SQLITE_ROW;
+        value.assign(found ? run.blob(0) : std::string_view());
+    }
+    if (own) {
+        give_back(std::move(own));
+    }
     return !value.empty() && use(value);
 }
 
@@ -240,18 +282,34 @@ void sqlite_store::write_unwritten(int wait_ms) {
 
 bool sqlite_store::remembered_hash(const std::string& path, const file_state& state,
                                    std::uint64_t& hash) {
-    const std::lock_guard<std::mutex> hold(lock);
-    statement_run run(select_hash);
-    run.bind_text(1, path);
-    if (run.step() != SQLITE_ROW) {
+    // Read once, then only read: no lock but the database's while it is read.
+    std::call_once(hashes_loaded, [this] {
+        const std::lock_guard<std::mutex> hold(lock);
+        load_hashes();
+    });
+    const auto found = hashes.find(path);
+    if (found == hashes.end()) {
         return false;
     }
     // The table keeps no device: a path names one file of one file system at a time.
-    const file_state stored{
-        true,           static_cast<std::uint64_t>(run.integer(0)), run.integer(1),
-        run.integer(2), static_cast<std::uint64_t>(run.integer(3)), state.device};
-    hash = static_cast<std::uint64_t>(run.integer(4));
+    file_state stored = found->second.state;
+    stored.device = state.device;
+    hash = found->second.hash;
     return stored == state;
+}
+
+// The hashes kept, all read at once: an entry's check asks for hundreds of headers, and a
+// query each would cost a read transaction each.
+void sqlite_store::load_hashes() {
+    statement_run run(select_hashes);
+    while (run.step() == SQLITE_ROW) {
+        known_file file;
+        file.state = {true,           static_cast<std::uint64_t>(run.integer(1)), run.integer(2),
+                      run.integer(3), static_cast<std::uint64_t>(run.integer(4)), 0};
+        file.hash = static_cast<std::uint64_t>(run.integer(5));
+        file.hashed = true;
+        hashes.emplace(std::string(run.blob(0)), file);
+    }
 }
 
 void sqlite_store::remember_hashes(const std::vector<std::pair<std::string, known_file>>& files) {

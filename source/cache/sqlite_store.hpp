@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -53,7 +54,16 @@ private:
     sqlite_store(std::string dir, std::string path) : dir(std::move(dir)), path(std::move(path)) {}
     bool prepare(std::string& reason);
     bool take_format(std::string& reason);
+    // A connection that only reads entries, for one thread at a time.
+    struct reader {
+        ~reader();
+        sqlite3* connection = nullptr;
+        sqlite_statement select;
+    };
+    std::unique_ptr<reader> take_reader();
+    void give_back(std::unique_ptr<reader> idle);
     void write_unwritten(int wait_ms);
+    void load_hashes();
     void fail(const char* reason);
 
     std::string dir;
@@ -62,8 +72,13 @@ private:
     // Finalized after the destructor's close, which SQLite defers until they are.
     sqlite_statement select;
     sqlite_statement insert;
-    sqlite_statement select_hash;
-    std::mutex lock; // of the database and what waits
+    sqlite_statement select_hashes;
+    std::mutex readers_lock;
+    std::vector<std::unique_ptr<reader>> idle_readers; // closed before the database
+    std::mutex lock;                                   // of the database and what waits
+    std::once_flag hashes_loaded;
+    std::unordered_map<std::string, known_file> hashes; // as remembered when first asked
+
     std::atomic<bool> write_failed{false};
     static constexpr std::size_t unwritten_limit = 64u << 20;
     std::vector<std::pair<cache_key, std::string>> unwritten;

@@ -176,13 +176,37 @@ void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
     local->store(key, blob);
 }
 
+namespace {
+
+std::pair<std::uint64_t, std::uint64_t> dependency_key(std::string_view stored,
+                                                       std::uint64_t hash) {
+    const XXH128_hash_t both = XXH3_128bits_withSeed(stored.data(), stored.size(), hash);
+    return {both.low64, both.high64};
+}
+
+} // namespace
+
 // The entry's files are checked in turn, up to the first that changed; those this run has
 // seen already are looked up at once.
 bool cursor_cache::still_valid(const cursor_entry& entry) {
-    std::vector<std::string> paths;
-    paths.reserve(entry.included.size() + entry.absent.size());
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> keys;
+    keys.reserve(entry.included.size());
     for (const auto& [path, hash] : entry.included) {
-        paths.push_back(root.path_in_tree(path));
+        keys.push_back(dependency_key(path, hash));
+    }
+    std::vector<std::size_t> unknown; // of the included files, by their place
+    {
+        const std::lock_guard<std::mutex> hold(unchanged_lock);
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (unchanged.count(keys[i]) == 0) {
+                unknown.push_back(i);
+            }
+        }
+    }
+    std::vector<std::string> paths;
+    paths.reserve(unknown.size() + entry.absent.size());
+    for (const std::size_t i : unknown) {
+        paths.push_back(root.path_in_tree(entry.included[i].first));
     }
     for (const std::string& path : entry.absent) {
         paths.push_back(root.path_in_tree(path));
@@ -191,16 +215,20 @@ bool cursor_cache::still_valid(const cursor_entry& entry) {
     auto fingerprint = [&](std::size_t i) -> const known_file& {
         return taken[i] != nullptr ? *taken[i] : files.fingerprint_of(paths[i]);
     };
-    for (std::size_t i = 0; i < entry.included.size(); ++i) {
+    for (std::size_t i = 0; i < unknown.size(); ++i) {
         const known_file& file = fingerprint(i);
-        if (!file.hashed || file.hash != entry.included[i].second) {
+        if (!file.hashed || file.hash != entry.included[unknown[i]].second) {
             return false;
         }
     }
-    for (std::size_t i = entry.included.size(); i < paths.size(); ++i) {
+    for (std::size_t i = unknown.size(); i < paths.size(); ++i) {
         if (fingerprint(i).state.exists) {
             return false;
         }
+    }
+    const std::lock_guard<std::mutex> hold(unchanged_lock);
+    for (const std::size_t i : unknown) {
+        unchanged.insert(keys[i]);
     }
     return true;
 }

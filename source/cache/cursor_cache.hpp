@@ -16,9 +16,11 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -27,6 +29,12 @@ namespace search {
 class content_index;
 class remote_store;
 class sqlite_store;
+
+struct pair_hash {
+    std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& both) const {
+        return static_cast<std::size_t>(both.first ^ both.second);
+    }
+};
 
 class cursor_cache {
 public:
@@ -86,6 +94,10 @@ private:
     std::unique_ptr<entry_store> remote;
     remote_store* server = nullptr; // the remote tier when there is one, told what it gave in vain
     file_fingerprints files;
+    // The dependencies (a stored path with its hash) that an entry's check found unchanged
+    // in this run, by a 128-bit hash of both: most entries share most of their headers.
+    std::mutex unchanged_lock;
+    std::unordered_set<std::pair<std::uint64_t, std::uint64_t>, pair_hash> unchanged;
     std::unique_ptr<content_index> contents;
     tree_root root;
     std::optional<entry_secret> secret;

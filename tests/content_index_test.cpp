@@ -1,3 +1,4 @@
+// Test labels: threads (the walk, the index and the cache readers run on the pool)
 // The cache's index of file contents: a warm search reads only the files that may hold the
 // query's bytes and those whose state it does not know, and prints, in every format, what a
 // search without the cache prints, whatever happened to the files since.

@@ -305,13 +305,7 @@ void content_index::write(std::vector<waiting_file>& files, int wait_ms) {
     if (files.empty() || write_failed) {
         return;
     }
-    sqlite3_busy_timeout(database, wait_ms);
-    write_transaction transaction(database);
-    int result = transaction.began();
-    if (result == SQLITE_BUSY) {
-        return;
-    }
-    for (std::size_t i = 0; i < files.size() && result == SQLITE_OK; ++i) {
+    const int result = write_rows(database, wait_ms, files.size(), [&](std::size_t i) {
         const waiting_file& file = files[i];
         statement_run state(insert_state);
         state.bind_integer(1, static_cast<std::int64_t>(file.state.device))
@@ -320,21 +314,18 @@ void content_index::write(std::vector<waiting_file>& files, int wait_ms) {
             .bind_integer(4, file.state.modified_ns)
             .bind_integer(5, file.state.changed_ns)
             .bind_integer(6, static_cast<std::int64_t>(file.hash));
-        result = state.step() == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(database);
-        if (result == SQLITE_OK) {
+        int row = written(state, database);
+        if (row == SQLITE_OK) {
             statement_run trigrams(insert_trigrams);
             trigrams.bind_integer(1, sqlite3_last_insert_rowid(database))
                 .bind_text(2, file.content);
-            result = trigrams.step() == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(database);
+            row = written(trigrams, database);
         }
-    }
-    if (result == SQLITE_OK) {
-        result = transaction.commit();
-    }
+        return row;
+    });
     if (result != SQLITE_OK && result != SQLITE_BUSY) {
-        const int system_error = sqlite3_system_errno(database);
         write_failed = true;
-        report(shown, system_error != 0 ? std::strerror(system_error) : sqlite3_errstr(result));
+        report(shown, write_failure(database, result));
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <cstring>
+
 namespace search {
 
 sqlite_statement::~sqlite_statement() {
@@ -63,6 +65,26 @@ int write_transaction::commit() {
     const int result = sqlite3_exec(database, "COMMIT", nullptr, nullptr, nullptr);
     open = open && result != SQLITE_OK;
     return result;
+}
+
+int write_rows(sqlite3* database, int wait_ms, std::size_t count,
+               const std::function<int(std::size_t)>& write_one) {
+    sqlite3_busy_timeout(database, wait_ms);
+    write_transaction transaction(database);
+    int result = transaction.began();
+    for (std::size_t i = 0; i < count && result == SQLITE_OK; ++i) {
+        result = write_one(i);
+    }
+    return result == SQLITE_OK ? transaction.commit() : result;
+}
+
+int written(statement_run& run, sqlite3* database) {
+    return run.step() == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(database);
+}
+
+const char* write_failure(sqlite3* database, int result) {
+    const int system_error = sqlite3_system_errno(database);
+    return system_error != 0 ? std::strerror(system_error) : sqlite3_errstr(result);
 }
 
 bool single_integer(sqlite3* database, const char* sql, std::int64_t& value) {

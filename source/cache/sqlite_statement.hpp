@@ -2,7 +2,9 @@
 
 // SQLite's statements and write transactions, each released once, whatever happens.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 struct sqlite3;
@@ -66,6 +68,18 @@ private:
     int begin_result;
     bool open;
 };
+
+// Writes count rows in one transaction, write_one(i) writing the row i and giving its SQLite
+// result; waits at most wait_ms for another writer. SQLITE_OK when all were committed,
+// SQLITE_BUSY when another writer held the database (nothing is written), else the error.
+int write_rows(sqlite3* database, int wait_ms, std::size_t count,
+               const std::function<int(std::size_t)>& write_one);
+
+// What a step that writes came to: SQLITE_OK, or the database's error.
+int written(statement_run& run, sqlite3* database);
+
+// Why a write failed, in words: the system's error when there was one, else SQLite's.
+const char* write_failure(sqlite3* database, int result);
 
 // Runs sql, which returns one integer; false when it cannot be run or returns no row.
 bool single_integer(sqlite3* database, const char* sql, std::int64_t& value);

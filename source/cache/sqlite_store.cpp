@@ -252,31 +252,17 @@ void sqlite_store::write_unwritten(int wait_ms) {
     if (unwritten.empty() || write_failed) {
         return;
     }
-    sqlite3_busy_timeout(database, wait_ms);
-    write_transaction transaction(database);
-    int result = transaction.began();
-    if (result == SQLITE_BUSY) {
-        return;
-    }
-    for (std::size_t i = 0; i < unwritten.size() && result == SQLITE_OK; ++i) {
+    const int result = write_rows(database, wait_ms, unwritten.size(), [&](std::size_t i) {
         const auto& [key, value] = unwritten[i];
         statement_run run(insert);
         run.bind_blob(1, key.data(), key.size()).bind_blob(2, value.data(), value.size());
-        result = run.step() == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(database);
-    }
-    if (result == SQLITE_OK) {
-        result = transaction.commit();
-    }
+        return written(run, database);
+    });
     if (result == SQLITE_OK) {
         unwritten.clear();
         unwritten_size = 0;
-        return;
-    }
-    const int system_error = sqlite3_system_errno(database);
-    const std::string reason =
-        system_error != 0 ? std::strerror(system_error) : sqlite3_errstr(result);
-    if (result != SQLITE_BUSY) {
-        fail(reason.c_str());
+    } else if (result != SQLITE_BUSY) {
+        fail(write_failure(database, result));
     }
 }
 
@@ -317,25 +303,23 @@ void sqlite_store::remember_hashes(const std::vector<std::pair<std::string, know
         return;
     }
     const std::lock_guard<std::mutex> hold(lock);
-    sqlite3_busy_timeout(database, 0);
-    write_transaction transaction(database);
-    if (transaction.began() != SQLITE_OK) {
+    sqlite_statement insert_hash;
+    if (!insert_hash.prepare(database, "INSERT OR REPLACE INTO hashes VALUES (?, ?, ?, ?, ?, ?)")) {
         return;
     }
-    sqlite_statement insert_hash;
-    if (insert_hash.prepare(database, "INSERT OR REPLACE INTO hashes VALUES (?, ?, ?, ?, ?, ?)")) {
-        for (const auto& [path, file] : files) {
-            statement_run run(insert_hash);
-            run.bind_text(1, path)
-                .bind_integer(2, static_cast<std::int64_t>(file.state.size))
-                .bind_integer(3, file.state.modified_ns)
-                .bind_integer(4, file.state.changed_ns)
-                .bind_integer(5, static_cast<std::int64_t>(file.state.inode))
-                .bind_integer(6, static_cast<std::int64_t>(file.hash));
-            run.step();
-        }
-    }
-    transaction.commit();
+    // A hash that is not kept is taken again by a later search.
+    write_rows(database, 0, files.size(), [&](std::size_t i) {
+        const auto& [path, file] = files[i];
+        statement_run run(insert_hash);
+        run.bind_text(1, path)
+            .bind_integer(2, static_cast<std::int64_t>(file.state.size))
+            .bind_integer(3, file.state.modified_ns)
+            .bind_integer(4, file.state.changed_ns)
+            .bind_integer(5, static_cast<std::int64_t>(file.state.inode))
+            .bind_integer(6, static_cast<std::int64_t>(file.hash));
+        run.step();
+        return SQLITE_OK;
+    });
 }
 
 void sqlite_store::fail(const char* reason) {

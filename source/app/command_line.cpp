@@ -99,6 +99,8 @@ fs::path search_folder(const std::string& path) {
 }
 
 // Throws as the walk of the path would when the path cannot be searched.
+} // namespace
+
 void check_search_path(const std::string& path) {
     std::error_code error;
     if (fs::is_regular_file(path, error)) {
@@ -109,8 +111,6 @@ void check_search_path(const std::string& path) {
         throw fs::filesystem_error(error.message(), path, error);
     }
 }
-
-} // namespace
 
 void configure_parser(argparse::ArgumentParser& parser) {
     parser.add_argument("query");

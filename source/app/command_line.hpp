@@ -67,6 +67,10 @@ std::vector<std::string> discover_include_dirs(const std::string& root,
 // relative to the working directory when below it, else absolute.
 std::optional<std::string> project_around(const std::string& path);
 
+// Throws std::filesystem::filesystem_error when path is neither a regular file nor a folder
+// that can be read.
+void check_search_path(const std::string& path);
+
 // The "-I" option of a folder: the one place that spells it.
 std::string include_option(std::string_view dir);
 

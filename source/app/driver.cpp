@@ -451,6 +451,13 @@ bool open_owners(const argparse::ArgumentParser& parser, const std::string& path
     if (!apply_walk_options(parser, path)) {
         return false;
     }
+    // A path that cannot be searched is said before anything is opened for it.
+    try {
+        check_search_path(path);
+    } catch (const std::filesystem::filesystem_error& error) {
+        search::report(error.path1().native(), error.code().message());
+        return false;
+    }
     const std::optional<std::string> database_file = compile_commands_file(parser);
     // The database's commands may come from the cache.
     if (!database_file || !open_cache(parser, path) ||

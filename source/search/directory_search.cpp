@@ -246,12 +246,16 @@ class tree_lister {
 public:
     tree_lister(content_index* index, worker_pool& pool)
         : index(index), pool(pool), prepared(ready.get_future().share()) {
+        slices.emplace_back();
+    }
+
+    // The tasks hold the lister: whatever ends the walk, the pool's tasks end before it goes.
+    void start() {
         const std::string_view needle = searcher::settings.rules.query.required_bytes();
         with_states = index != nullptr && content_index::narrows_by(needle);
         if (index != nullptr) {
             pool.post([this, needle] { prepare(needle); });
         }
-        slices.emplace_back();
     }
 
     void add(std::string path) {
@@ -328,12 +332,13 @@ tree_listing searcher::list_tree(const std::string& root, const entry_visit& on_
         return true;
     };
     try {
+        lister.start();
         walk_tree(root_path, visit, fail, walk_settings());
+        return lister.finish();
     } catch (...) {
         pool->wait_all();
         throw;
     }
-    return lister.finish();
 }
 
 void searcher::search_files(const tree_listing& listing) {

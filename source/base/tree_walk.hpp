@@ -35,7 +35,6 @@ public:
     // The folder's path joined with the name, as std::filesystem joins them.
     const std::string& path() const { return full; }
     std::string_view name() const { return std::string_view(full).substr(name_start); }
-    bool is_symlink() const { return type_not_following() == DT_LNK; }
     // A folder itself, not a link to one.
     bool is_directory() const { return type_not_following() == DT_DIR; }
     // Following a link; error tells why a link's target could not be had.

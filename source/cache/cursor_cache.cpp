@@ -186,8 +186,8 @@ std::pair<std::uint64_t, std::uint64_t> dependency_key(std::string_view stored,
 
 } // namespace
 
-// The entry's files are checked in turn, up to the first that changed; those this run has
-// seen already are looked up at once.
+// The entry's files are checked in turn, up to the first that changed; those found unchanged
+// for an entry before are not checked again.
 bool cursor_cache::still_valid(const cursor_entry& entry) {
     std::vector<std::pair<std::uint64_t, std::uint64_t>> keys;
     keys.reserve(entry.included.size());
@@ -203,26 +203,15 @@ bool cursor_cache::still_valid(const cursor_entry& entry) {
             }
         }
     }
-    std::vector<std::string> paths;
-    paths.reserve(unknown.size() + entry.absent.size());
     for (const std::size_t i : unknown) {
-        paths.push_back(root.path_in_tree(entry.included[i].first));
-    }
-    for (const std::string& path : entry.absent) {
-        paths.push_back(root.path_in_tree(path));
-    }
-    const std::vector<const known_file*> taken = files.taken_of(paths);
-    auto fingerprint = [&](std::size_t i) -> const known_file& {
-        return taken[i] != nullptr ? *taken[i] : files.fingerprint_of(paths[i]);
-    };
-    for (std::size_t i = 0; i < unknown.size(); ++i) {
-        const known_file& file = fingerprint(i);
-        if (!file.hashed || file.hash != entry.included[unknown[i]].second) {
+        const auto& [path, hash] = entry.included[i];
+        const known_file& file = files.fingerprint_of(root.path_in_tree(path));
+        if (!file.hashed || file.hash != hash) {
             return false;
         }
     }
-    for (std::size_t i = unknown.size(); i < paths.size(); ++i) {
-        if (fingerprint(i).state.exists) {
+    for (const std::string& path : entry.absent) {
+        if (files.fingerprint_of(root.path_in_tree(path)).state.exists) {
             return false;
         }
     }

@@ -29,16 +29,6 @@ const known_file& file_fingerprints::fingerprint_of(const std::string& path) {
     return found->second;
 }
 
-std::vector<const known_file*> file_fingerprints::taken_of(const std::vector<std::string>& paths) {
-    std::vector<const known_file*> known(paths.size(), nullptr);
-    const std::lock_guard<std::mutex> hold(lock);
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        const auto found = files.find(paths[i]);
-        known[i] = found != files.end() ? &found->second : nullptr;
-    }
-    return known;
-}
-
 known_file file_fingerprints::take_fingerprint(const std::string& path, bool& fresh_hash) {
     const std::int64_t tick_start = coarse_now_ns();
     known_file file;

@@ -27,9 +27,6 @@ public:
 
     // The file's state and hash, taken once per run; the reference stays valid.
     const known_file& fingerprint_of(const std::string& path);
-    // The fingerprints this run took already of each of the files, under one lock, and
-    // nothing for the others: an entry's check asks for hundreds, most of them taken.
-    std::vector<const known_file*> taken_of(const std::vector<std::string>& paths);
 
 private:
     known_file take_fingerprint(const std::string& path, bool& fresh_hash);

@@ -143,32 +143,10 @@ bool is_left_out(const char* relative) {
     return searcher::excluded != nullptr && searcher::excluded->leaves_out(relative, false);
 }
 
-// A file that the cache's index knows, unchanged, not to hold the query's bytes is not read.
-bool known_without_query(const content_index* index, const std::string& path) {
-    if (index == nullptr || !index->narrows()) {
-        return false;
-    }
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && index->cannot_hold(state_of(info));
-}
-
-// The index of the cache, prepared for the query, or nothing.
-content_index* prepared_index() {
-    content_index* const index = searcher::cache ? searcher::cache->index() : nullptr;
-    if (index != nullptr) {
-        index->prepare(searcher::settings.rules.query.required_bytes());
-    }
-    return index;
-}
-
 bool is_regular_file(const char* path) {
     std::error_code error;
     return fs::is_regular_file(path, error);
 }
-
-} // namespace
-
-namespace {
 
 // Whether the search takes the walk's entry: a regular file that the filter selects, that
 // nothing leaves out, in this run's shard.
@@ -196,27 +174,13 @@ template <class Post_all> void post_and_wait(worker_pool& pool, Post_all&& post_
 } // namespace
 
 void searcher::directory_search(const char* search_path) {
-    is_default_filter();
+    if (!is_regular_file(search_path)) {
+        search_files(list_tree(search_path, [](const walk_entry&) {}));
+        return;
+    }
+    // A file named as the path is searched whatever its name.
     file_poster poster;
-    const std::size_t names_start = relative_start(search_path);
-    const content_index* const index = prepared_index();
-    auto visit = [&poster, names_start, index](const walk_entry& entry) {
-        if (is_taken(entry, names_start) && !known_without_query(index, entry.path())) {
-            poster.post(entry.path());
-        }
-    };
-    auto report_and_go_on = [](const fs::path& path, const std::error_code& error) {
-        report(path.native(), error.message());
-        return true;
-    };
-    post_and_wait(*pool, [&] {
-        if (is_regular_file(search_path)) {
-            // A file named as the path is searched whatever its name.
-            poster.post(search_path);
-        } else {
-            walk_tree(fs::path(search_path), visit, report_and_go_on, walk_settings());
-        }
-    });
+    post_and_wait(*pool, [&] { poster.post(search_path); });
 }
 
 namespace {

@@ -79,14 +79,15 @@ public:
     // Written once by the driver before any worker exists, then read-only.
     static search_settings settings;
 
-    // Walks the tree below search_path, posts one task per selected file and waits for all.
+    // Searches search_path: a file whatever its name, or the files list_tree finds below a
+    // folder; waits for all.
     static void directory_search(const char* search_path);
     // Lists the files below the folder root that the search takes, on this thread, while
     // the pool prepares the cache's index and takes the files' states; every other entry of
     // the walk goes to on_other. A folder below root that cannot be read is said and passed;
     // root itself throws filesystem_error.
     static tree_listing list_tree(const std::string& root, const entry_visit& on_other);
-    // Searches the files of list_tree as directory_search would, without a walk.
+    // Posts one task per file of list_tree that the index does not rule out; waits for all.
     static void search_files(const tree_listing& listing);
 
     // Pre-filters, parses and visits one file; path must be followed by a NUL byte. With

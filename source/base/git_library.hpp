@@ -7,19 +7,25 @@
 
 namespace search {
 
+// The functions pyrn calls, each named once: git_NAME is loaded as the field NAME.
+#define PYRN_GIT_FUNCTIONS(FUNCTION)                                                               \
+    FUNCTION(libgit2_init)                                                                         \
+    FUNCTION(libgit2_shutdown)                                                                     \
+    FUNCTION(error_last)                                                                           \
+    FUNCTION(buf_dispose)                                                                          \
+    FUNCTION(repository_discover)                                                                  \
+    FUNCTION(repository_open_ext)                                                                  \
+    FUNCTION(repository_workdir)                                                                   \
+    FUNCTION(repository_free)                                                                      \
+    FUNCTION(repository_config_snapshot)                                                           \
+    FUNCTION(config_get_path)                                                                      \
+    FUNCTION(config_free)                                                                          \
+    FUNCTION(ignore_path_is_ignored)
+
 struct git_library {
-    decltype(&::git_libgit2_init) libgit2_init;
-    decltype(&::git_libgit2_shutdown) libgit2_shutdown;
-    decltype(&::git_error_last) error_last;
-    decltype(&::git_buf_dispose) buf_dispose;
-    decltype(&::git_repository_discover) repository_discover;
-    decltype(&::git_repository_open_ext) repository_open_ext;
-    decltype(&::git_repository_workdir) repository_workdir;
-    decltype(&::git_repository_free) repository_free;
-    decltype(&::git_repository_config_snapshot) repository_config_snapshot;
-    decltype(&::git_config_get_path) config_get_path;
-    decltype(&::git_config_free) config_free;
-    decltype(&::git_ignore_path_is_ignored) ignore_path_is_ignored;
+#define PYRN_GIT_FIELD(name) decltype(&::git_##name) name;
+    PYRN_GIT_FUNCTIONS(PYRN_GIT_FIELD)
+#undef PYRN_GIT_FIELD
 };
 
 // The library's functions, loaded once; throws std::runtime_error, saying why, when it cannot be.

@@ -104,34 +104,32 @@ pid_t spawn_helper(int channel, int errors, std::uint64_t memory_bytes, std::str
     return pid;
 }
 
-bool write_all(int fd, const char* data, std::size_t size) {
+// Moves size bytes by steps of step(data, size), a read or a send, until all are moved;
+// false when the descriptor ends or fails first.
+template <class Byte, class Step> bool move_all(Byte* data, std::size_t size, Step step) {
     while (size > 0) {
-        const ssize_t sent = send(fd, data, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) {
+        const ssize_t moved = step(data, size);
+        if (moved < 0 && errno == EINTR) {
             continue;
         }
-        if (sent <= 0) {
+        if (moved <= 0) {
             return false;
         }
-        data += sent;
-        size -= static_cast<std::size_t>(sent);
+        data += moved;
+        size -= static_cast<std::size_t>(moved);
     }
     return true;
 }
 
+bool write_all(int fd, const char* data, std::size_t size) {
+    return move_all(data, size, [fd](const char* from, std::size_t left) {
+        return send(fd, from, left, MSG_NOSIGNAL);
+    });
+}
+
 bool read_all(int fd, char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t got = read(fd, data, size);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        data += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
+    return move_all(data, size,
+                    [fd](char* into, std::size_t left) { return read(fd, into, left); });
 }
 
 } // namespace

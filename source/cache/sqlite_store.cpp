@@ -207,11 +207,12 @@ void sqlite_store::give_back(std::unique_ptr<reader> idle) {
     idle_readers.push_back(std::move(idle));
 }
 
-// Each thread reads on a connection of its own, as WAL lets them read side by side; the value
-// is copied, as SQLite's copy lasts only until the next step.
+// Each thread reads on a connection of its own, as WAL lets them read side by side. The value
+// is used where SQLite put it, which lasts until the statement is reset: an entry is copied
+// once, not twice.
 bool sqlite_store::find(const cache_key& key, const value_use& use) {
-    thread_local std::string value;
     std::unique_ptr<reader> own = take_reader();
+    bool used = false;
     {
         std::unique_lock<std::mutex> hold(lock, std::defer_lock);
         if (!own) {
@@ -219,13 +220,15 @@ bool sqlite_store::find(const cache_key& key, const value_use& use) {
         }
         statement_run run(own ? own->select : select);
         run.bind_blob(1, key.data(), key.size());
-        const bool found = run.step() == SQLITE_ROW;
-        value.assign(found ? run.blob(0) : std::string_view());
+        if (run.step() == SQLITE_ROW) {
+            const std::string_view value = run.blob(0);
+            used = !value.empty() && use(value);
+        }
     }
     if (own) {
         give_back(std::move(own));
     }
-    return !value.empty() && use(value);
+    return used;
 }
 
 void sqlite_store::store(const cache_key& key, std::string_view value) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -114,6 +116,53 @@ TEST(worker_pool, a_running_task_keeps_wait_all_waiting) {
     release = true;
     waiter.join();
     EXPECT_TRUE(waited.load());
+}
+
+// The pool is made on one processor: its first worker is the only one that is no reserve.
+class one_core_pool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+            if (CPU_ISSET(cpu, &all)) {
+                CPU_SET(cpu, &one);
+                break;
+            }
+        }
+        ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    }
+    void TearDown() override { sched_setaffinity(0, sizeof all, &all); }
+
+    // Whether a second task ran while the first waited for it up to wait, in a blocked_scope
+    // or not.
+    static bool ran_beside(bool blocked, std::chrono::milliseconds wait) {
+        std::atomic<bool> second_ran{false};
+        std::atomic<bool> seen{false};
+        worker_pool pool(3);
+        pool.post([&] {
+            std::unique_ptr<worker_pool::blocked_scope> scope;
+            if (blocked) {
+                scope = std::make_unique<worker_pool::blocked_scope>();
+            }
+            const auto until = std::chrono::steady_clock::now() + wait;
+            while (!second_ran && std::chrono::steady_clock::now() < until) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            seen = second_ran.load();
+        });
+        pool.post([&] { second_ran = true; });
+        pool.wait_all();
+        return seen;
+    }
+
+    cpu_set_t all;
+};
+
+TEST_F(one_core_pool, a_reserve_worker_takes_tasks_only_while_another_is_blocked) {
+    EXPECT_TRUE(ran_beside(true, std::chrono::seconds(20)));
+    EXPECT_FALSE(ran_beside(false, std::chrono::milliseconds(300)));
 }
 
 TEST(worker_pool, destruction_waits_for_outstanding_tasks) {

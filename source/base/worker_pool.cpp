@@ -2,19 +2,39 @@
 
 #include "base/messages.hpp"
 
+#include <sched.h>
+
+#include <algorithm>
 #include <exception>
 
 namespace search {
+
+namespace {
+
+// The processors this process may run on, which a CPU mask can make fewer than the machine's.
+std::uint32_t usable_cores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+        return static_cast<std::uint32_t>(CPU_COUNT(&set));
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+thread_local worker_pool* pool_of_thread = nullptr;
+
+} // namespace
 
 worker_pool::worker_pool(const std::uint32_t& requested) {
     worker_count = requested != 0 ? requested : std::thread::hardware_concurrency();
     if (worker_count == 0) {
         worker_count = 1;
     }
+    core_workers = std::min(worker_count, usable_cores());
     workers = std::make_unique<std::thread[]>(worker_count);
     try {
         for (std::uint32_t i = 0; i < worker_count; ++i) {
-            workers[i] = std::thread(&worker_pool::worker_loop, this);
+            workers[i] = std::thread(&worker_pool::worker_loop, this, i);
         }
     } catch (...) {
         // Threads already started must be joined before the handles are destroyed.
@@ -34,6 +54,7 @@ void worker_pool::stop_and_join() {
         keep_running = false;
     }
     work_ready.notify_all();
+    reserve_ready.notify_all();
     for (std::uint32_t i = 0; i < worker_count; ++i) {
         if (workers[i].joinable()) {
             workers[i].join();
@@ -44,7 +65,7 @@ void worker_pool::stop_and_join() {
 void worker_pool::post(task callable) {
     // Counted before it is visible, so wait_all never sees zero while a task is queued.
     ++outstanding;
-    bool wake = false;
+    std::condition_variable* wake = nullptr;
     {
         const std::lock_guard<std::mutex> guard(queue_lock);
         try {
@@ -53,15 +74,34 @@ void worker_pool::post(task callable) {
             --outstanding; // never queued: wait_all must not wait for it
             throw;
         }
-        // A waking worker costs two system calls, more than most tasks of a warm run: one is
-        // woken only when the workers awake have more tasks waiting than they can take next.
-        // While none is awake any task wakes one, so every task is run; wait_all wakes the
-        // rest for the last few.
-        wake = waiting > 0 && pending.size() > worker_count - waiting;
+        wake = to_wake_for_pending();
     }
-    if (wake) {
-        work_ready.notify_one();
+    if (wake != nullptr) {
+        wake->notify_one();
     }
+}
+
+// A waking worker costs two system calls, more than most tasks of a warm run: one is woken
+// only when the workers awake have more tasks waiting than they can take next, a reserve one
+// only when fewer than the cores' count are awake. While none is awake any task wakes one, so
+// every task is run; wait_all wakes the rest for the last few. The lock is held.
+std::condition_variable* worker_pool::to_wake_for_pending() {
+    if (pending.size() <= awake()) {
+        return nullptr;
+    }
+    if (waiting > 0) {
+        return &work_ready;
+    }
+    return reserve_waiting > 0 && awake() < core_workers ? &reserve_ready : nullptr;
+}
+
+// The workers neither asleep nor blocked. The lock is held.
+std::uint32_t worker_pool::awake() const {
+    return worker_count - waiting - reserve_waiting - blocked;
+}
+
+bool worker_pool::may_take(bool reserve) const {
+    return !pending.empty() && (!reserve || awake() <= core_workers);
 }
 
 void worker_pool::cancel_queued() {
@@ -81,6 +121,9 @@ void worker_pool::wait_all() {
     if (waiting > 0 && !pending.empty()) {
         work_ready.notify_all();
     }
+    if (reserve_waiting > 0 && !pending.empty() && awake() < core_workers) {
+        reserve_ready.notify_all();
+    }
     all_done.wait(lock, [this] { return outstanding == 0 || interrupted; });
 }
 
@@ -92,13 +135,15 @@ void worker_pool::interrupt() {
     all_done.notify_all();
 }
 
-// Waits for a task; false when the pool stops instead.
-bool worker_pool::take(task& out) {
+// Waits for a task; false when the pool stops instead. A pool that stops lets every worker
+// take what is left.
+bool worker_pool::take(task& out, bool reserve) {
     std::unique_lock<std::mutex> lock(queue_lock);
-    while (pending.empty() && keep_running) {
-        ++waiting;
-        work_ready.wait(lock);
-        --waiting;
+    while (keep_running && !may_take(reserve)) {
+        std::uint32_t& asleep = reserve ? reserve_waiting : waiting;
+        ++asleep;
+        (reserve ? reserve_ready : work_ready).wait(lock);
+        --asleep;
     }
     if (pending.empty()) {
         return false;
@@ -108,14 +153,38 @@ bool worker_pool::take(task& out) {
     return true;
 }
 
-void worker_pool::worker_loop() {
+void worker_pool::worker_loop(std::uint32_t index) {
+    pool_of_thread = this;
+    const bool reserve = index >= core_workers;
     for (;;) {
         task slot;
-        if (!take(slot)) {
+        if (!take(slot, reserve)) {
             return;
         }
         run(slot);
         finish_one();
+    }
+}
+
+worker_pool::blocked_scope::blocked_scope() : pool(pool_of_thread) {
+    if (pool == nullptr) {
+        return;
+    }
+    std::condition_variable* wake = nullptr;
+    {
+        const std::lock_guard<std::mutex> guard(pool->queue_lock);
+        ++pool->blocked;
+        wake = pool->to_wake_for_pending();
+    }
+    if (wake != nullptr) {
+        wake->notify_one();
+    }
+}
+
+worker_pool::blocked_scope::~blocked_scope() {
+    if (pool != nullptr) {
+        const std::lock_guard<std::mutex> guard(pool->queue_lock);
+        --pool->blocked;
     }
 }
 

@@ -15,9 +15,24 @@ using task = std::function<void()>;
 
 // A fixed set of worker threads taking tasks from one FIFO queue. Idle workers and waiters
 // sleep until they are woken: a warm run answers each file in microseconds, and polling would
-// cost more system calls than the answers.
+// cost more system calls than the answers. Workers past the machine's cores are a reserve:
+// they take tasks only while a task waits off the processor (blocked_scope), so a search that
+// its cache answers runs on as many threads as there are cores, each of which costs memory.
 class worker_pool {
 public:
+    // Held by a task while it waits on something other than this process's processors (a
+    // parse in a helper process): a reserve worker may take the next task meanwhile.
+    class blocked_scope {
+    public:
+        blocked_scope();
+        ~blocked_scope();
+        blocked_scope(const blocked_scope&) = delete;
+        blocked_scope& operator=(const blocked_scope&) = delete;
+
+    private:
+        worker_pool* pool; // the pool of the thread, none outside a worker
+    };
+
     // requested == 0 asks for one worker per hardware thread (at least one).
     // Throws std::system_error when a worker thread cannot be started.
     explicit worker_pool(const std::uint32_t& requested);
@@ -37,18 +52,25 @@ public:
     std::uint32_t size() const { return worker_count; }
 
 private:
-    bool take(task& out);
-    void worker_loop();
+    bool take(task& out, bool reserve);
+    bool may_take(bool reserve) const;
+    std::condition_variable* to_wake_for_pending();
+    std::uint32_t awake() const;
+    void worker_loop(std::uint32_t index);
     static void run(task& slot) noexcept;
     void finish_one();
     void stop_and_join();
 
     std::mutex queue_lock;
-    std::condition_variable work_ready; // a task was queued, or the pool stops
-    std::condition_variable all_done;   // nothing is outstanding any more
-    bool keep_running = true;           // guarded by queue_lock
-    bool interrupted = false;           // guarded by queue_lock
-    std::uint32_t waiting = 0;          // workers asleep on work_ready, guarded by queue_lock
+    std::condition_variable work_ready;    // a task was queued, or the pool stops
+    std::condition_variable reserve_ready; // a reserve worker may take a task, or the pool stops
+    std::condition_variable all_done;      // nothing is outstanding any more
+    bool keep_running = true;              // guarded by queue_lock
+    bool interrupted = false;              // guarded by queue_lock
+    std::uint32_t waiting = 0;             // workers asleep on work_ready, guarded by queue_lock
+    std::uint32_t reserve_waiting = 0;     // asleep on reserve_ready, guarded by queue_lock
+    std::uint32_t blocked = 0;             // tasks in a blocked_scope, guarded by queue_lock
+    std::uint32_t core_workers = 0;        // the workers that are no reserve
     std::deque<task> pending;
     std::uint32_t worker_count = 0;
     std::unique_ptr<std::thread[]> workers;

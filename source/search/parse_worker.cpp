@@ -1,6 +1,7 @@
 #include "search/parse_worker.hpp"
 
 #include "base/messages.hpp"
+#include "base/worker_pool.hpp"
 #include "base/worker_process.hpp"
 #include "match/kinds.hpp"
 #include "search/searcher.hpp"
@@ -208,8 +209,11 @@ worker_answer parse_in_worker(std::string_view path, const file_arguments& argum
     const int timeout_ms = seconds == 0 ? -1 : static_cast<int>(seconds * 1000);
     std::string message;
     worker_process::outcome outcome = worker_process::outcome::ended;
-    if (worker->send(encode_request(request, arguments.list, content))) {
-        outcome = worker->receive(message, timeout_ms);
+    {
+        const worker_pool::blocked_scope parsing;
+        if (worker->send(encode_request(request, arguments.list, content))) {
+            outcome = worker->receive(message, timeout_ms);
+        }
     }
     if (outcome == worker_process::outcome::replied && decode_reply(message, content, reply)) {
         if (reply.result != parse_result::crashed) {

@@ -9,6 +9,7 @@
 #include <xxhash.h>
 
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <system_error>
 
@@ -160,15 +161,16 @@ void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
         return;
     }
     cursor_entry entry;
+    std::deque<std::string> stored; // the entry's paths, which stay where they are
     for (const std::string& path : dependencies.included) {
         const known_file& file = files.fingerprint_of(path);
         if (!file.hashed || too_new(file.state)) {
             return;
         }
-        entry.included.emplace_back(root.stored_path(path), file.hash);
+        entry.included.emplace_back(stored.emplace_back(root.stored_path(path)), file.hash);
     }
     for (const std::string& path : dependencies.absent) {
-        entry.absent.push_back(root.stored_path(path));
+        entry.absent.push_back(stored.emplace_back(root.stored_path(path)));
     }
     entry.records = records;
     const std::string blob = encode_cursor_entry(key, content_hash, entry, key_secret());
@@ -210,7 +212,7 @@ bool cursor_cache::still_valid(const cursor_entry& entry) {
             return false;
         }
     }
-    for (const std::string& path : entry.absent) {
+    for (const std::string_view path : entry.absent) {
         if (files.fingerprint_of(root.path_in_tree(path)).state.exists) {
             return false;
         }

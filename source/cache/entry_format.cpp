@@ -151,20 +151,22 @@ bool decode_cursor_body(std::string_view body, const cursor_header& header,
         reader.rest().size() != header.arena_size) {
         return false;
     }
-    const std::string_view arena = reader.rest();
+    out.records.arena = std::string(reader.rest());
+    const std::string_view arena = out.records.arena;
+    out.included.reserve(dependencies.size());
     for (const stored_dependency& d : dependencies) {
         if (!within(d.path_offset, d.path_length, arena.size())) {
             return false;
         }
-        out.included.emplace_back(std::string(arena.substr(d.path_offset, d.path_length)), d.hash);
+        out.included.emplace_back(arena.substr(d.path_offset, d.path_length), d.hash);
     }
+    out.absent.reserve(absences.size());
     for (const stored_absence& a : absences) {
         if (!within(a.path_offset, a.path_length, arena.size())) {
             return false;
         }
-        out.absent.emplace_back(arena.substr(a.path_offset, a.path_length));
+        out.absent.push_back(arena.substr(a.path_offset, a.path_length));
     }
-    out.records.arena = std::string(arena);
     return records_fit(out.records, content);
 }
 
@@ -210,7 +212,7 @@ std::string encode_cursor_entry(const cache_key& key, std::uint64_t content_hash
             {add_text(arena, path), static_cast<std::uint32_t>(path.size()), hash});
     }
     std::vector<stored_absence> absences;
-    for (const std::string& path : entry.absent) {
+    for (const std::string_view path : entry.absent) {
         absences.push_back({add_text(arena, path), static_cast<std::uint32_t>(path.size())});
     }
     byte_writer body;

@@ -24,11 +24,13 @@ inline constexpr std::uint32_t cursor_entry_version = 8;
 inline constexpr std::uint32_t database_entry_version = 2;
 
 // A file's records with what they were made from: the files the parse included (kept path and
-// content hash) and those whose appearance would have changed it.
+// content hash) and those whose appearance would have changed it. The paths view storage that
+// outlives the entry's use; a decoded entry's view its records' arena, so they last as long as
+// the entry stays where it was decoded.
 struct cursor_entry {
     file_records records;
-    std::vector<std::pair<std::string, std::uint64_t>> included;
-    std::vector<std::string> absent;
+    std::vector<std::pair<std::string_view, std::uint64_t>> included;
+    std::vector<std::string_view> absent;
 };
 
 // What a stored value is to a lookup: its entry, one made from other content (which a parse

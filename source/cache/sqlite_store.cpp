@@ -202,6 +202,21 @@ std::unique_ptr<sqlite_store::reader> sqlite_store::take_reader() {
     return opened;
 }
 
+// A read transaction spans many entries, whose reads then take no lock of their own; it ends
+// after a moment, so that it holds back neither the log's checkpoints nor newer entries.
+void sqlite_store::reader::keep_reading() {
+    constexpr std::int64_t longest_ns = 100'000'000;
+    const std::int64_t now = coarse_now_ns();
+    if (reading_since_ns != 0 && now - reading_since_ns > longest_ns) {
+        sqlite3_exec(connection, "COMMIT", nullptr, nullptr, nullptr);
+        reading_since_ns = 0;
+    }
+    if (reading_since_ns == 0 &&
+        sqlite3_exec(connection, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        reading_since_ns = now;
+    }
+}
+
 void sqlite_store::give_back(std::unique_ptr<reader> idle) {
     const std::lock_guard<std::mutex> hold(readers_lock);
     idle_readers.push_back(std::move(idle));
@@ -217,6 +232,9 @@ bool sqlite_store::find(const cache_key& key, const value_use& use) {
         std::unique_lock<std::mutex> hold(lock, std::defer_lock);
         if (!own) {
             hold.lock();
+        }
+        if (own) {
+            own->keep_reading();
         }
         statement_run run(own ? own->select : select);
         run.bind_blob(1, key.data(), key.size());

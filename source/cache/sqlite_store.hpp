@@ -57,8 +57,10 @@ private:
     // A connection that only reads entries, for one thread at a time.
     struct reader {
         ~reader();
+        void keep_reading();
         sqlite3* connection = nullptr;
         sqlite_statement select;
+        std::int64_t reading_since_ns = 0; // of its read transaction, 0 while there is none
     };
     std::unique_ptr<reader> take_reader();
     void give_back(std::unique_ptr<reader> idle);

@@ -109,21 +109,6 @@ bool workers_allowed = false;
 // The worker of this thread of the pool, started when it first parses; ended with the thread.
 thread_local std::unique_ptr<worker_process> own_worker;
 
-const std::string& search_directory() {
-    static const std::string directory = [] {
-        std::string path(4096, '\0');
-        while (getcwd(path.data(), path.size()) == nullptr) {
-            if (errno != ERANGE) {
-                return std::string();
-            }
-            path.resize(path.size() * 2);
-        }
-        path.resize(std::strlen(path.c_str()));
-        return path;
-    }();
-    return directory;
-}
-
 worker_process* worker_of_thread() {
     if (!workers_allowed) {
         return nullptr;
@@ -182,6 +167,21 @@ int serve_parse_requests(int argc, char** argv) {
         }
     }
     return 0;
+}
+
+const std::string& search_directory() {
+    static const std::string directory = [] {
+        std::string path(4096, '\0');
+        while (getcwd(path.data(), path.size()) == nullptr) {
+            if (errno != ERANGE) {
+                return std::string();
+            }
+            path.resize(path.size() * 2);
+        }
+        path.resize(std::strlen(path.c_str()));
+        return path;
+    }();
+    return directory;
 }
 
 void allow_parse_workers() noexcept {

@@ -28,14 +28,21 @@ std::unique_ptr<entry_store> tier_or_none(std::unique_ptr<sqlite_store> database
 
 cursor_cache::cursor_cache(std::unique_ptr<sqlite_store> store, const std::string& root)
     : database(store.get()), local(tier_or_none(std::move(store))),
-      remote(std::make_unique<null_store>()), files(database), root(root) {
-    // What libclang and the working directory are known by. The library by its bytes, whose
-    // hash the database remembers as any file's: the same build at another place shares the
-    // entries, and finding it out loads nothing.
-    const known_file& library = files.fingerprint_of(libclang_library_path());
-    std::error_code error;
-    identity = fmt::format("{:016x}\n{}\n", library.hash,
-                           this->root.stored_path(std::filesystem::current_path(error).native()));
+      remote(std::make_unique<null_store>()), files(database), root(root) {}
+
+// What libclang and the working directory are known by, taken when the first key is made: a
+// search that makes none reads no hash. The library by its bytes, whose hash the database
+// remembers as any file's: the same build at another place shares the entries, and finding it
+// out loads nothing.
+const std::string& cursor_cache::identity() const {
+    std::call_once(identity_taken, [this] {
+        const known_file& library = files.fingerprint_of(libclang_library_path());
+        std::error_code error;
+        identity_text =
+            fmt::format("{:016x}\n{}\n", library.hash,
+                        root.stored_path(std::filesystem::current_path(error).native()));
+    });
+    return identity_text;
 }
 
 cursor_cache::~cursor_cache() {
@@ -80,7 +87,7 @@ cache_key cursor_cache::key_for(std::string_view absolute_path,
         XXH3_128bits_update(state, text.data(), text.size());
         XXH3_128bits_update(state, "", 1); // the NUL keeps the pieces apart
     };
-    add(identity);
+    add(identity());
     add(root.stored_path(absolute_path));
     for (const char* argument : arguments) {
         add(root.stored_argument(argument));

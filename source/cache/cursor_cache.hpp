@@ -87,13 +87,14 @@ private:
                      file_records& out);
     bool still_valid(const cursor_entry& entry);
     const entry_secret* key_secret() const { return secret ? &*secret : nullptr; }
+    const std::string& identity() const;
 
     // The tiers; the local one is the database, when there is one.
     sqlite_store* database = nullptr;
     std::unique_ptr<entry_store> local;
     std::unique_ptr<entry_store> remote;
-    remote_store* server = nullptr; // the remote tier when there is one, told what it gave in vain
-    file_fingerprints files;
+    remote_store* server = nullptr;  // the remote tier when there is one, told what it gave in vain
+    mutable file_fingerprints files; // a memo, which finding the identity fills too
     // The dependencies (a stored path with its hash) that an entry's check found unchanged
     // in this run, by a 128-bit hash of both: most entries share most of their headers.
     std::mutex unchanged_lock;
@@ -101,7 +102,8 @@ private:
     std::unique_ptr<content_index> contents;
     tree_root root;
     std::optional<entry_secret> secret;
-    std::string identity; // of the libclang library and the working directory
+    mutable std::once_flag identity_taken;
+    mutable std::string identity_text; // of the libclang library and the working directory
 };
 
 } // namespace search

@@ -100,8 +100,10 @@ std::uint32_t worker_pool::awake() const {
     return worker_count - waiting - reserve_waiting - blocked;
 }
 
+// A reserve worker takes a task only while every other worker is busy or blocked and fewer
+// than the cores' count run.
 bool worker_pool::may_take(bool reserve) const {
-    return !pending.empty() && (!reserve || awake() <= core_workers);
+    return !pending.empty() && (!reserve || (waiting == 0 && awake() <= core_workers));
 }
 
 void worker_pool::cancel_queued() {
@@ -140,6 +142,9 @@ void worker_pool::interrupt() {
 bool worker_pool::take(task& out, bool reserve) {
     std::unique_lock<std::mutex> lock(queue_lock);
     while (keep_running && !may_take(reserve)) {
+        if (reserve && !pending.empty() && waiting > 0) {
+            work_ready.notify_one(); // the task this one leaves is a core worker's
+        }
         std::uint32_t& asleep = reserve ? reserve_waiting : waiting;
         ++asleep;
         (reserve ? reserve_ready : work_ready).wait(lock);

@@ -98,4 +98,57 @@ TEST(warm_search, makes_the_system_calls_that_grep_makes) {
     EXPECT_EQ(calls_by_path(trace, "((?:clock_)?nanosleep)\\(").size(), 0u) << trace;
 }
 
+// How many of a warm search's calls match pattern, run as users do: from inside a tree of that
+// many files, the root ".".
+int warm_calls_inside(int files, const std::string& calls, const std::string& pattern) {
+    temp_tree tree;
+    temp_tree cache;
+    for (int i = 0; i < files; ++i) {
+        tree.write("d" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".cpp",
+                   "int probe_" + std::to_string(i) + "() { return 0; }\n");
+    }
+    testing_support::process_options inside;
+    inside.cwd = tree.path();
+    const std::vector<std::string> search{"--nc", "--cache", cache.path(), "-F", "probe_", "."};
+    if (testing_support::run_pyrn(search, inside).status != 0) {
+        return -1;
+    }
+    const std::string log = cache.path("strace.log");
+    std::vector<std::string> traced{"strace",
+                                    "-f",
+                                    "-y",
+                                    "-qq",
+                                    "-o",
+                                    log,
+                                    "-e",
+                                    "trace=" + calls,
+                                    testing_support::pyrn_binary()};
+    traced.insert(traced.end(), search.begin(), search.end());
+    if (testing_support::run_process(traced, inside).status != 0) {
+        return -1;
+    }
+    int count = 0;
+    for (const auto& [path, calls_of_path] :
+         calls_by_path(testing_support::read_file(log), pattern)) {
+        count += calls_of_path;
+    }
+    return count;
+}
+
+// An answer from the cache takes no lock of the database and does not ask for the working
+// directory: the calls do not grow with the files.
+TEST(warm_search, takes_no_lock_and_no_directory_name_per_file) {
+    const int few = 12;
+    const int many = 60;
+    const std::string locks = "fcntl\\([0-9]+<([^>]*cursors\\.sqlite[^>]*)>";
+    const int locks_few = warm_calls_inside(few, "fcntl", locks);
+    if (locks_few < 0) {
+        GTEST_SKIP() << "strace cannot trace here";
+    }
+    EXPECT_LT(warm_calls_inside(many, "fcntl", locks) - locks_few, (many - few) / 3);
+    const std::string names = "(getcwd)\\(";
+    EXPECT_LT(warm_calls_inside(many, "getcwd", names) - warm_calls_inside(few, "getcwd", names),
+              (many - few) / 2);
+}
+
 } // namespace

@@ -207,13 +207,27 @@ std::unique_ptr<sqlite_store::reader> sqlite_store::take_reader() {
 void sqlite_store::reader::keep_reading() {
     constexpr std::int64_t longest_ns = 100'000'000;
     const std::int64_t now = coarse_now_ns();
-    if (reading_since_ns != 0 && now - reading_since_ns > longest_ns) {
-        sqlite3_exec(connection, "COMMIT", nullptr, nullptr, nullptr);
-        reading_since_ns = 0;
+    if (now - reading_since_ns > longest_ns) {
+        stop_reading();
     }
     if (reading_since_ns == 0 &&
         sqlite3_exec(connection, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK) {
         reading_since_ns = now;
+    }
+}
+
+void sqlite_store::reader::stop_reading() {
+    if (reading_since_ns != 0) {
+        sqlite3_exec(connection, "COMMIT", nullptr, nullptr, nullptr);
+        reading_since_ns = 0;
+    }
+}
+
+// An idle reader's read transaction would keep a write's checkpoint from the log's end.
+void sqlite_store::end_idle_reads() {
+    const std::lock_guard<std::mutex> hold(readers_lock);
+    for (const std::unique_ptr<reader>& idle : idle_readers) {
+        idle->stop_reading();
     }
 }
 
@@ -273,6 +287,7 @@ void sqlite_store::write_unwritten(int wait_ms) {
     if (unwritten.empty() || write_failed) {
         return;
     }
+    end_idle_reads();
     const int result = write_rows(database, wait_ms, unwritten.size(), [&](std::size_t i) {
         const auto& [key, value] = unwritten[i];
         statement_run run(insert);

@@ -58,12 +58,14 @@ private:
     struct reader {
         ~reader();
         void keep_reading();
+        void stop_reading();
         sqlite3* connection = nullptr;
         sqlite_statement select;
         std::int64_t reading_since_ns = 0; // of its read transaction, 0 while there is none
     };
     std::unique_ptr<reader> take_reader();
     void give_back(std::unique_ptr<reader> idle);
+    void end_idle_reads();
     void write_unwritten(int wait_ms);
     void load_hashes();
     void fail(const char* reason);

@@ -33,6 +33,24 @@ std::map<std::string, int> calls_by_path(const std::string& log, const std::stri
     return counts;
 }
 
+// pyrn run with the arguments under strace, which logs the calls (a comma-separated list) of
+// every thread, with the paths of their descriptors, to log.
+process_result traced_run(const std::vector<std::string>& arguments, const std::string& log,
+                          const std::string& calls,
+                          const testing_support::process_options& options = {}) {
+    std::vector<std::string> traced{"strace",
+                                    "-f",
+                                    "-y",
+                                    "-qq",
+                                    "-o",
+                                    log,
+                                    "-e",
+                                    "trace=" + calls,
+                                    testing_support::pyrn_binary()};
+    traced.insert(traced.end(), arguments.begin(), arguments.end());
+    return testing_support::run_process(traced, options);
+}
+
 std::vector<testing_support::block> sorted_blocks(const std::string& out) {
     auto blocks = testing_support::parse_blocks(out);
     std::sort(blocks.begin(), blocks.end());
@@ -55,18 +73,8 @@ TEST(warm_search, makes_the_system_calls_that_grep_makes) {
     ASSERT_EQ(filled.status, 0);
 
     const std::string log = cache.path("strace.log");
-    std::vector<std::string> traced{"strace",
-                                    "-f",
-                                    "-y",
-                                    "-qq",
-                                    "-o",
-                                    log,
-                                    "-e",
-                                    "trace=openat,read,lseek,newfstatat,stat,statx,clock_nanosleep,"
-                                    "nanosleep",
-                                    testing_support::pyrn_binary()};
-    traced.insert(traced.end(), search.begin(), search.end());
-    const process_result warm = testing_support::run_process(traced);
+    const process_result warm = traced_run(
+        search, log, "openat,read,lseek,newfstatat,stat,statx,clock_nanosleep,nanosleep");
     if (warm.status != 0 && warm.err.find("strace") != std::string::npos) {
         GTEST_SKIP() << "strace cannot trace here: " << warm.err;
     }
@@ -114,17 +122,7 @@ int warm_calls_inside(int files, const std::string& calls, const std::string& pa
         return -1;
     }
     const std::string log = cache.path("strace.log");
-    std::vector<std::string> traced{"strace",
-                                    "-f",
-                                    "-y",
-                                    "-qq",
-                                    "-o",
-                                    log,
-                                    "-e",
-                                    "trace=" + calls,
-                                    testing_support::pyrn_binary()};
-    traced.insert(traced.end(), search.begin(), search.end());
-    if (testing_support::run_process(traced, inside).status != 0) {
+    if (traced_run(search, log, calls, inside).status != 0) {
         return -1;
     }
     int count = 0;

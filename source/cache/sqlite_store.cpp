@@ -244,11 +244,10 @@ bool sqlite_store::find(const cache_key& key, const value_use& use) {
     bool used = false;
     {
         std::unique_lock<std::mutex> hold(lock, std::defer_lock);
-        if (!own) {
-            hold.lock();
-        }
         if (own) {
             own->keep_reading();
+        } else {
+            hold.lock();
         }
         statement_run run(own ? own->select : select);
         run.bind_blob(1, key.data(), key.size());

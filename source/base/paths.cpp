@@ -1,16 +1,37 @@
 #include "base/paths.hpp"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 namespace search {
 
 namespace fs = std::filesystem;
 
+const std::string& working_directory() {
+    static const std::string directory = [] {
+        std::string path(4096, '\0');
+        while (getcwd(path.data(), path.size()) == nullptr) {
+            if (errno != ERANGE) {
+                return std::string();
+            }
+            path.resize(path.size() * 2);
+        }
+        path.resize(std::strlen(path.c_str()));
+        return path;
+    }();
+    return directory;
+}
+
+// A working directory that cannot be named is asked for again, so that the error is thrown.
 std::string joined(const std::string& directory, std::string_view path) {
     if (!path.empty() && path[0] == '/') {
         return std::string(path);
     }
-    return ((directory.empty() ? fs::current_path() : fs::path(directory)) / path).native();
+    const std::string& base = directory.empty() ? working_directory() : directory;
+    return ((base.empty() ? fs::current_path() : fs::path(base)) / path).native();
 }
 
 std::string absolute_in(const std::string& directory, std::string_view path) {

@@ -220,7 +220,7 @@ parsed_unit parse_file(indexing_session* session, const file_arguments& argument
 cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, bool indexed,
                     std::string_view content) {
     cache_slot slot;
-    slot.absolute_path = absolute_in(search_directory(), arguments.source);
+    slot.absolute_path = absolute_in("", arguments.source);
     // The roads' records agree, but --full-parse promises records of the full parse. Records
     // without macro definitions must never answer --macro: a unit holds them only when asked.
     std::string parse_mode = indexed ? "indexing session" : "";

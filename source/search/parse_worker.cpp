@@ -1,6 +1,7 @@
 #include "search/parse_worker.hpp"
 
 #include "base/messages.hpp"
+#include "base/paths.hpp"
 #include "base/worker_pool.hpp"
 #include "base/worker_process.hpp"
 #include "match/kinds.hpp"
@@ -10,12 +11,8 @@
 
 #include <fmt/format.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -169,21 +166,6 @@ int serve_parse_requests(int argc, char** argv) {
     return 0;
 }
 
-const std::string& search_directory() {
-    static const std::string directory = [] {
-        std::string path(4096, '\0');
-        while (getcwd(path.data(), path.size()) == nullptr) {
-            if (errno != ERANGE) {
-                return std::string();
-            }
-            path.resize(path.size() * 2);
-        }
-        path.resize(std::strlen(path.c_str()));
-        return path;
-    }();
-    return directory;
-}
-
 void allow_parse_workers() noexcept {
     workers_allowed = true;
 }
@@ -195,7 +177,7 @@ worker_answer parse_in_worker(std::string_view path, const file_arguments& argum
         return worker_answer::unavailable;
     }
     parse_request request;
-    request.working_dir = search_directory().c_str();
+    request.working_dir = working_directory().c_str();
     request.source = arguments.source.c_str();
     request.indexed = indexed;
     request.diagnostics = searcher::settings.verbose;

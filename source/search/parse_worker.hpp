@@ -8,7 +8,6 @@
 
 #include "cache/parse_messages.hpp"
 
-#include <string>
 #include <string_view>
 
 namespace search {
@@ -28,10 +27,6 @@ enum class worker_answer {
     lost,       // the worker crashed, ran too long or out of memory: named and counted
     unavailable // no worker could be started: the file is to be parsed here
 };
-
-// The search's working directory, taken once: the search never leaves it, and a worker enters
-// it for each parse. Empty when it cannot be named.
-const std::string& search_directory();
 
 // Parses the file in this thread's worker, through its indexing session when indexed, with the
 // parse's dependencies when dependencies is set.

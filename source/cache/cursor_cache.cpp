@@ -105,25 +105,26 @@ cache_key cursor_cache::key_for(std::string_view absolute_path,
 }
 
 bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash, std::string_view content,
-                        file_records& out) {
-    cursor_entry found;
-    const auto decoded = [&](std::string_view blob) {
-        return decode_cursor_entry(blob, key, content_hash, content, key_secret(), found) ==
-               fit::whole;
-    };
-    if (local->find(key, decoded) && still_valid(found)) {
-        out = std::move(found.records);
+                        const records_use& use) {
+    const auto serves = [&](std::string_view blob) {
+        cursor_entry found;
+        if (decode_cursor_entry(blob, key, content_hash, content, key_secret(), found) !=
+                fit::whole ||
+            !still_valid(found)) {
+            return false;
+        }
+        use(found.records);
         return true;
-    }
-    return server != nullptr && find_remote(key, content_hash, content, out);
+    };
+    return local->find(key, serves) ||
+           (server != nullptr && find_remote(key, content_hash, content, use));
 }
 
 // A remote entry is judged as a local one, and kept locally when it serves.
 bool cursor_cache::find_remote(const cache_key& key, std::uint64_t content_hash,
-                               std::string_view content, file_records& out) {
-    cursor_entry found;
-    std::string kept;
+                               std::string_view content, const records_use& use) {
     const auto judged = [&](std::string_view blob) {
+        cursor_entry found;
         const fit judgement =
             decode_cursor_entry(blob, key, content_hash, content, key_secret(), found);
         if (judgement == fit::broken) {
@@ -131,18 +132,14 @@ bool cursor_cache::find_remote(const cache_key& key, std::uint64_t content_hash,
         } else if (judgement == fit::unauthenticated) {
             server->refuse_entry("an entry without a valid MAC under --cache-key was not used");
         }
-        if (judgement != fit::whole) {
+        if (judgement != fit::whole || !still_valid(found)) {
             return false;
         }
-        kept.assign(blob);
+        local->store(key, blob);
+        use(found.records);
         return true;
     };
-    if (!remote->find(key, judged) || !still_valid(found)) {
-        return false;
-    }
-    local->store(key, kept);
-    out = std::move(found.records);
-    return true;
+    return remote->find(key, judged);
 }
 
 bool cursor_cache::read_value(const cache_key& key, const value_use& use) {
@@ -179,7 +176,7 @@ void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
     for (const std::string& path : dependencies.absent) {
         entry.absent.push_back(stored.emplace_back(root.stored_path(path)));
     }
-    entry.records = records;
+    entry.records = records.view();
     const std::string blob = encode_cursor_entry(key, content_hash, entry, key_secret());
     remote->store(key, blob);
     local->store(key, blob);

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -29,6 +30,8 @@ namespace search {
 class content_index;
 class remote_store;
 class sqlite_store;
+
+using records_use = std::function<void(const records_view&)>;
 
 struct pair_hash {
     std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& both) const {
@@ -61,10 +64,11 @@ public:
     cache_key key_for(std::string_view absolute_path, const std::vector<const char*>& arguments,
                       std::string_view parse_mode = {}) const;
 
-    // The records of the key's entry, when it is whole, fits content and was made from it (by
-    // its hash) with every file it depends on as it is now.
+    // Hands use the records of the key's entry, valid for the call only, when the entry is
+    // whole, fits content and was made from it (by its hash) with every file it depends on as
+    // it is now; false, without a call, when there is no such entry.
     bool find(const cache_key& key, std::uint64_t content_hash, std::string_view content,
-              file_records& out);
+              const records_use& use);
 
     // Stores the records of a parse that started at parse_start (CLOCK_REALTIME_COARSE). Not
     // stored when a file it read changed from then on, since the parse may have seen either.
@@ -84,7 +88,7 @@ private:
     cursor_cache(std::unique_ptr<sqlite_store> database, const std::string& root);
 
     bool find_remote(const cache_key& key, std::uint64_t content_hash, std::string_view content,
-                     file_records& out);
+                     const records_use& use);
     bool still_valid(const cursor_entry& entry);
     const entry_secret* key_secret() const { return secret ? &*secret : nullptr; }
     const std::string& identity() const;

@@ -96,7 +96,7 @@ CXChildVisitResult collect_cursor(CXCursor cursor, CXCursor, CXClientData data) 
 // A record as the match decision sees it; its lines are counted in the file's bytes.
 class record_cursor {
 public:
-    record_cursor(const cursor_record& record, const std::string& arena, line_index& index,
+    record_cursor(const cursor_record& record, std::string_view arena, line_index& index,
                   const cursor_lines* told)
         : record(record), arena(arena), index(index), at{record.offset, record.length} {
         if (told != nullptr) {
@@ -114,18 +114,16 @@ public:
         }
         return lines_at;
     }
-    std::string_view name() const {
-        return std::string_view(arena).substr(record.name_offset, record.name_length);
-    }
+    std::string_view name() const { return arena.substr(record.name_offset, record.name_length); }
     scoped_name qualified_name() const {
-        return {std::string_view(arena).substr(record.qualified_offset, record.qualified_length),
+        return {arena.substr(record.qualified_offset, record.qualified_length),
                 record.scope_length};
     }
     std::uint32_t name_offset() const { return record.name_at; }
 
 private:
     const cursor_record& record;
-    const std::string& arena;
+    std::string_view arena;
     line_index& index;
     cursor_span at;
     cursor_lines lines_at;
@@ -147,22 +145,19 @@ bool fits_content(const cursor_record& record, bool expression, std::string_view
                                                  : expression;
 }
 
-bool record_fits(const file_records& records, std::size_t index, std::string_view content) {
-    const cursor_record& record = records.records[index];
+bool record_fits(const records_view& records, std::size_t index, std::string_view content) {
+    const cursor_record record = records[index];
     const kind_row* row = find_kind(static_cast<int>(record.kind));
-    const std::string& arena = records.arena;
+    const std::string_view arena = records.arena();
     if (row == nullptr || !within(record.name_offset, record.name_length, arena.size()) ||
         !within(record.qualified_offset, record.qualified_length, arena.size()) ||
         record.scope_length > record.qualified_length || record.subtree_end <= index ||
-        record.subtree_end > records.records.size() ||
-        !fits_content(record, row->expression, content)) {
+        record.subtree_end > records.size() || !fits_content(record, row->expression, content)) {
         return false;
     }
-    const std::string_view name =
-        std::string_view(arena).substr(record.name_offset, record.name_length);
-    const scoped_name qualified{
-        std::string_view(arena).substr(record.qualified_offset, record.qualified_length),
-        record.scope_length};
+    const std::string_view name = arena.substr(record.name_offset, record.name_length);
+    const scoped_name qualified{arena.substr(record.qualified_offset, record.qualified_length),
+                                record.scope_length};
     return name_stands_at(static_cast<int>(record.kind), name, qualified, content, record.name_at);
 }
 
@@ -174,16 +169,17 @@ bool collect_records(CXTranslationUnit unit, file_context& context, file_records
     return clang_visitChildren(clang_getTranslationUnitCursor(unit), &collect_cursor, &into) == 0;
 }
 
-void replay_records(const file_records& in, const match_rules& rules, const match_writer& writer,
+void replay_records(const records_view& in, const match_rules& rules, const match_writer& writer,
                     file_context& context, const std::vector<cursor_lines>* lines) {
     line_index index(context.content);
-    for (std::size_t i = 0; i < in.records.size();) {
+    for (std::size_t i = 0; i < in.size();) {
         const cursor_lines* told = lines != nullptr ? &(*lines)[i] : nullptr;
-        record_cursor cursor(in.records[i], in.arena, index, told);
+        const cursor_record record = in[i];
+        record_cursor cursor(record, in.arena(), index, told);
         std::string_view snippet;
         switch (decide(rules, cursor, context, snippet)) {
         case verdict::prune:
-            i = in.records[i].subtree_end;
+            i = record.subtree_end;
             continue;
         case verdict::match:
             writer.report(context, describe(cursor, context, snippet));
@@ -195,8 +191,8 @@ void replay_records(const file_records& in, const match_rules& rules, const matc
     }
 }
 
-bool records_fit(const file_records& records, std::string_view content) {
-    for (std::size_t i = 0; i < records.records.size(); ++i) {
+bool records_fit(const records_view& records, std::string_view content) {
+    for (std::size_t i = 0; i < records.size(); ++i) {
         if (!record_fits(records, i, content)) {
             return false;
         }

@@ -12,6 +12,7 @@
 #include <clang-c/Index.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,12 +33,40 @@ struct cursor_record {
     std::uint32_t name_at = 0;      // the raw offset of the cursor's location
 };
 
+// Records where they lie, in a file_records or in an entry's bytes, which need not be aligned
+// for them: each is read out when it is used.
+class records_view {
+public:
+    records_view() = default;
+    // bytes: whole records; arena: the strings they point into.
+    records_view(std::string_view bytes, std::string_view arena) : bytes(bytes), strings(arena) {}
+
+    std::size_t size() const { return bytes.size() / sizeof(cursor_record); }
+    cursor_record operator[](std::size_t index) const {
+        cursor_record record;
+        std::memcpy(&record, bytes.data() + index * sizeof record, sizeof record);
+        return record;
+    }
+    std::string_view record_bytes() const { return bytes; }
+    std::string_view arena() const { return strings; }
+
+private:
+    std::string_view bytes;
+    std::string_view strings;
+};
+
 struct file_records {
     std::vector<cursor_record> records;
     std::string arena;
     // False when a record's end expands in another file (an #include in the middle of an
     // expression): its end line is not one of this file's, and the records cannot tell it.
     bool lines_in_file = true;
+
+    records_view view() const {
+        return {
+            {reinterpret_cast<const char*>(records.data()), records.size() * sizeof(cursor_record)},
+            arena};
+    }
 };
 
 // Records every cursor of the unit that the decision could ever print or prune: those of a
@@ -52,7 +81,7 @@ bool collect_records(CXTranslationUnit unit, file_context& context, file_records
 // Runs the match decision over the records, as a visit of the unit would, and reports the
 // matches. The records must fit context's content (records_fit). With lines, one per record,
 // their lines are those, not counted in the content.
-void replay_records(const file_records& in, const match_rules& rules, const match_writer& writer,
+void replay_records(const records_view& in, const match_rules& rules, const match_writer& writer,
                     file_context& context, const std::vector<cursor_lines>* lines = nullptr);
 
 // Whether the records could come from a parse of content: each of a matched kind, inside the
@@ -60,6 +89,6 @@ void replay_records(const file_records& in, const match_rules& rules, const matc
 // start, and its name the bytes at its place in content (cache/record_names.hpp). A replay of
 // records that fit neither reads outside nor loops, and prints only the file's own text and
 // lines.
-bool records_fit(const file_records& records, std::string_view content);
+bool records_fit(const records_view& records, std::string_view content);
 
 } // namespace search

@@ -25,16 +25,14 @@ public:
         return true;
     }
 
-    template <class T> bool take_array(std::size_t count, std::vector<T>& out) {
+    // The bytes of count values of T, viewed where they lie.
+    template <class T> bool take_values(std::size_t count, std::string_view& out) {
         static_assert(std::is_trivially_copyable_v<T>);
         if (count > bytes.size() / sizeof(T)) {
             return false;
         }
-        out.assign(count, T{});
-        if (count > 0) { // an empty vector's data() may be null, which memcpy must not get
-            std::memcpy(out.data(), bytes.data(), count * sizeof(T));
-        }
-        bytes.remove_prefix(count * sizeof(T));
+        out = bytes.substr(0, count * sizeof(T));
+        bytes.remove_prefix(out.size());
         return true;
     }
 
@@ -139,29 +137,40 @@ bool within(std::uint32_t offset, std::uint32_t length, std::size_t size) {
     return offset <= size && length <= size - offset;
 }
 
-// The records and dependencies after a header that was found to be this entry's.
+// The index-th of the values of T that values holds.
+template <class T> T value_at(std::string_view values, std::size_t index) {
+    T value;
+    std::memcpy(&value, values.data() + index * sizeof value, sizeof value);
+    return value;
+}
+
+// The records and dependencies after a header that was found to be this entry's, viewed where
+// they lie in body.
 bool decode_cursor_body(std::string_view body, const cursor_header& header,
                         std::string_view content, cursor_entry& out) {
     byte_reader reader(body);
-    std::vector<stored_dependency> dependencies;
-    std::vector<stored_absence> absences;
-    if (!reader.take_array(header.record_count, out.records.records) ||
-        !reader.take_array(header.included_count, dependencies) ||
-        !reader.take_array(header.absent_count, absences) ||
+    std::string_view records;
+    std::string_view dependencies;
+    std::string_view absences;
+    if (!reader.take_values<cursor_record>(header.record_count, records) ||
+        !reader.take_values<stored_dependency>(header.included_count, dependencies) ||
+        !reader.take_values<stored_absence>(header.absent_count, absences) ||
         reader.rest().size() != header.arena_size) {
         return false;
     }
-    out.records.arena = std::string(reader.rest());
-    const std::string_view arena = out.records.arena;
-    out.included.reserve(dependencies.size());
-    for (const stored_dependency& d : dependencies) {
+    const std::string_view arena = reader.rest();
+    out.records = records_view(records, arena);
+    out.included.reserve(header.included_count);
+    for (std::size_t i = 0; i < header.included_count; ++i) {
+        const auto d = value_at<stored_dependency>(dependencies, i);
         if (!within(d.path_offset, d.path_length, arena.size())) {
             return false;
         }
         out.included.emplace_back(arena.substr(d.path_offset, d.path_length), d.hash);
     }
-    out.absent.reserve(absences.size());
-    for (const stored_absence& a : absences) {
+    out.absent.reserve(header.absent_count);
+    for (std::size_t i = 0; i < header.absent_count; ++i) {
+        const auto a = value_at<stored_absence>(absences, i);
         if (!within(a.path_offset, a.path_length, arena.size())) {
             return false;
         }
@@ -205,7 +214,7 @@ bool take_command(byte_reader& reader, compile_command& command) {
 
 std::string encode_cursor_entry(const cache_key& key, std::uint64_t content_hash,
                                 const cursor_entry& entry, const entry_secret* secret) {
-    std::string arena = entry.records.arena;
+    std::string arena(entry.records.arena());
     std::vector<stored_dependency> dependencies;
     for (const auto& [path, hash] : entry.included) {
         dependencies.push_back(
@@ -216,7 +225,7 @@ std::string encode_cursor_entry(const cache_key& key, std::uint64_t content_hash
         absences.push_back({add_text(arena, path), static_cast<std::uint32_t>(path.size())});
     }
     byte_writer body;
-    body.put_array(entry.records.records);
+    body.put_bytes(entry.records.record_bytes());
     body.put_array(dependencies);
     body.put_array(absences);
     body.put_bytes(arena);
@@ -224,7 +233,7 @@ std::string encode_cursor_entry(const cache_key& key, std::uint64_t content_hash
     cursor_header header{};
     std::memcpy(header.magic, cursor_magic, sizeof cursor_magic);
     header.version = cursor_entry_version;
-    header.record_count = static_cast<std::uint32_t>(entry.records.records.size());
+    header.record_count = static_cast<std::uint32_t>(entry.records.size());
     header.checksum = XXH3_64bits(body.bytes.data(), body.bytes.size());
     header.key = key;
     header.content_hash = content_hash;

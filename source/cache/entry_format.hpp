@@ -24,11 +24,10 @@ inline constexpr std::uint32_t cursor_entry_version = 8;
 inline constexpr std::uint32_t database_entry_version = 2;
 
 // A file's records with what they were made from: the files the parse included (kept path and
-// content hash) and those whose appearance would have changed it. The paths view storage that
-// outlives the entry's use; a decoded entry's view its records' arena, so they last as long as
-// the entry stays where it was decoded.
+// content hash) and those whose appearance would have changed it. The records and paths view
+// storage that outlives the entry's use; a decoded entry's view the bytes it was decoded from.
 struct cursor_entry {
-    file_records records;
+    records_view records;
     std::vector<std::pair<std::string_view, std::uint64_t>> included;
     std::vector<std::string_view> absent;
 };

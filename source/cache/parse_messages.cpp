@@ -211,7 +211,7 @@ bool decode_reply(std::string_view message, std::string_view content, parse_repl
     if (!out.records.lines_in_file) {
         return out.lines.size() == out.records.records.size();
     }
-    return out.lines.empty() && records_fit(out.records, content);
+    return out.lines.empty() && records_fit(out.records.view(), content);
 }
 
 } // namespace search

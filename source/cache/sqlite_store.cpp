@@ -241,25 +241,36 @@ void sqlite_store::give_back(std::unique_ptr<reader> idle) {
 // once, not twice.
 bool sqlite_store::find(const cache_key& key, const value_use& use) {
     std::unique_ptr<reader> own = take_reader();
+    if (!own) {
+        return find_shared(key, use);
+    }
+    own->keep_reading();
     bool used = false;
     {
-        std::unique_lock<std::mutex> hold(lock, std::defer_lock);
-        if (own) {
-            own->keep_reading();
-        } else {
-            hold.lock();
-        }
-        statement_run run(own ? own->select : select);
+        statement_run run(own->select);
         run.bind_blob(1, key.data(), key.size());
         if (run.step() == SQLITE_ROW) {
             const std::string_view value = run.blob(0);
             used = !value.empty() && use(value);
         }
     }
-    if (own) {
-        give_back(std::move(own));
-    }
+    give_back(std::move(own));
     return used;
+}
+
+// On the shared connection, under its lock; the value is used after it, since using it may
+// read the database again.
+bool sqlite_store::find_shared(const cache_key& key, const value_use& use) {
+    std::string value;
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        statement_run run(select);
+        run.bind_blob(1, key.data(), key.size());
+        if (run.step() == SQLITE_ROW) {
+            value.assign(run.blob(0));
+        }
+    }
+    return !value.empty() && use(value);
 }
 
 void sqlite_store::store(const cache_key& key, std::string_view value) {

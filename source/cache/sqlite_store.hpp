@@ -64,6 +64,7 @@ private:
         std::int64_t reading_since_ns = 0; // of its read transaction, 0 while there is none
     };
     std::unique_ptr<reader> take_reader();
+    bool find_shared(const cache_key& key, const value_use& use);
     void give_back(std::unique_ptr<reader> idle);
     void end_idle_reads();
     void write_unwritten(int wait_ms);

@@ -141,11 +141,12 @@ void searcher::file_search(std::string_view path, std::string_view content, held
     std::optional<cache_slot> slot;
     if (cache) {
         slot = slot_for(*cache, arguments, session != nullptr, content);
-        file_records records;
-        // Verbose runs want libclang's diagnostics: they parse and refresh the entry.
-        if (!settings.verbose && cache->find(slot->key, slot->content_hash, content, records)) {
-            ++counts.from_cache;
+        const auto replay = [&](const records_view& records) {
             replay_records(records, settings.rules, writer, context);
+        };
+        // Verbose runs want libclang's diagnostics: they parse and refresh the entry.
+        if (!settings.verbose && cache->find(slot->key, slot->content_hash, content, replay)) {
+            ++counts.from_cache;
             writer.finish(context);
             return;
         }
@@ -247,7 +248,7 @@ bool visit_unit(CXTranslationUnit unit, file_context& context, const file_argume
     }
     searcher::cache->store(slot->key, slot->content_hash, slot->absolute_path, records,
                            dependencies_of(unit, arguments.list), parse_start);
-    replay_records(records, searcher::settings.rules, searcher::settings.writer, context);
+    replay_records(records.view(), searcher::settings.rules, searcher::settings.writer, context);
     return true;
 }
 
@@ -293,8 +294,8 @@ void use_reply(parse_reply& reply, file_context& context, const cache_slot* slot
         searcher::cache->store(slot->key, slot->content_hash, slot->absolute_path, reply.records,
                                reply.dependencies, parse_start);
     }
-    replay_records(reply.records, searcher::settings.rules, searcher::settings.writer, context,
-                   lines_told ? &reply.lines : nullptr);
+    replay_records(reply.records.view(), searcher::settings.rules, searcher::settings.writer,
+                   context, lines_told ? &reply.lines : nullptr);
 }
 
 // Parses the file in this thread's parse worker and decides on its records; false when no

@@ -30,10 +30,8 @@ template <class T> void write_at(std::string& bytes, std::size_t at, const T& va
     std::memcpy(bytes.data() + at, &value, sizeof value);
 }
 
-bool same_records(const search::file_records& a, const search::file_records& b) {
-    return a.records.size() == b.records.size() &&
-           (a.records.empty() || std::memcmp(a.records.data(), b.records.data(),
-                                             a.records.size() * sizeof a.records[0]) == 0);
+bool same_records(const search::records_view& a, const search::records_view& b) {
+    return a.record_bytes() == b.record_bytes();
 }
 
 void cursor_entry(const std::string& blob, const search::entry_secret* secret) {

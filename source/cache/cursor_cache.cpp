@@ -105,10 +105,10 @@ cache_key cursor_cache::key_for(std::string_view absolute_path,
 }
 
 bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash, std::string_view content,
-                        const records_use& use) {
+                        const match_rules& rules, const records_use& use) {
     const auto serves = [&](std::string_view blob) {
         cursor_entry found;
-        if (decode_cursor_entry(blob, key, content_hash, content, key_secret(), found) !=
+        if (decode_cursor_entry(blob, key, content_hash, content, key_secret(), &rules, found) !=
                 fit::whole ||
             !still_valid(found)) {
             return false;
@@ -117,16 +117,17 @@ bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash, std::s
         return true;
     };
     return local->find(key, serves) ||
-           (server != nullptr && find_remote(key, content_hash, content, use));
+           (server != nullptr && find_remote(key, content_hash, content, rules, use));
 }
 
 // A remote entry is judged as a local one, and kept locally when it serves.
 bool cursor_cache::find_remote(const cache_key& key, std::uint64_t content_hash,
-                               std::string_view content, const records_use& use) {
+                               std::string_view content, const match_rules& rules,
+                               const records_use& use) {
     const auto judged = [&](std::string_view blob) {
         cursor_entry found;
         const fit judgement =
-            decode_cursor_entry(blob, key, content_hash, content, key_secret(), found);
+            decode_cursor_entry(blob, key, content_hash, content, key_secret(), &rules, found);
         if (judgement == fit::broken) {
             server->refuse_entry("an entry that is damaged or of another version was not used");
         } else if (judgement == fit::unauthenticated) {

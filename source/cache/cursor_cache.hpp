@@ -66,9 +66,10 @@ public:
 
     // Hands use the records of the key's entry, valid for the call only, when the entry is
     // whole, fits content and was made from it (by its hash) with every file it depends on as
-    // it is now; false, without a call, when there is no such entry.
+    // it is now; false, without a call, when there is no such entry. Records of which none
+    // could be a match under rules are not handed: use gets none.
     bool find(const cache_key& key, std::uint64_t content_hash, std::string_view content,
-              const records_use& use);
+              const match_rules& rules, const records_use& use);
 
     // Stores the records of a parse that started at parse_start (CLOCK_REALTIME_COARSE). Not
     // stored when a file it read changed from then on, since the parse may have seen either.
@@ -88,7 +89,7 @@ private:
     cursor_cache(std::unique_ptr<sqlite_store> database, const std::string& root);
 
     bool find_remote(const cache_key& key, std::uint64_t content_hash, std::string_view content,
-                     const records_use& use);
+                     const match_rules& rules, const records_use& use);
     bool still_valid(const cursor_entry& entry);
     const entry_secret* key_secret() const { return secret ? &*secret : nullptr; }
     const std::string& identity() const;

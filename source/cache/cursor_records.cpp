@@ -145,6 +145,23 @@ bool fits_content(const cursor_record& record, bool expression, std::string_view
                                                  : expression;
 }
 
+// A record's names as the name test reads them, which must lie in the arena.
+struct record_names {
+    const cursor_record& record;
+    std::string_view arena;
+
+    bool in_arena() const {
+        return within(record.name_offset, record.name_length, arena.size()) &&
+               within(record.qualified_offset, record.qualified_length, arena.size()) &&
+               record.scope_length <= record.qualified_length;
+    }
+    std::string_view name() const { return arena.substr(record.name_offset, record.name_length); }
+    scoped_name qualified_name() const {
+        return {arena.substr(record.qualified_offset, record.qualified_length),
+                record.scope_length};
+    }
+};
+
 bool record_fits(const records_view& records, std::size_t index, std::string_view content) {
     const cursor_record record = records[index];
     const kind_row* row = find_kind(static_cast<int>(record.kind));
@@ -198,6 +215,21 @@ bool records_fit(const records_view& records, std::string_view content) {
         }
     }
     return true;
+}
+
+bool any_may_match(const records_view& records, const match_rules& rules) {
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const cursor_record record = records[i];
+        const kind_row* row = find_kind(static_cast<int>(record.kind));
+        if (row == nullptr || !is_chosen(rules.kinds, *row)) {
+            continue;
+        }
+        const record_names names{record, records.arena()};
+        if (!names.in_arena() || passes_names(rules, *row, names)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace search

@@ -91,4 +91,8 @@ void replay_records(const records_view& in, const match_rules& rules, const matc
 // lines.
 bool records_fit(const records_view& records, std::string_view content);
 
+// Whether any of the records could be a match under rules: of a chosen kind, with names that
+// pass the name test. Records whose names lie outside their arena could: records_fit judges them.
+bool any_may_match(const records_view& records, const match_rules& rules);
+
 } // namespace search

@@ -147,7 +147,7 @@ template <class T> T value_at(std::string_view values, std::size_t index) {
 // The records and dependencies after a header that was found to be this entry's, viewed where
 // they lie in body.
 bool decode_cursor_body(std::string_view body, const cursor_header& header,
-                        std::string_view content, cursor_entry& out) {
+                        std::string_view content, const match_rules* wanted, cursor_entry& out) {
     byte_reader reader(body);
     std::string_view records;
     std::string_view dependencies;
@@ -175,6 +175,11 @@ bool decode_cursor_body(std::string_view body, const cursor_header& header,
             return false;
         }
         out.absent.push_back(arena.substr(a.path_offset, a.path_length));
+    }
+    // Records of which none could be a match are not checked: no replay reads them.
+    if (wanted != nullptr && !any_may_match(out.records, *wanted)) {
+        out.records = {};
+        return true;
     }
     return records_fit(out.records, content);
 }
@@ -251,7 +256,8 @@ std::string encode_cursor_entry(const cache_key& key, std::uint64_t content_hash
 }
 
 fit decode_cursor_entry(std::string_view blob, const cache_key& key, std::uint64_t content_hash,
-                        std::string_view content, const entry_secret* secret, cursor_entry& out) {
+                        std::string_view content, const entry_secret* secret,
+                        const match_rules* wanted, cursor_entry& out) {
     byte_reader reader(blob);
     cursor_header header;
     if (!reader.take(header) || std::memcmp(header.magic, cursor_magic, sizeof cursor_magic) != 0 ||
@@ -267,7 +273,7 @@ fit decode_cursor_entry(std::string_view blob, const cache_key& key, std::uint64
     }
     const std::string_view body = reader.rest().substr(0, reader.rest().size() - header.mac_size);
     return header.checksum == XXH3_64bits(body.data(), body.size()) &&
-                   decode_cursor_body(body, header, content, out)
+                   decode_cursor_body(body, header, content, wanted, out)
                ? fit::whole
                : fit::broken;
 }

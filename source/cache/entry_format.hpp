@@ -42,9 +42,11 @@ std::string encode_cursor_entry(const cache_key& key, std::uint64_t content_hash
                                 const cursor_entry& entry, const entry_secret* secret);
 
 // The entry in blob, if it is whole, of this version, of this key and content, and, when there
-// is a secret, authenticated under it; its records must fit content (records_fit).
+// is a secret, authenticated under it; its records must fit content (records_fit). With wanted,
+// an entry whose records hold no possible match under it (any_may_match) has none.
 fit decode_cursor_entry(std::string_view blob, const cache_key& key, std::uint64_t content_hash,
-                        std::string_view content, const entry_secret* secret, cursor_entry& out);
+                        std::string_view content, const entry_secret* secret,
+                        const match_rules* wanted, cursor_entry& out);
 
 // The commands of a compilation database made from bytes of content_hash.
 std::string encode_database_entry(std::uint64_t content_hash, const database_commands& found);

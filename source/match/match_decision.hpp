@@ -49,6 +49,17 @@ std::string_view source_line(std::string_view content, std::size_t offset);
 void place_name(match& found, std::string_view content, const cursor_span& span,
                 std::uint32_t name_offset);
 
+// The name test as it applies to a cursor of row's kind: to its name, or to its qualified name
+// for a qualified query; passed by every cursor when no name test applies. Cursor provides
+// name() and qualified_name().
+template <class Cursor>
+bool passes_names(const match_rules& rules, const kind_row& row, Cursor& cursor) {
+    const search::query& query = rules.query;
+    return !query.name_test_applies() ||
+           (query.is_qualified() ? query.qualified_name_matches(cursor.qualified_name())
+                                 : passes_name_test(rules, cursor.name(), row.expression));
+}
+
 // Cursor provides kind(), span(), lines(), name(), qualified_name() and name_offset(). The
 // cheap tests come first, so that a producer that fetches the others lazily fetches them only
 // for cursors in the file; any failing test before the text test gives the same verdict. A
@@ -62,10 +73,7 @@ verdict decide(const match_rules& rules, Cursor& cursor, file_context& file,
         !passes_line_rule(rules, cursor.lines())) {
         return verdict::pass;
     }
-    const search::query& query = rules.query;
-    if (query.name_test_applies() &&
-        !(query.is_qualified() ? query.qualified_name_matches(cursor.qualified_name())
-                               : passes_name_test(rules, cursor.name(), row->expression))) {
+    if (!passes_names(rules, *row, cursor)) {
         return verdict::pass;
     }
     if (!passes_text_test(rules, snippet)) {

@@ -145,7 +145,8 @@ void searcher::file_search(std::string_view path, std::string_view content, held
             replay_records(records, settings.rules, writer, context);
         };
         // Verbose runs want libclang's diagnostics: they parse and refresh the entry.
-        if (!settings.verbose && cache->find(slot->key, slot->content_hash, content, replay)) {
+        if (!settings.verbose &&
+            cache->find(slot->key, slot->content_hash, content, settings.rules, replay)) {
             ++counts.from_cache;
             writer.finish(context);
             return;

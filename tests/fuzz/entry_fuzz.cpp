@@ -42,13 +42,13 @@ void cursor_entry(const std::string& blob, const search::entry_secret* secret) {
         content_hash = read_at<std::uint64_t>(blob, 40);
     }
     search::cursor_entry entry;
-    if (search::decode_cursor_entry(blob, key, content_hash, content, secret, entry) !=
+    if (search::decode_cursor_entry(blob, key, content_hash, content, secret, nullptr, entry) !=
         search::fit::whole) {
         return;
     }
     const std::string again = search::encode_cursor_entry(key, content_hash, entry, secret);
     search::cursor_entry decoded;
-    if (search::decode_cursor_entry(again, key, content_hash, content, secret, decoded) !=
+    if (search::decode_cursor_entry(again, key, content_hash, content, secret, nullptr, decoded) !=
             search::fit::whole ||
         !same_records(decoded.records, entry.records) || decoded.included != entry.included ||
         decoded.absent != entry.absent) {

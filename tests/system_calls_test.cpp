@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
 #include <algorithm>
 #include <map>
 #include <regex>
@@ -147,6 +149,22 @@ TEST(warm_search, takes_no_lock_and_no_directory_name_per_file) {
     const std::string names = "(getcwd)\\(";
     EXPECT_LT(warm_calls_inside(many, "getcwd", names) - warm_calls_inside(few, "getcwd", names),
               (many - few) / 2);
+}
+
+// A search that its cache answers waits on no parse: the workers past the cores never start.
+TEST(warm_search, starts_no_more_workers_than_cores) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    ASSERT_EQ(sched_getaffinity(0, sizeof set, &set), 0);
+    const int cores = CPU_COUNT(&set);
+    if (cores >= 5) {
+        GTEST_SKIP() << "the default workers are no more than the cores";
+    }
+    const int started = warm_calls_inside(12, "clone,clone3", "(clone3?)\\(");
+    if (started < 0) {
+        GTEST_SKIP() << "strace cannot trace here";
+    }
+    EXPECT_EQ(started, cores);
 }
 
 } // namespace

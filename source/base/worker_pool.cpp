@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <system_error>
 
 namespace search {
 
@@ -33,7 +34,8 @@ worker_pool::worker_pool(const std::uint32_t& requested) {
     core_workers = std::min(worker_count, usable_cores());
     workers = std::make_unique<std::thread[]>(worker_count);
     try {
-        for (std::uint32_t i = 0; i < worker_count; ++i) {
+        for (std::uint32_t i = 0; i < core_workers; ++i) {
+            ++started;
             workers[i] = std::thread(&worker_pool::worker_loop, this, i);
         }
     } catch (...) {
@@ -48,6 +50,7 @@ worker_pool::~worker_pool() {
     stop_and_join();
 }
 
+// Once the reserve has started or cannot start any more: none joins while it starts.
 void worker_pool::stop_and_join() {
     {
         const std::lock_guard<std::mutex> guard(queue_lock);
@@ -55,6 +58,7 @@ void worker_pool::stop_and_join() {
     }
     work_ready.notify_all();
     reserve_ready.notify_all();
+    const std::lock_guard<std::mutex> hold(start_lock);
     for (std::uint32_t i = 0; i < worker_count; ++i) {
         if (workers[i].joinable()) {
             workers[i].join();
@@ -95,9 +99,9 @@ std::condition_variable* worker_pool::to_wake_for_pending() {
     return reserve_waiting > 0 && awake() < core_workers ? &reserve_ready : nullptr;
 }
 
-// The workers neither asleep nor blocked. The lock is held.
+// The workers started and neither asleep nor blocked. The lock is held.
 std::uint32_t worker_pool::awake() const {
-    return worker_count - waiting - reserve_waiting - blocked;
+    return started - waiting - reserve_waiting - blocked;
 }
 
 // A reserve worker takes a task only while every other worker is busy or blocked and fewer
@@ -171,10 +175,36 @@ void worker_pool::worker_loop(std::uint32_t index) {
     }
 }
 
+// A reserve that cannot start leaves the pool its core workers, which take every task.
+void worker_pool::start_reserve() {
+    const std::lock_guard<std::mutex> hold(start_lock);
+    if (reserve_started) {
+        return;
+    }
+    reserve_started = true;
+    for (std::uint32_t i = core_workers; i < worker_count; ++i) {
+        {
+            const std::lock_guard<std::mutex> guard(queue_lock);
+            if (!keep_running) {
+                return;
+            }
+            ++started; // counted awake before it can fall asleep
+        }
+        try {
+            workers[i] = std::thread(&worker_pool::worker_loop, this, i);
+        } catch (const std::system_error&) {
+            const std::lock_guard<std::mutex> guard(queue_lock);
+            --started;
+            return;
+        }
+    }
+}
+
 worker_pool::blocked_scope::blocked_scope() : pool(pool_of_thread) {
     if (pool == nullptr) {
         return;
     }
+    pool->start_reserve();
     std::condition_variable* wake = nullptr;
     {
         const std::lock_guard<std::mutex> guard(pool->queue_lock);

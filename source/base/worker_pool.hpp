@@ -18,6 +18,7 @@ using task = std::function<void()>;
 // cost more system calls than the answers. Workers past the machine's cores are a reserve:
 // they take tasks only while a task waits off the processor (blocked_scope), so a search that
 // its cache answers runs on as many threads as there are cores, each of which costs memory.
+// The reserve starts when a task first waits so: most searches never need it.
 class worker_pool {
 public:
     // Held by a task while it waits on something other than this process's processors (a
@@ -56,6 +57,7 @@ private:
     bool may_take(bool reserve) const;
     std::condition_variable* to_wake_for_pending();
     std::uint32_t awake() const;
+    void start_reserve();
     void worker_loop(std::uint32_t index);
     static void run(task& slot) noexcept;
     void finish_one();
@@ -71,9 +73,12 @@ private:
     std::uint32_t reserve_waiting = 0;     // asleep on reserve_ready, guarded by queue_lock
     std::uint32_t blocked = 0;             // tasks in a blocked_scope, guarded by queue_lock
     std::uint32_t core_workers = 0;        // the workers that are no reserve
+    std::uint32_t started = 0;             // the workers started, guarded by queue_lock
     std::deque<task> pending;
     std::uint32_t worker_count = 0;
-    std::unique_ptr<std::thread[]> workers;
+    std::unique_ptr<std::thread[]> workers; // guarded by start_lock once the pool runs
+    std::mutex start_lock;
+    bool reserve_started = false; // guarded by start_lock
     std::atomic<std::uint32_t> outstanding{0};
 };
 

@@ -47,6 +47,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 string(REGEX MATCH "^[0-9]+\\.[0-9]+" pyrn_libgit2_series "${libgit2_VERSION}")
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6 (>= 2.34), libstdc++6 (>= 11), libgcc-s1 (>= 3.0), libclang1-19, libfmt${fmt_VERSION_MAJOR}, libsqlite3-0 (>= 3.37), libxxhash0 (>= 0.8), libre2-9, libhiredis0.14, libsodium23, libgit2-${pyrn_libgit2_series}")
+    "libc6 (>= 2.34), libstdc++6 (>= 11), libgcc-s1 (>= 3.0), libclang1-19, libfmt${fmt_VERSION_MAJOR}, libsqlite3-0 (>= 3.37), libxxhash0 (>= 0.8), liblz4-1 (>= 1.9), libre2-9, libhiredis0.14, libsodium23, libgit2-${pyrn_libgit2_series}")
 
 include(CPack)

@@ -295,7 +295,7 @@ TEST(cache, broken_entries_and_another_format_are_misses_and_are_rewritten) {
     const char* const damages[] = {
         "UPDATE entries SET value = substr(value, 1, length(value) - 9)",
         "UPDATE entries SET value = zeroblob(length(value))",
-        "UPDATE entries SET value = substr(value, 1, 70) || x'ff' || substr(value, 72)",
+        "UPDATE entries SET value = substr(value, 1, 80) || x'ff' || substr(value, 82)",
         // Each entry under the other's key.
         "UPDATE entries SET value = (SELECT value FROM entries AS other "
         "WHERE other.key != entries.key)",

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 #include <hiredis/hiredis.h>
+#include <lz4.h>
 #include <xxhash.h>
 
 #include <netinet/in.h>
@@ -338,18 +339,32 @@ TEST(remote_cache, a_server_that_drips_or_announces_a_huge_entry_is_left_at_once
     EXPECT_LT(sent.load(), 32u << 20) << "the entry announced was read";
 }
 
-// An entry with every text from replaced by to (as long), its checksum made to fit again, as a
-// forger who read the entry's layout writes it. The count of texts replaced goes to count.
-std::string with_text_replaced(std::string entry, const std::string& from, const std::string& to,
-                               int& count) {
+// An entry with every text from replaced by to (as long) in its body, which is compressed again,
+// and its checksum made to fit, as a forger who read the entry's layout writes it. The count of
+// texts replaced goes to count.
+std::string with_text_replaced(const std::string& entry, const std::string& from,
+                               const std::string& to, int& count) {
+    constexpr std::size_t header_size = 72;
+    std::uint32_t body_size = 0;
+    std::memcpy(&body_size, entry.data() + 64, sizeof body_size);
+    std::string body(body_size, '\0');
+    const int stored_size = static_cast<int>(entry.size() - header_size);
+    EXPECT_EQ(LZ4_decompress_safe(entry.data() + header_size, body.data(), stored_size,
+                                  static_cast<int>(body_size)),
+              static_cast<int>(body_size));
     count = 0;
-    for (std::size_t at = entry.find(from); at != std::string::npos; at = entry.find(from, at)) {
-        entry.replace(at, from.size(), to);
+    for (std::size_t at = body.find(from); at != std::string::npos; at = body.find(from, at)) {
+        body.replace(at, from.size(), to);
         ++count;
     }
-    const std::uint64_t checksum = XXH3_64bits(entry.data() + 64, entry.size() - 64);
-    std::memcpy(entry.data() + 16, &checksum, sizeof checksum);
-    return entry;
+    std::string stored(LZ4_compressBound(static_cast<int>(body.size())), '\0');
+    stored.resize(static_cast<std::size_t>(LZ4_compress_default(body.data(), stored.data(),
+                                                                static_cast<int>(body.size()),
+                                                                static_cast<int>(stored.size()))));
+    std::string forged = entry.substr(0, header_size) + stored;
+    const std::uint64_t checksum = XXH3_64bits(stored.data(), stored.size());
+    std::memcpy(forged.data() + 16, &checksum, sizeof checksum);
+    return forged;
 }
 
 // An entry that claims to be made from content: its content hash is that of content.

@@ -24,6 +24,13 @@ std::unique_ptr<entry_store> tier_or_none(std::unique_ptr<sqlite_store> database
     return std::make_unique<null_store>();
 }
 
+// Where this thread decompresses entries. An entry's records are used before the thread's
+// next lookup.
+decode_buffer& decoded_body() {
+    thread_local decode_buffer storage;
+    return storage;
+}
+
 } // namespace
 
 cursor_cache::cursor_cache(std::unique_ptr<sqlite_store> store, const std::string& root)
@@ -108,8 +115,8 @@ bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash, std::s
                         const match_rules& rules, const records_use& use) {
     const auto serves = [&](std::string_view blob) {
         cursor_entry found;
-        if (decode_cursor_entry(blob, key, content_hash, content, key_secret(), &rules, found) !=
-                fit::whole ||
+        if (decode_cursor_entry(blob, key, content_hash, content, key_secret(), &rules,
+                                decoded_body(), found) != fit::whole ||
             !still_valid(found)) {
             return false;
         }
@@ -126,8 +133,8 @@ bool cursor_cache::find_remote(const cache_key& key, std::uint64_t content_hash,
                                const records_use& use) {
     const auto judged = [&](std::string_view blob) {
         cursor_entry found;
-        const fit judgement =
-            decode_cursor_entry(blob, key, content_hash, content, key_secret(), &rules, found);
+        const fit judgement = decode_cursor_entry(blob, key, content_hash, content, key_secret(),
+                                                  &rules, decoded_body(), found);
         if (judgement == fit::broken) {
             server->refuse_entry("an entry that is damaged or of another version was not used");
         } else if (judgement == fit::unauthenticated) {

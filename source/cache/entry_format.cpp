@@ -1,7 +1,9 @@
 #include "cache/entry_format.hpp"
 
+#include <lz4.h>
 #include <xxhash.h>
 
+#include <algorithm>
 #include <cstring>
 #include <type_traits>
 
@@ -98,7 +100,8 @@ public:
     std::string bytes;
 };
 
-// --- a file's cursor entry: header, records, dependencies, absences, arena, MAC -------------
+// --- a file's cursor entry: header, then, compressed, records, dependencies, absences and
+// arena, then the MAC ---------------------------------------------------------------------------
 
 constexpr char cursor_magic[8] = {'p', 'y', 'r', 'n', 'c', 'u', 'r', 's'};
 
@@ -112,9 +115,11 @@ struct cursor_header {
     std::uint32_t included_count;
     std::uint32_t absent_count;
     std::uint32_t arena_size;
-    std::uint32_t mac_size; // of the MAC after the body, 0 for an entry stored without a key
+    std::uint32_t mac_size;  // of the MAC after the body, 0 for an entry stored without a key
+    std::uint32_t body_size; // before its compression
+    std::uint32_t reserved;
 };
-static_assert(sizeof(cursor_header) == 64, "the header's layout is the entry's");
+static_assert(sizeof(cursor_header) == 72, "the header's layout is the entry's");
 
 struct stored_dependency {
     std::uint32_t path_offset;
@@ -184,6 +189,31 @@ bool decode_cursor_body(std::string_view body, const cursor_header& header,
     return records_fit(out.records, content);
 }
 
+// LZ4 writes at most this many bytes for each byte it reads.
+constexpr std::size_t most_expansion = 255;
+
+// The body, compressed: a third of the pages to read, which costs more than the decompression.
+std::string compressed(std::string_view body) {
+    std::string out(LZ4_compressBound(static_cast<int>(body.size())), '\0');
+    const int size = LZ4_compress_default(body.data(), out.data(), static_cast<int>(body.size()),
+                                          static_cast<int>(out.size()));
+    out.resize(static_cast<std::size_t>(size));
+    return out;
+}
+
+// The body of stored, of body_size bytes, decompressed into storage.
+bool decompress(std::string_view stored, std::uint32_t body_size, decode_buffer& storage,
+                std::string_view& body) {
+    if (body_size > stored.size() * most_expansion || stored.size() > LZ4_MAX_INPUT_SIZE) {
+        return false;
+    }
+    char* const into = storage.at_least(body_size);
+    const int size = LZ4_decompress_safe(stored.data(), into, static_cast<int>(stored.size()),
+                                         static_cast<int>(body_size));
+    body = std::string_view(into, body_size);
+    return size >= 0 && static_cast<std::uint32_t>(size) == body_size;
+}
+
 // Whether the entry's MAC, at the end of blob, holds under secret.
 bool authentic(std::string_view blob, const cursor_header& header, const entry_secret& secret) {
     entry_mac mac;
@@ -217,6 +247,14 @@ bool take_command(byte_reader& reader, compile_command& command) {
 
 } // namespace
 
+char* decode_buffer::at_least(std::size_t size) {
+    if (size > capacity) {
+        capacity = std::max(size, capacity * 2);
+        bytes.reset(new char[capacity]); // not zeroed: the decompression writes every byte used
+    }
+    return bytes.get();
+}
+
 std::string encode_cursor_entry(const cache_key& key, std::uint64_t content_hash,
                                 const cursor_entry& entry, const entry_secret* secret) {
     std::string arena(entry.records.arena());
@@ -239,16 +277,18 @@ std::string encode_cursor_entry(const cache_key& key, std::uint64_t content_hash
     std::memcpy(header.magic, cursor_magic, sizeof cursor_magic);
     header.version = cursor_entry_version;
     header.record_count = static_cast<std::uint32_t>(entry.records.size());
-    header.checksum = XXH3_64bits(body.bytes.data(), body.bytes.size());
+    const std::string stored = compressed(body.bytes);
+    header.checksum = XXH3_64bits(stored.data(), stored.size());
     header.key = key;
     header.content_hash = content_hash;
     header.included_count = static_cast<std::uint32_t>(dependencies.size());
     header.absent_count = static_cast<std::uint32_t>(absences.size());
     header.arena_size = static_cast<std::uint32_t>(arena.size());
     header.mac_size = secret != nullptr ? sizeof(entry_mac) : 0;
+    header.body_size = static_cast<std::uint32_t>(body.bytes.size());
     byte_writer blob;
     blob.put(header);
-    blob.put_bytes(body.bytes);
+    blob.put_bytes(stored);
     if (secret != nullptr) {
         blob.put(mac_of(*secret, blob.bytes));
     }
@@ -257,7 +297,7 @@ std::string encode_cursor_entry(const cache_key& key, std::uint64_t content_hash
 
 fit decode_cursor_entry(std::string_view blob, const cache_key& key, std::uint64_t content_hash,
                         std::string_view content, const entry_secret* secret,
-                        const match_rules* wanted, cursor_entry& out) {
+                        const match_rules* wanted, decode_buffer& storage, cursor_entry& out) {
     byte_reader reader(blob);
     cursor_header header;
     if (!reader.take(header) || std::memcmp(header.magic, cursor_magic, sizeof cursor_magic) != 0 ||
@@ -271,8 +311,10 @@ fit decode_cursor_entry(std::string_view blob, const cache_key& key, std::uint64
     if (header.content_hash != content_hash) {
         return fit::stale;
     }
-    const std::string_view body = reader.rest().substr(0, reader.rest().size() - header.mac_size);
-    return header.checksum == XXH3_64bits(body.data(), body.size()) &&
+    const std::string_view stored = reader.rest().substr(0, reader.rest().size() - header.mac_size);
+    std::string_view body;
+    return header.checksum == XXH3_64bits(stored.data(), stored.size()) &&
+                   decompress(stored, header.body_size, storage, body) &&
                    decode_cursor_body(body, header, content, wanted, out)
                ? fit::whole
                : fit::broken;

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,16 +21,28 @@ namespace search {
 using cache_key = std::array<unsigned char, 16>;
 
 // Raised whenever an entry's layout changes: entries of another version are never read.
-inline constexpr std::uint32_t cursor_entry_version = 8;
+inline constexpr std::uint32_t cursor_entry_version = 9;
 inline constexpr std::uint32_t database_entry_version = 2;
 
 // A file's records with what they were made from: the files the parse included (kept path and
 // content hash) and those whose appearance would have changed it. The records and paths view
-// storage that outlives the entry's use; a decoded entry's view the bytes it was decoded from.
+// storage that outlives the entry's use; a decoded entry's view the storage it was decoded into.
 struct cursor_entry {
     records_view records;
     std::vector<std::pair<std::string_view, std::uint64_t>> included;
     std::vector<std::string_view> absent;
+};
+
+// Bytes that entries are decompressed into, one after another: it grows to the largest and
+// stays, so that no entry costs fresh pages but a larger one than before.
+class decode_buffer {
+public:
+    // At least size bytes, of any value.
+    char* at_least(std::size_t size);
+
+private:
+    std::unique_ptr<char[]> bytes;
+    std::size_t capacity = 0;
 };
 
 // What a stored value is to a lookup: its entry, one made from other content (which a parse
@@ -43,10 +56,11 @@ std::string encode_cursor_entry(const cache_key& key, std::uint64_t content_hash
 
 // The entry in blob, if it is whole, of this version, of this key and content, and, when there
 // is a secret, authenticated under it; its records must fit content (records_fit). With wanted,
-// an entry whose records hold no possible match under it (any_may_match) has none.
+// an entry whose records hold no possible match under it (any_may_match) has none. Its body is
+// decompressed into storage.
 fit decode_cursor_entry(std::string_view blob, const cache_key& key, std::uint64_t content_hash,
                         std::string_view content, const entry_secret* secret,
-                        const match_rules* wanted, cursor_entry& out);
+                        const match_rules* wanted, decode_buffer& storage, cursor_entry& out);
 
 // The commands of a compilation database made from bytes of content_hash.
 std::string encode_database_entry(std::uint64_t content_hash, const database_commands& found);

@@ -4,6 +4,7 @@
 // are decoded; whatever decodes whole encodes again into a value that decodes to the same.
 #include "cache/entry_format.hpp"
 
+#include <lz4.h>
 #include <xxhash.h>
 
 #include <cstdint>
@@ -34,39 +35,53 @@ bool same_records(const search::records_view& a, const search::records_view& b) 
     return a.record_bytes() == b.record_bytes();
 }
 
+// The cursor entry's header, before its compressed body.
+constexpr std::size_t header_size = 72;
+
 void cursor_entry(const std::string& blob, const search::entry_secret* secret) {
     search::cache_key key{};
     std::uint64_t content_hash = 0;
-    if (blob.size() >= 64) { // the key and hash it claims, so that the checks after them run
+    if (blob.size() >= header_size) { // the key and hash it claims, so that the checks run
         key = read_at<search::cache_key>(blob, 24);
         content_hash = read_at<std::uint64_t>(blob, 40);
     }
+    search::decode_buffer storage;
     search::cursor_entry entry;
-    if (search::decode_cursor_entry(blob, key, content_hash, content, secret, nullptr, entry) !=
-        search::fit::whole) {
+    if (search::decode_cursor_entry(blob, key, content_hash, content, secret, nullptr, storage,
+                                    entry) != search::fit::whole) {
         return;
     }
     const std::string again = search::encode_cursor_entry(key, content_hash, entry, secret);
+    search::decode_buffer storage_again;
     search::cursor_entry decoded;
-    if (search::decode_cursor_entry(again, key, content_hash, content, secret, nullptr, decoded) !=
-            search::fit::whole ||
+    if (search::decode_cursor_entry(again, key, content_hash, content, secret, nullptr,
+                                    storage_again, decoded) != search::fit::whole ||
         !same_records(decoded.records, entry.records) || decoded.included != entry.included ||
         decoded.absent != entry.absent) {
         std::abort();
     }
 }
 
-// The magic, the version and the checksum of a cursor entry set right.
-std::string forged_cursor_entry(std::string blob) {
-    if (blob.size() < 64) {
-        return blob;
+// A cursor entry whose body is the input's bytes after the header, compressed, with the magic,
+// the version, the body's size and the checksum set right.
+std::string forged_cursor_entry(const std::string& input) {
+    if (input.size() < header_size) {
+        return input;
     }
+    const auto mac_size = read_at<std::uint32_t>(input, 60);
+    const std::size_t end =
+        mac_size <= input.size() - header_size ? input.size() - mac_size : input.size();
+    const std::string body = input.substr(header_size, end - header_size);
+    std::string packed(LZ4_compressBound(static_cast<int>(body.size())), '\0');
+    packed.resize(static_cast<std::size_t>(LZ4_compress_default(body.data(), packed.data(),
+                                                                static_cast<int>(body.size()),
+                                                                static_cast<int>(packed.size()))));
+    std::string blob = input.substr(0, header_size);
     std::memcpy(blob.data(), "pyrncurs", 8);
     write_at(blob, 8, search::cursor_entry_version);
-    const auto mac_size = read_at<std::uint32_t>(blob, 60);
-    const std::size_t end = mac_size <= blob.size() - 64 ? blob.size() - mac_size : blob.size();
-    write_at(blob, 16, XXH3_64bits(blob.data() + 64, end - 64));
-    return blob;
+    write_at(blob, 16, XXH3_64bits(packed.data(), packed.size()));
+    write_at(blob, 64, static_cast<std::uint32_t>(body.size()));
+    return blob + packed + input.substr(end);
 }
 
 void database_entry(const std::string& blob) {

@@ -162,6 +162,32 @@ TEST(content_index, a_file_touched_with_the_same_bytes_costs_a_read_and_no_parse
     EXPECT_EQ(stat_of(touched.err, "answered from the cache"), 3) << touched.err;
 }
 
+// A file whose entry holds no record that could be a match is answered unread, while the
+// files it includes hold the bytes they held: a header that turns its function on makes it read.
+TEST(content_index, a_file_whose_entry_cannot_match_is_not_read_until_its_header_changes) {
+    temp_tree tree;
+    temp_tree cache;
+    tree.write("switch.h", "#define ENABLED 0\n");
+    tree.write("a.cpp", "#include \"switch.h\"\n#if ENABLED\nint probe_function() { return 1; }\n"
+                        "#endif\n");
+    tree.write("b.cpp", "int probe_function(int) { return 2; }\n");
+    tree.write("c.cpp", "int unrelated() { return 3; }\n");
+    settle();
+    const std::vector<std::string> query{"--sort", "path", "-F", "probe_function", "."};
+    const auto search = joined({"--stats", "--cache", cache.path()}, query);
+    run_in(tree.path(), search);
+    const process_result warm = run_in(tree.path(), search);
+    EXPECT_EQ(warm.out, run_in(tree.path(), query).out);
+    EXPECT_EQ(stat_of(warm.err, "files read"), 1) << warm.err;
+    EXPECT_EQ(stat_of(warm.err, "answered from the cache"), 2) << warm.err;
+    tree.write("switch.h", "#define ENABLED 1\n");
+    settle();
+    const process_result switched = run_in(tree.path(), search);
+    EXPECT_EQ(switched.out, run_in(tree.path(), query).out);
+    EXPECT_NE(switched.out.find("a.cpp"), std::string::npos) << switched.out;
+    EXPECT_EQ(stat_of(switched.err, "files read"), 3) << switched.err;
+}
+
 // Two checkouts of one tree share a cache: each is judged by its own files' states.
 TEST(content_index, two_checkouts_sharing_a_cache_stay_exact) {
     temp_tree places;

@@ -220,7 +220,7 @@ void content_index::drop_dead_documents() {
 
 void content_index::load_states() {
     sqlite_statement select;
-    if (!select.prepare(database, "SELECT document, device, inode, size, modified, changed "
+    if (!select.prepare(database, "SELECT document, device, inode, size, modified, changed, hash "
                                   "FROM file_states")) {
         return;
     }
@@ -228,6 +228,7 @@ void content_index::load_states() {
     while (run.step() == SQLITE_ROW) {
         known_state found;
         found.document = run.integer(0);
+        found.hash = static_cast<std::uint64_t>(run.integer(6));
         found.state = {true,
                        static_cast<std::uint64_t>(run.integer(3)),
                        run.integer(4),
@@ -270,6 +271,18 @@ bool content_index::cannot_hold(const file_state& state) const {
     }
     const auto found = known.find({state.device, state.inode});
     return found != known.end() && !found->second.may_hold && found->second.state == state;
+}
+
+bool content_index::known_hash(const file_state& state, std::uint64_t& hash) const {
+    if (!narrowing) {
+        return false;
+    }
+    const auto found = known.find({state.device, state.inode});
+    if (found == known.end() || !(found->second.state == state)) {
+        return false;
+    }
+    hash = found->second.hash;
+    return true;
 }
 
 void content_index::add(const file_state& state, std::int64_t tick_start,

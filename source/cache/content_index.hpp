@@ -43,6 +43,8 @@ public:
     bool narrows() const { return narrowing; }
     // Whether the file in this state is known and cannot hold the needle: it need not be read.
     bool cannot_hold(const file_state& state) const;
+    // The hash of the bytes of the file in this state, when it is known and the index narrows.
+    bool known_hash(const file_state& state, std::uint64_t& hash) const;
     // A file read whole in state, taken at or after tick_start (coarse_now_ns): kept unless it
     // is known in that state, changed within the tick before, or holds a NUL byte (where the
     // tokenizer stops).
@@ -64,6 +66,7 @@ private:
     struct known_state {
         file_state state;
         std::int64_t document = 0;
+        std::uint64_t hash = 0;
         bool may_hold = true;
     };
     struct waiting_file {

@@ -127,6 +127,17 @@ bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash, std::s
            (server != nullptr && find_remote(key, content_hash, content, rules, use));
 }
 
+// Without the content, an entry whose records could match does not fit: no record lies in it.
+bool cursor_cache::holds_no_match(const cache_key& key, std::uint64_t content_hash,
+                                  const match_rules& rules) {
+    return local->find(key, [&](std::string_view blob) {
+        cursor_entry found;
+        return decode_cursor_entry(blob, key, content_hash, {}, key_secret(), &rules,
+                                   decoded_body(), found) == fit::whole &&
+               found.records.size() == 0 && still_valid(found);
+    });
+}
+
 // A remote entry is judged as a local one, and kept locally when it serves.
 bool cursor_cache::find_remote(const cache_key& key, std::uint64_t content_hash,
                                std::string_view content, const match_rules& rules,

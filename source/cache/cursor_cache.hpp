@@ -70,6 +70,10 @@ public:
     // could be a match under rules are not handed: use gets none.
     bool find(const cache_key& key, std::uint64_t content_hash, std::string_view content,
               const match_rules& rules, const records_use& use);
+    // Whether the local tier's entry under key, made from bytes of content_hash with every file
+    // it depends on as it is now, holds no record that could be a match under rules: then the
+    // file need not be read.
+    bool holds_no_match(const cache_key& key, std::uint64_t content_hash, const match_rules& rules);
 
     // Stores the records of a parse that started at parse_start (CLOCK_REALTIME_COARSE). Not
     // stored when a file it read changed from then on, since the parse may have seen either.

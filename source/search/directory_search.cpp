@@ -118,17 +118,18 @@ public:
         }
     }
 
-    void post(const std::string& path) {
+    void post(const std::string& path, std::optional<std::uint64_t> known_hash = {}) {
         throw_if_stopped();
         progress_line::file_found();
         if (!order) {
-            searcher::pool->post([copy = path] { search_file_task(copy); });
+            searcher::pool->post(
+                [copy = path, known_hash] { search_file_task(copy, nullptr, known_hash); });
             return;
         }
         order->wait_for_room(posted);
-        searcher::pool->post([copy = path, index = posted, &order = *order] {
+        searcher::pool->post([copy = path, known_hash, index = posted, &order = *order] {
             held_output held;
-            search_file_task(copy, &held);
+            search_file_task(copy, &held, known_hash);
             order.complete(index, in_order(copy, held));
         });
         ++posted;
@@ -236,8 +237,12 @@ public:
         tree_listing listing;
         for (file_slice& slice : slices) {
             for (std::size_t i = 0; i < slice.paths.size(); ++i) {
-                listing.ruled_out.push_back(!slice.states.empty() &&
-                                            index->cannot_hold(slice.states[i]));
+                const bool stated = !slice.states.empty();
+                listing.ruled_out.push_back(stated && index->cannot_hold(slice.states[i]));
+                std::uint64_t hash = 0;
+                listing.known_hashes.push_back(stated && index->known_hash(slice.states[i], hash)
+                                                   ? std::optional(hash)
+                                                   : std::nullopt);
                 listing.files.push_back(std::move(slice.paths[i]));
             }
         }
@@ -310,7 +315,7 @@ void searcher::search_files(const tree_listing& listing) {
     post_and_wait(*pool, [&] {
         for (std::size_t i = 0; i < listing.files.size(); ++i) {
             if (!listing.ruled_out[i]) {
-                poster.post(listing.files[i]);
+                poster.post(listing.files[i], listing.known_hashes[i]);
             }
         }
     });

@@ -56,7 +56,7 @@ indexing_session* session_for(const file_arguments& arguments);
 parsed_unit parse_file(indexing_session* session, const file_arguments& arguments,
                        std::string_view content);
 cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, bool indexed,
-                    std::string_view content);
+                    std::uint64_t content_hash);
 bool visit_unit(CXTranslationUnit unit, file_context& context, const file_arguments& arguments,
                 const cache_slot* slot, const timespec& parse_start);
 CXChildVisitResult match_cursor(CXCursor cursor, unit_visit& visit);
@@ -78,11 +78,16 @@ bool became_irregular(const char* path) {
 
 } // namespace
 
-void search_file_task(const std::string& path, held_output* held) noexcept {
+void search_file_task(const std::string& path, held_output* held,
+                      std::optional<std::uint64_t> known_hash) noexcept {
     if (searcher::is_stopped()) {
         return;
     }
     try {
+        if (known_hash && searcher::answered_unread(path, *known_hash)) {
+            progress_line::file_done();
+            return;
+        }
         ++searcher::counts.files;
         // One buffer per worker: most files are read and dropped, and a fresh buffer each time
         // would cost its pages again.
@@ -119,6 +124,22 @@ void search_file_task(const std::string& path, held_output* held) noexcept {
     progress_line::file_done();
 }
 
+bool searcher::answered_unread(std::string_view path, std::uint64_t content_hash) {
+    // Verbose runs parse every file, and a file without a local entry is read for the others.
+    if (!cache || settings.verbose) {
+        return false;
+    }
+    const file_arguments arguments(path, settings.clang_options, compile_commands.get(),
+                                   settings.cuda_by_suffix);
+    const cache_slot slot =
+        slot_for(*cache, arguments, session_for(arguments) != nullptr, content_hash);
+    if (!cache->holds_no_match(slot.key, content_hash, settings.rules)) {
+        return false;
+    }
+    ++counts.from_cache;
+    return true;
+}
+
 void searcher::file_search(std::string_view path, std::string_view content, held_output* held) {
     if (content.empty()) {
         return;
@@ -140,7 +161,8 @@ void searcher::file_search(std::string_view path, std::string_view content, held
     indexing_session* const session = session_for(arguments);
     std::optional<cache_slot> slot;
     if (cache) {
-        slot = slot_for(*cache, arguments, session != nullptr, content);
+        slot = slot_for(*cache, arguments, session != nullptr,
+                        XXH3_64bits(content.data(), content.size()));
         const auto replay = [&](const records_view& records) {
             replay_records(records, settings.rules, writer, context);
         };
@@ -220,7 +242,7 @@ parsed_unit parse_file(indexing_session* session, const file_arguments& argument
 }
 
 cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, bool indexed,
-                    std::string_view content) {
+                    std::uint64_t content_hash) {
     cache_slot slot;
     slot.absolute_path = absolute_in("", arguments.source);
     // The roads' records agree, but --full-parse promises records of the full parse. Records
@@ -230,7 +252,7 @@ cache_slot slot_for(const cursor_cache& cache, const file_arguments& arguments, 
         parse_mode += "\nmacro definitions";
     }
     slot.key = cache.key_for(slot.absolute_path, arguments.list, parse_mode);
-    slot.content_hash = XXH3_64bits(content.data(), content.size());
+    slot.content_hash = content_hash;
     return slot;
 }
 

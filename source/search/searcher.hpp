@@ -14,6 +14,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,11 +52,13 @@ struct search_settings {
 
 using entry_visit = std::function<void(const walk_entry&)>;
 
-// The files below a folder that the search takes, in the walk's order, and those among them
-// that the cache's index knows, unchanged, not to hold the query.
+// The files below a folder that the search takes, in the walk's order, those among them that
+// the cache's index knows, unchanged, not to hold the query, and the hashes of the bytes of
+// the others it knows unchanged.
 struct tree_listing {
     std::vector<std::string> files;
     std::vector<char> ruled_out;
+    std::vector<std::optional<std::uint64_t>> known_hashes;
 };
 
 class searcher {
@@ -94,6 +97,9 @@ public:
     // held, what the file search writes on standard output is added to it instead.
     static void file_search(std::string_view path, std::string_view content,
                             held_output* held = nullptr);
+    // Whether the cache answers a file whose bytes have this hash, unread: its entry holds
+    // no record that could be a match. path must be followed by a NUL byte.
+    static bool answered_unread(std::string_view path, std::uint64_t content_hash);
 
     // libclang visitor: decides for one cursor whether it is a match and reports it.
     static CXChildVisitResult visit_cursor(CXCursor cursor, CXCursor parent,

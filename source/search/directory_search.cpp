@@ -238,11 +238,11 @@ public:
         for (file_slice& slice : slices) {
             for (std::size_t i = 0; i < slice.paths.size(); ++i) {
                 const bool stated = !slice.states.empty();
-                listing.ruled_out.push_back(stated && index->cannot_hold(slice.states[i]));
+                const bool ruled_out = stated && index->cannot_hold(slice.states[i]);
                 std::uint64_t hash = 0;
-                listing.known_hashes.push_back(stated && index->known_hash(slice.states[i], hash)
-                                                   ? std::optional(hash)
-                                                   : std::nullopt);
+                const bool known = stated && !ruled_out && index->known_hash(slice.states[i], hash);
+                listing.ruled_out.push_back(ruled_out);
+                listing.known_hashes.push_back(known ? std::optional(hash) : std::nullopt);
                 listing.files.push_back(std::move(slice.paths[i]));
             }
         }

@@ -67,4 +67,27 @@ TEST(subfolder, prints_the_whole_projects_output_cut_to_it) {
     EXPECT_EQ(sorted(search("/", lib)), sorted(cut_to(whole, "./lib/", lib + "/")));
 }
 
+// Include folders found by the walk come in the sorted walk's order whatever the listings' order:
+// of headers of one name, the first folder's is found, with --sort path and without.
+TEST(include_folders, come_in_one_order_with_and_without_sort_path) {
+    testing_support::temp_tree tree;
+    for (char folder = 'a'; folder <= 'h'; ++folder) {
+        tree.write(std::string(1, folder) + "/include/which.h",
+                   std::string("#define WHICH '") + folder + "'\n");
+    }
+    tree.write("main.cpp",
+               "#include \"which.h\"\n#if WHICH == 'a'\nint probe_first() { return 1; }\n"
+               "#else\nint probe_other() { return 2; }\n#endif\n");
+    testing_support::process_options in;
+    in.cwd = tree.path();
+    const std::vector<std::vector<std::string>> orders{{}, {"--sort", "path"}};
+    for (const std::vector<std::string>& order : orders) {
+        std::vector<std::string> arguments{"--nc", "-F", "probe_", "."};
+        arguments.insert(arguments.begin(), order.begin(), order.end());
+        const testing_support::process_result result = testing_support::run_pyrn(arguments, in);
+        EXPECT_EQ(result.out, "\n// ./main.cpp (Line: 3 to 3)\nint probe_first() { return 1; }\n\n")
+            << testing::PrintToString(order);
+    }
+}
+
 } // namespace

@@ -303,8 +303,19 @@ std::optional<std::string> project_around(const std::string& path) {
     return std::nullopt;
 }
 
-std::vector<std::string> include_dirs_for(const std::string& path,
-                                          std::optional<search::tree_listing>* listed) {
+namespace {
+
+// The "-I" arguments in the order of a sorted walk, which puts a folder's path with a '/' after
+// it: the order, and the header an include finds first, do not depend on --sort path or on the
+// order of the folders' listings.
+std::vector<std::string> in_walk_order(std::vector<std::string> arguments) {
+    std::sort(arguments.begin(), arguments.end(),
+              [](const std::string& a, const std::string& b) { return a + '/' < b + '/'; });
+    return arguments;
+}
+
+std::vector<std::string> unordered_include_dirs_for(const std::string& path,
+                                                    std::optional<search::tree_listing>* listed) {
     const std::optional<std::string> project = project_around(path);
     std::error_code error;
     if (!project && listed != nullptr && !fs::is_regular_file(path, error)) {
@@ -330,6 +341,13 @@ std::vector<std::string> include_dirs_for(const std::string& path,
         }
     }
     return arguments;
+}
+
+} // namespace
+
+std::vector<std::string> include_dirs_for(const std::string& path,
+                                          std::optional<search::tree_listing>* listed) {
+    return in_walk_order(unordered_include_dirs_for(path, listed));
 }
 
 std::vector<const char*> build_clang_options(const std::string& language,

@@ -111,9 +111,17 @@ cache_key cursor_cache::key_for(std::string_view absolute_path,
     return key;
 }
 
-bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash, std::string_view content,
-                        const match_rules& rules, const records_use& use) {
-    const auto serves = [&](std::string_view blob) {
+bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash,
+                        const content_source& content, const match_rules& rules,
+                        const records_use& use) {
+    return find_local(key, content_hash, content, rules, use) ||
+           (server != nullptr && find_remote(key, content_hash, content, rules, use));
+}
+
+bool cursor_cache::find_local(const cache_key& key, std::uint64_t content_hash,
+                              const content_source& content, const match_rules& rules,
+                              const records_use& use) {
+    return local->find(key, [&](std::string_view blob) {
         cursor_entry found;
         if (decode_cursor_entry(blob, key, content_hash, content, key_secret(), &rules,
                                 decoded_body(), found) != fit::whole ||
@@ -122,25 +130,12 @@ bool cursor_cache::find(const cache_key& key, std::uint64_t content_hash, std::s
         }
         use(found.records);
         return true;
-    };
-    return local->find(key, serves) ||
-           (server != nullptr && find_remote(key, content_hash, content, rules, use));
-}
-
-// Without the content, an entry whose records could match does not fit: no record lies in it.
-bool cursor_cache::holds_no_match(const cache_key& key, std::uint64_t content_hash,
-                                  const match_rules& rules) {
-    return local->find(key, [&](std::string_view blob) {
-        cursor_entry found;
-        return decode_cursor_entry(blob, key, content_hash, {}, key_secret(), &rules,
-                                   decoded_body(), found) == fit::whole &&
-               found.records.size() == 0 && still_valid(found);
     });
 }
 
 // A remote entry is judged as a local one, and kept locally when it serves.
 bool cursor_cache::find_remote(const cache_key& key, std::uint64_t content_hash,
-                               std::string_view content, const match_rules& rules,
+                               const content_source& content, const match_rules& rules,
                                const records_use& use) {
     const auto judged = [&](std::string_view blob) {
         cursor_entry found;

@@ -65,15 +65,14 @@ public:
                       std::string_view parse_mode = {}) const;
 
     // Hands use the records of the key's entry, valid for the call only, when the entry is
-    // whole, fits content and was made from it (by its hash) with every file it depends on as
-    // it is now; false, without a call, when there is no such entry. Records of which none
-    // could be a match under rules are not handed: use gets none.
-    bool find(const cache_key& key, std::uint64_t content_hash, std::string_view content,
+    // whole, fits the content and was made from it (by its hash) with every file it depends on
+    // as it is now; false, without a call, when there is no such entry. Records of which none
+    // could be a match under rules are not handed, and the content is not taken: use gets none.
+    bool find(const cache_key& key, std::uint64_t content_hash, const content_source& content,
               const match_rules& rules, const records_use& use);
-    // Whether the local tier's entry under key, made from bytes of content_hash with every file
-    // it depends on as it is now, holds no record that could be a match under rules: then the
-    // file need not be read.
-    bool holds_no_match(const cache_key& key, std::uint64_t content_hash, const match_rules& rules);
+    // find, in the local tier only.
+    bool find_local(const cache_key& key, std::uint64_t content_hash, const content_source& content,
+                    const match_rules& rules, const records_use& use);
 
     // Stores the records of a parse that started at parse_start (CLOCK_REALTIME_COARSE). Not
     // stored when a file it read changed from then on, since the parse may have seen either.
@@ -92,8 +91,9 @@ public:
 private:
     cursor_cache(std::unique_ptr<sqlite_store> database, const std::string& root);
 
-    bool find_remote(const cache_key& key, std::uint64_t content_hash, std::string_view content,
-                     const match_rules& rules, const records_use& use);
+    bool find_remote(const cache_key& key, std::uint64_t content_hash,
+                     const content_source& content, const match_rules& rules,
+                     const records_use& use);
     bool still_valid(const cursor_entry& entry);
     const entry_secret* key_secret() const { return secret ? &*secret : nullptr; }
     const std::string& identity() const;

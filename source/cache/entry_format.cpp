@@ -151,8 +151,9 @@ template <class T> T value_at(std::string_view values, std::size_t index) {
 
 // The records and dependencies after a header that was found to be this entry's, viewed where
 // they lie in body.
-bool decode_cursor_body(std::string_view body, const cursor_header& header,
-                        std::string_view content, const match_rules* wanted, cursor_entry& out) {
+fit decode_cursor_body(std::string_view body, const cursor_header& header,
+                       const content_source& content, const match_rules* wanted,
+                       cursor_entry& out) {
     byte_reader reader(body);
     std::string_view records;
     std::string_view dependencies;
@@ -161,7 +162,7 @@ bool decode_cursor_body(std::string_view body, const cursor_header& header,
         !reader.take_values<stored_dependency>(header.included_count, dependencies) ||
         !reader.take_values<stored_absence>(header.absent_count, absences) ||
         reader.rest().size() != header.arena_size) {
-        return false;
+        return fit::broken;
     }
     const std::string_view arena = reader.rest();
     out.records = records_view(records, arena);
@@ -169,7 +170,7 @@ bool decode_cursor_body(std::string_view body, const cursor_header& header,
     for (std::size_t i = 0; i < header.included_count; ++i) {
         const auto d = value_at<stored_dependency>(dependencies, i);
         if (!within(d.path_offset, d.path_length, arena.size())) {
-            return false;
+            return fit::broken;
         }
         out.included.emplace_back(arena.substr(d.path_offset, d.path_length), d.hash);
     }
@@ -177,16 +178,23 @@ bool decode_cursor_body(std::string_view body, const cursor_header& header,
     for (std::size_t i = 0; i < header.absent_count; ++i) {
         const auto a = value_at<stored_absence>(absences, i);
         if (!within(a.path_offset, a.path_length, arena.size())) {
-            return false;
+            return fit::broken;
         }
         out.absent.push_back(arena.substr(a.path_offset, a.path_length));
     }
     // Records of which none could be a match are not checked: no replay reads them.
     if (wanted != nullptr && !any_may_match(out.records, *wanted)) {
         out.records = {};
-        return true;
+        return fit::whole;
     }
-    return records_fit(out.records, content);
+    if (out.records.size() == 0) {
+        return fit::whole;
+    }
+    const std::optional<std::string_view> bytes = content();
+    if (!bytes) {
+        return fit::stale;
+    }
+    return records_fit(out.records, *bytes) ? fit::whole : fit::broken;
 }
 
 // LZ4 writes at most this many bytes for each byte it reads.
@@ -296,7 +304,7 @@ std::string encode_cursor_entry(const cache_key& key, std::uint64_t content_hash
 }
 
 fit decode_cursor_entry(std::string_view blob, const cache_key& key, std::uint64_t content_hash,
-                        std::string_view content, const entry_secret* secret,
+                        const content_source& content, const entry_secret* secret,
                         const match_rules* wanted, decode_buffer& storage, cursor_entry& out) {
     byte_reader reader(blob);
     cursor_header header;
@@ -313,11 +321,11 @@ fit decode_cursor_entry(std::string_view blob, const cache_key& key, std::uint64
     }
     const std::string_view stored = reader.rest().substr(0, reader.rest().size() - header.mac_size);
     std::string_view body;
-    return header.checksum == XXH3_64bits(stored.data(), stored.size()) &&
-                   decompress(stored, header.body_size, storage, body) &&
-                   decode_cursor_body(body, header, content, wanted, out)
-               ? fit::whole
-               : fit::broken;
+    if (header.checksum != XXH3_64bits(stored.data(), stored.size()) ||
+        !decompress(stored, header.body_size, storage, body)) {
+        return fit::broken;
+    }
+    return decode_cursor_body(body, header, content, wanted, out);
 }
 
 std::string encode_database_entry(std::uint64_t content_hash, const database_commands& found) {

@@ -10,7 +10,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -50,16 +52,20 @@ private:
 // format and key at all.
 enum class fit { whole, stale, unauthenticated, broken };
 
+// Where a lookup takes the file's bytes from: called at most once, and only for records that
+// could be a match. Nothing when the bytes cannot be had as the entry's content hash says.
+using content_source = std::function<std::optional<std::string_view>()>;
+
 // The entry's bytes, followed by their MAC under secret when there is one.
 std::string encode_cursor_entry(const cache_key& key, std::uint64_t content_hash,
                                 const cursor_entry& entry, const entry_secret* secret);
 
 // The entry in blob, if it is whole, of this version, of this key and content, and, when there
-// is a secret, authenticated under it; its records must fit content (records_fit). With wanted,
-// an entry whose records hold no possible match under it (any_may_match) has none. Its body is
-// decompressed into storage.
+// is a secret, authenticated under it; its records must fit the content (records_fit), stale
+// when it has none. With wanted, an entry whose records hold no possible match under it
+// (any_may_match) has none, and takes no content. Its body is decompressed into storage.
 fit decode_cursor_entry(std::string_view blob, const cache_key& key, std::uint64_t content_hash,
-                        std::string_view content, const entry_secret* secret,
+                        const content_source& content, const entry_secret* secret,
                         const match_rules* wanted, decode_buffer& storage, cursor_entry& out);
 
 // The commands of a compilation database made from bytes of content_hash.

@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -78,41 +79,73 @@ bool became_irregular(const char* path) {
 
 } // namespace
 
+namespace {
+
+// A file's bytes, read when first asked for. A file read is indexed for the next query, and
+// one that cannot be read is said, never passed over.
+class file_reading {
+public:
+    explicit file_reading(const std::string& path) : path(path) {}
+    ~file_reading() {
+        if (buffer().size() > kept_buffer_size) {
+            std::string().swap(buffer());
+        }
+    }
+    file_reading(const file_reading&) = delete;
+    file_reading& operator=(const file_reading&) = delete;
+
+    std::string_view bytes();
+
+private:
+    // One per worker: most files are read and dropped, and a fresh buffer each time would
+    // cost its pages again.
+    static std::string& buffer() {
+        thread_local std::string storage;
+        return storage;
+    }
+
+    const std::string& path;
+    std::optional<std::string_view> content;
+};
+
+std::string_view file_reading::bytes() {
+    if (content) {
+        return *content;
+    }
+    ++searcher::counts.files;
+    content_index* const index = searcher::cache ? searcher::cache->index() : nullptr;
+    const std::int64_t tick_start = index != nullptr ? coarse_now_ns() : 0;
+    std::error_code error;
+    struct stat info {};
+    content = read_whole_file(path.c_str(), error, buffer(), &info);
+    // Whatever the query, a file read is indexed for the next.
+    if (index != nullptr && !content->empty() &&
+        content->size() == static_cast<std::size_t>(info.st_size)) {
+        index->add(state_of(info), tick_start, *content);
+    }
+    // The walk listed it: one that vanished since is said too.
+    if (error) {
+        ++searcher::counts.unreadable;
+        report(path, error.message());
+    } else if (content->empty() && became_irregular(path.c_str())) {
+        ++searcher::counts.unreadable;
+        report(path, "not a regular file");
+    }
+    return *content;
+}
+
+} // namespace
+
 void search_file_task(const std::string& path, held_output* held,
                       std::optional<std::uint64_t> known_hash) noexcept {
     if (searcher::is_stopped()) {
         return;
     }
     try {
-        if (known_hash && searcher::answered_unread(path, *known_hash)) {
-            progress_line::file_done();
-            return;
-        }
-        ++searcher::counts.files;
-        // One buffer per worker: most files are read and dropped, and a fresh buffer each time
-        // would cost its pages again.
-        thread_local std::string buffer;
-        std::error_code error;
-        content_index* const index = searcher::cache ? searcher::cache->index() : nullptr;
-        const std::int64_t tick_start = index != nullptr ? coarse_now_ns() : 0;
-        struct stat info {};
-        const std::string_view content = read_whole_file(path.c_str(), error, buffer, &info);
-        // Whatever the query, a file read is indexed for the next.
-        if (index != nullptr && !content.empty() &&
-            content.size() == static_cast<std::size_t>(info.st_size)) {
-            index->add(state_of(info), tick_start, content);
-        }
-        // The walk listed it: one that vanished since is said too, never passed over.
-        if (error) {
-            ++searcher::counts.unreadable;
-            report(path, error.message());
-        } else if (content.empty() && became_irregular(path.c_str())) {
-            ++searcher::counts.unreadable;
-            report(path, "not a regular file");
-        }
-        searcher::file_search(path, content, held);
-        if (buffer.size() > kept_buffer_size) {
-            std::string().swap(buffer);
+        file_reading reading(path);
+        const std::function<std::string_view()> read = [&] { return reading.bytes(); };
+        if (!known_hash || !searcher::answered_from_entry(path, *known_hash, read, held)) {
+            searcher::file_search(path, reading.bytes(), held);
         }
     } catch (const search_stopped&) {
         searcher::stop(std::current_exception());
@@ -124,8 +157,10 @@ void search_file_task(const std::string& path, held_output* held,
     progress_line::file_done();
 }
 
-bool searcher::answered_unread(std::string_view path, std::uint64_t content_hash) {
-    // Verbose runs parse every file, and a file without a local entry is read for the others.
+bool searcher::answered_from_entry(std::string_view path, std::uint64_t content_hash,
+                                   const std::function<std::string_view()>& read,
+                                   held_output* held) {
+    // Verbose runs parse every file, and a file without a local entry takes the whole road.
     if (!cache || settings.verbose) {
         return false;
     }
@@ -133,10 +168,30 @@ bool searcher::answered_unread(std::string_view path, std::uint64_t content_hash
                                    settings.cuda_by_suffix);
     const cache_slot slot =
         slot_for(*cache, arguments, session_for(arguments) != nullptr, content_hash);
-    if (!cache->holds_no_match(slot.key, content_hash, settings.rules)) {
+    file_context context;
+    context.path = path;
+    context.held = held;
+    // Bytes changed since the index took them, or without the query's, take the whole road.
+    const content_source content = [&]() -> std::optional<std::string_view> {
+        const std::string_view bytes = read();
+        if (bytes.empty() || XXH3_64bits(bytes.data(), bytes.size()) != content_hash ||
+            !settings.rules.query.passes_pre_filter(bytes)) {
+            return std::nullopt;
+        }
+        context.content = bytes;
+        return bytes;
+    };
+    const auto replay = [&](const records_view& records) {
+        replay_records(records, settings.rules, settings.writer, context);
+    };
+    if (!cache->find_local(slot.key, content_hash, content, settings.rules, replay)) {
         return false;
     }
     ++counts.from_cache;
+    if (!context.content.empty()) {
+        ++counts.with_query;
+        settings.writer.finish(context);
+    }
     return true;
 }
 
@@ -167,8 +222,9 @@ void searcher::file_search(std::string_view path, std::string_view content, held
             replay_records(records, settings.rules, writer, context);
         };
         // Verbose runs want libclang's diagnostics: they parse and refresh the entry.
+        const content_source bytes = [content] { return std::optional(content); };
         if (!settings.verbose &&
-            cache->find(slot->key, slot->content_hash, content, settings.rules, replay)) {
+            cache->find(slot->key, slot->content_hash, bytes, settings.rules, replay)) {
             ++counts.from_cache;
             writer.finish(context);
             return;

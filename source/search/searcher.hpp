@@ -97,9 +97,13 @@ public:
     // held, what the file search writes on standard output is added to it instead.
     static void file_search(std::string_view path, std::string_view content,
                             held_output* held = nullptr);
-    // Whether the cache answers a file whose bytes have this hash, unread: its entry holds
-    // no record that could be a match. path must be followed by a NUL byte.
-    static bool answered_unread(std::string_view path, std::uint64_t content_hash);
+    // Whether the cache answers a file whose bytes had this hash when the index took them,
+    // from one lookup of its entry: unread when the entry holds no record that could be a
+    // match, else from the bytes that read gives, if they are still of that hash. path must be
+    // followed by a NUL byte.
+    static bool answered_from_entry(std::string_view path, std::uint64_t content_hash,
+                                    const std::function<std::string_view()>& read,
+                                    held_output* held);
 
     // libclang visitor: decides for one cursor whether it is a match and reports it.
     static CXChildVisitResult visit_cursor(CXCursor cursor, CXCursor parent,

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,17 +46,18 @@ void cursor_entry(const std::string& blob, const search::entry_secret* secret) {
         key = read_at<search::cache_key>(blob, 24);
         content_hash = read_at<std::uint64_t>(blob, 40);
     }
+    const search::content_source bytes = [] { return std::optional(content); };
     search::decode_buffer storage;
     search::cursor_entry entry;
-    if (search::decode_cursor_entry(blob, key, content_hash, content, secret, nullptr, storage,
+    if (search::decode_cursor_entry(blob, key, content_hash, bytes, secret, nullptr, storage,
                                     entry) != search::fit::whole) {
         return;
     }
     const std::string again = search::encode_cursor_entry(key, content_hash, entry, secret);
     search::decode_buffer storage_again;
     search::cursor_entry decoded;
-    if (search::decode_cursor_entry(again, key, content_hash, content, secret, nullptr,
-                                    storage_again, decoded) != search::fit::whole ||
+    if (search::decode_cursor_entry(again, key, content_hash, bytes, secret, nullptr, storage_again,
+                                    decoded) != search::fit::whole ||
         !same_records(decoded.records, entry.records) || decoded.included != entry.included ||
         decoded.absent != entry.absent) {
         std::abort();

@@ -93,56 +93,8 @@ CXChildVisitResult collect_cursor(CXCursor cursor, CXCursor, CXClientData data) 
     }
 }
 
-// A record as the match decision sees it; its lines are counted in the file's bytes.
-class record_cursor {
-public:
-    record_cursor(const cursor_record& record, std::string_view arena, line_index& index,
-                  const cursor_lines* told)
-        : record(record), arena(arena), index(index), at{record.offset, record.length} {
-        if (told != nullptr) {
-            lines_at = *told;
-            have_lines = true;
-        }
-    }
-
-    int kind() const { return static_cast<int>(record.kind); }
-    const cursor_span& span() const { return at; }
-    const cursor_lines& lines() {
-        if (!have_lines) {
-            lines_at = {index.line_of(record.offset), index.line_of(record.end_at)};
-            have_lines = true;
-        }
-        return lines_at;
-    }
-    std::string_view name() const { return arena.substr(record.name_offset, record.name_length); }
-    scoped_name qualified_name() const {
-        return {arena.substr(record.qualified_offset, record.qualified_length),
-                record.scope_length};
-    }
-    std::uint32_t name_offset() const { return record.name_at; }
-
-private:
-    const cursor_record& record;
-    std::string_view arena;
-    line_index& index;
-    cursor_span at;
-    cursor_lines lines_at;
-    bool have_lines = false;
-};
-
 bool within(std::uint32_t offset, std::uint32_t length, std::size_t size) {
     return offset <= size && length <= size - offset;
-}
-
-// A record's place as collect writes it: its start in the content, its end after its start;
-// an end past the content only for the expression group, whose text is its start's line.
-bool fits_content(const cursor_record& record, bool expression, std::string_view content) {
-    const std::size_t size = content.size();
-    if (record.offset >= size || record.end_at < record.offset || record.end_at > size) {
-        return false;
-    }
-    return record.length <= size - record.offset ? record.end_at == record.offset + record.length
-                                                 : expression;
 }
 
 // A record's names as the name test reads them, which must lie in the arena.
@@ -162,20 +114,61 @@ struct record_names {
     }
 };
 
+// A record as the match decision sees it; its lines are counted in the file's bytes.
+class record_cursor {
+public:
+    record_cursor(const cursor_record& record, std::string_view arena, line_index& index,
+                  const cursor_lines* told)
+        : record(record), names{record, arena}, index(index), at{record.offset, record.length} {
+        if (told != nullptr) {
+            lines_at = *told;
+            have_lines = true;
+        }
+    }
+
+    int kind() const { return static_cast<int>(record.kind); }
+    const cursor_span& span() const { return at; }
+    const cursor_lines& lines() {
+        if (!have_lines) {
+            lines_at = {index.line_of(record.offset), index.line_of(record.end_at)};
+            have_lines = true;
+        }
+        return lines_at;
+    }
+    std::string_view name() const { return names.name(); }
+    scoped_name qualified_name() const { return names.qualified_name(); }
+    std::uint32_t name_offset() const { return record.name_at; }
+
+private:
+    const cursor_record& record;
+    record_names names;
+    line_index& index;
+    cursor_span at;
+    cursor_lines lines_at;
+    bool have_lines = false;
+};
+
+// A record's place as collect writes it: its start in the content, its end after its start;
+// an end past the content only for the expression group, whose text is its start's line.
+bool fits_content(const cursor_record& record, bool expression, std::string_view content) {
+    const std::size_t size = content.size();
+    if (record.offset >= size || record.end_at < record.offset || record.end_at > size) {
+        return false;
+    }
+    return record.length <= size - record.offset ? record.end_at == record.offset + record.length
+                                                 : expression;
+}
+
 bool record_fits(const records_view& records, std::size_t index, std::string_view content) {
     const cursor_record record = records[index];
     const kind_row* row = find_kind(static_cast<int>(record.kind));
-    const std::string_view arena = records.arena();
-    if (row == nullptr || !within(record.name_offset, record.name_length, arena.size()) ||
-        !within(record.qualified_offset, record.qualified_length, arena.size()) ||
-        record.scope_length > record.qualified_length || record.subtree_end <= index ||
+    const record_names names{record, records.arena()};
+    if (row == nullptr || !names.in_arena() || record.subtree_end <= index ||
         record.subtree_end > records.size() || !fits_content(record, row->expression, content)) {
         return false;
     }
-    const std::string_view name = arena.substr(record.name_offset, record.name_length);
-    const scoped_name qualified{arena.substr(record.qualified_offset, record.qualified_length),
-                                record.scope_length};
-    return name_stands_at(static_cast<int>(record.kind), name, qualified, content, record.name_at);
+    return name_stands_at(static_cast<int>(record.kind), names.name(), names.qualified_name(),
+                          content, record.name_at);
 }
 
 } // namespace

@@ -308,9 +308,17 @@ namespace {
 // The "-I" arguments in the order of a sorted walk, which puts a folder's path with a '/' after
 // it: the order, and the header an include finds first, do not depend on --sort path or on the
 // order of the folders' listings.
+bool before_in_walk(std::string_view a, std::string_view b) {
+    const auto [in_a, in_b] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    const auto x = static_cast<unsigned char>(in_a == a.end() ? '/' : *in_a);
+    const auto y = static_cast<unsigned char>(in_b == b.end() ? '/' : *in_b);
+    // Equal up to here: one of the two ended, and the shorter one comes first.
+    return x != y ? x < y : a.size() < b.size();
+}
+
 std::vector<std::string> in_walk_order(std::vector<std::string> arguments) {
     std::sort(arguments.begin(), arguments.end(),
-              [](const std::string& a, const std::string& b) { return a + '/' < b + '/'; });
+              [](const std::string& a, const std::string& b) { return before_in_walk(a, b); });
     return arguments;
 }
 

@@ -1,29 +1,15 @@
 #include "base/git_library.hpp"
 
-#include <dlfcn.h>
-
-#include <stdexcept>
-#include <string>
+#include "base/shared_library.hpp"
 
 namespace search {
 
 namespace {
 
-template <class Function> void load(void* library, const char* name, Function& slot) {
-    slot = reinterpret_cast<Function>(dlsym(library, name));
-    if (slot == nullptr) {
-        throw std::runtime_error(std::string("libgit2 lacks ") + name);
-    }
-}
-
-git_library load_library() {
-    void* library = dlopen(PYRN_LIBGIT2_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
-        const char* why = dlerror();
-        throw std::runtime_error(why != nullptr ? why : "cannot load " PYRN_LIBGIT2_PATH);
-    }
+git_library load_git() {
+    void* library = load_library(PYRN_LIBGIT2_PATH);
     git_library git{};
-#define PYRN_GIT_LOAD(name) load(library, "git_" #name, git.name);
+#define PYRN_GIT_LOAD(name) load_function(library, "libgit2", "git_" #name, git.name);
     PYRN_GIT_FUNCTIONS(PYRN_GIT_LOAD)
 #undef PYRN_GIT_LOAD
     return git; // the library stays loaded for the rest of the process
@@ -32,7 +18,7 @@ git_library load_library() {
 } // namespace
 
 const git_library& libgit2() {
-    static const git_library loaded = load_library();
+    static const git_library loaded = load_git();
     return loaded;
 }
 

@@ -1,6 +1,6 @@
 #include "cache/entry_secret.hpp"
 
-#include <sodium.h>
+#include "cache/cache_libraries.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 #include <vector>
 
 namespace search {
@@ -69,8 +70,11 @@ const char* read_all(int fd, std::vector<unsigned char>& bytes) {
 } // namespace
 
 bool read_entry_secret(const std::string& path, entry_secret& out, refusal& why) {
-    if (sodium_init() < 0) {
-        return refuse(why, path, "libsodium cannot start");
+    const sodium_library* sodium = nullptr;
+    try {
+        sodium = &libsodium();
+    } catch (const std::runtime_error& error) {
+        return refuse(why, path, error.what());
     }
     // Neither a FIFO nor a terminal may hold the start-up.
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -92,23 +96,24 @@ bool read_entry_secret(const std::string& path, entry_secret& out, refusal& why)
         problem = "a key needs at least 32 bytes";
     }
     if (problem == nullptr) {
-        crypto_generichash(out.bytes.data(), out.bytes.size(), bytes.data(), bytes.size(), nullptr,
-                           0);
+        sodium->crypto_generichash(out.bytes.data(), out.bytes.size(), bytes.data(), bytes.size(),
+                                   nullptr, 0);
     }
-    sodium_memzero(bytes.data(), bytes.size());
+    sodium->sodium_memzero(bytes.data(), bytes.size());
     return problem == nullptr || refuse(why, path, problem);
 }
 
 entry_mac mac_of(const entry_secret& secret, std::string_view bytes) {
     entry_mac mac{};
-    crypto_auth(mac.data(), reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
-                secret.bytes.data());
+    libsodium().crypto_auth(mac.data(), reinterpret_cast<const unsigned char*>(bytes.data()),
+                            bytes.size(), secret.bytes.data());
     return mac;
 }
 
 bool mac_holds(const entry_secret& secret, std::string_view bytes, const entry_mac& mac) {
-    return crypto_auth_verify(mac.data(), reinterpret_cast<const unsigned char*>(bytes.data()),
-                              bytes.size(), secret.bytes.data()) == 0;
+    return libsodium().crypto_auth_verify(mac.data(),
+                                          reinterpret_cast<const unsigned char*>(bytes.data()),
+                                          bytes.size(), secret.bytes.data()) == 0;
 }
 
 } // namespace search

@@ -1,9 +1,9 @@
 #include "cache/remote_store.hpp"
 
 #include "base/messages.hpp"
+#include "cache/cache_libraries.hpp"
 
 #include <fmt/format.h>
-#include <hiredis/hiredis.h>
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 
 namespace search {
 
@@ -270,8 +271,15 @@ bool parse_remote_address(std::string_view url, remote_address& out) {
 
 std::unique_ptr<remote_store> remote_store::connect(const std::string& url,
                                                     const remote_address& address) {
+    const redis_library* redis = nullptr;
+    try {
+        redis = &hiredis();
+    } catch (const std::runtime_error& error) {
+        report(url, error.what());
+        return nullptr;
+    }
     redisContext* context =
-        redisConnectWithTimeout(address.host.c_str(), address.port, time_allowed);
+        redis->redisConnectWithTimeout(address.host.c_str(), address.port, time_allowed);
     std::string reason;
     if (context == nullptr || context->err != 0) {
         reason = context_failure(context);
@@ -284,7 +292,7 @@ std::unique_ptr<remote_store> remote_store::connect(const std::string& url,
     }
     if (!reason.empty()) {
         report(url, reason);
-        redisFree(context);
+        redis->redisFree(context);
         return nullptr;
     }
     return std::unique_ptr<remote_store>(new remote_store(url, context));
@@ -297,7 +305,7 @@ remote_store::~remote_store() {
     if (!down && !unsent.empty()) {
         exchange({}, unsent);
     }
-    redisFree(context);
+    hiredis().redisFree(context);
 }
 
 bool remote_store::find(const cache_key& key, const value_use& use) {

@@ -1,9 +1,13 @@
 #include "base/tree_walk.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstring>
 
 namespace search {
 
@@ -83,12 +87,80 @@ bool walk_entry::is_regular_file(std::error_code& error) const {
     return S_ISREG(info.st_mode);
 }
 
-folder_entries::folder_entries(std::string path, bool sorted, std::error_code& error)
-    : folder(std::move(path)) {
+namespace {
+
+// What one getdents64 call may fill: as much as glibc's readdir asks for.
+constexpr std::size_t listing_buffer_size = 32 << 10;
+
+} // namespace
+
+folder_listing::folder_listing(const char* path, std::error_code& error) {
     error.clear();
-    stream.reset(opendir(folder.c_str()));
-    if (!stream) {
+    fd = open(path, O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         error.assign(errno, std::generic_category());
+        return;
+    }
+    buffer = std::make_unique<char[]>(listing_buffer_size);
+}
+
+folder_listing::~folder_listing() {
+    close_now();
+}
+
+folder_listing::folder_listing(folder_listing&& other) noexcept
+    : fd(std::exchange(other.fd, -1)), buffer(std::move(other.buffer)), at(other.at),
+      end(other.end) {}
+
+void folder_listing::close_now() {
+    if (fd >= 0) {
+        close(fd);
+        fd = -1;
+    }
+    buffer.reset();
+}
+
+bool folder_listing::next(std::string_view& name, unsigned char& type, std::error_code& error) {
+    error.clear();
+    constexpr std::size_t name_at = offsetof(dirent64, d_name);
+    while (fd >= 0) {
+        if (at == end) {
+            const ssize_t got = getdents64(fd, buffer.get(), listing_buffer_size);
+            if (got <= 0) {
+                if (got < 0) {
+                    error.assign(errno, std::generic_category());
+                }
+                close_now();
+                return false;
+            }
+            at = 0;
+            end = static_cast<std::size_t>(got);
+        }
+        // The kernel's records lie whole in what it filled; one that does not is no listing.
+        const char* record = buffer.get() + at;
+        const std::size_t left = end - at;
+        unsigned short length = 0;
+        if (left > name_at) {
+            std::memcpy(&length, record + offsetof(dirent64, d_reclen), sizeof length);
+        }
+        if (length <= name_at || length > left) {
+            error.assign(EIO, std::generic_category());
+            close_now();
+            return false;
+        }
+        at += length;
+        name = std::string_view(record + name_at, strnlen(record + name_at, length - name_at));
+        type = static_cast<unsigned char>(record[offsetof(dirent64, d_type)]);
+        if (name != "." && name != "..") {
+            return true;
+        }
+    }
+    return false;
+}
+
+folder_entries::folder_entries(std::string path, bool sorted, std::error_code& error)
+    : folder(std::move(path)), stream(folder.c_str(), error) {
+    if (error) {
         return;
     }
     if (!sorted) {
@@ -101,32 +173,21 @@ folder_entries::folder_entries(std::string path, bool sorted, std::error_code& e
 }
 
 bool folder_entries::read_one(std::error_code& error) {
-    while (stream) {
-        errno = 0;
-        const dirent* const found = readdir(stream.get());
-        if (found == nullptr) {
-            if (errno != 0) {
-                error.assign(errno, std::generic_category());
-            }
-            stream.reset();
-            return false;
-        }
-        const std::string_view name = found->d_name;
-        if (name == "." || name == "..") {
-            continue;
-        }
-        std::size_t name_start = 0;
-        std::string path = joined(folder, name, name_start);
-        listed.emplace_back(std::move(path), name_start, found->d_type);
-        return true;
+    std::string_view name;
+    unsigned char type = DT_UNKNOWN;
+    if (!stream.next(name, type, error)) {
+        return false;
     }
-    return false;
+    std::size_t name_start = 0;
+    std::string path = joined(folder, name, name_start);
+    listed.emplace_back(std::move(path), name_start, type);
+    return true;
 }
 
 void folder_entries::advance(std::error_code& error) {
     error.clear();
     ++at;
-    if (at == listed.size() && stream) {
+    if (at == listed.size() && stream.is_open()) {
         // A streamed folder keeps only the entry at hand.
         listed.clear();
         at = 0;

@@ -48,6 +48,31 @@ private:
     unsigned char listed_type = DT_UNKNOWN;
 };
 
+// A folder's listing as the kernel hands it out, a buffer at a time. opendir would cost each
+// folder a status query more, for a buffer size that this one does without.
+class folder_listing {
+public:
+    // Opens path; error tells why it could not be.
+    folder_listing(const char* path, std::error_code& error);
+    ~folder_listing();
+    folder_listing(folder_listing&& other) noexcept;
+    folder_listing& operator=(folder_listing&&) = delete;
+    folder_listing(const folder_listing&) = delete;
+
+    bool is_open() const { return fd >= 0; }
+    // The next entry's name and type; false at the end or on error (error tells which), and
+    // the listing is closed then.
+    bool next(std::string_view& name, unsigned char& type, std::error_code& error);
+
+private:
+    void close_now();
+
+    int fd = -1;
+    std::unique_ptr<char[]> buffer;
+    std::size_t at = 0;
+    std::size_t end = 0;
+};
+
 // One folder's entries, in the order the file system lists them or sorted.
 class folder_entries {
 public:
@@ -56,19 +81,16 @@ public:
     folder_entries(std::string path, bool sorted, std::error_code& error);
 
     const std::string& path() const { return folder; }
-    bool done() const { return at == listed.size() && stream == nullptr; }
+    bool done() const { return at == listed.size() && !stream.is_open(); }
     const walk_entry& entry() const { return listed[at]; }
     void advance(std::error_code& error);
 
 private:
-    struct closer {
-        void operator()(DIR* dir) const { closedir(dir); }
-    };
     // Reads the next entry into listed; closes the stream at its end or on error.
     bool read_one(std::error_code& error);
 
     std::string folder;
-    std::unique_ptr<DIR, closer> stream;
+    folder_listing stream;
     std::vector<walk_entry> listed;
     std::size_t at = 0;
 };

@@ -1,10 +1,14 @@
 #include "cache/entry_format.hpp"
 
 #include <lz4.h>
+#include <sanitizer/asan_interface.h>
 #include <xxhash.h>
+
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <type_traits>
 
 namespace search {
@@ -255,12 +259,31 @@ bool take_command(byte_reader& reader, compile_command& command) {
 
 } // namespace
 
+namespace {
+
+// The size of a transparent huge page, and the steps the buffer grows in.
+constexpr std::size_t huge_page = 2 << 20;
+
+} // namespace
+
+// In huge pages where the system has them: the first entries of a run would otherwise cost a
+// page fault each 4 KiB, which most of a short lookup's time went to.
 char* decode_buffer::at_least(std::size_t size) {
     if (size > capacity) {
-        capacity = std::max(size, capacity * 2);
-        bytes.reset(new char[capacity]); // not zeroed: the decompression writes every byte used
+        const std::size_t grown = (size + huge_page - 1) / huge_page * huge_page;
+        bytes.reset(static_cast<char*>(std::aligned_alloc(huge_page, grown)));
+        if (!bytes) {
+            capacity = 0;
+            throw std::bad_alloc();
+        }
+        capacity = grown;
+        madvise(bytes.get(), capacity, MADV_HUGEPAGE); // a hint, which may not be taken
     }
-    return bytes.get();
+    // Under AddressSanitizer, a read past the bytes asked for is caught as with a buffer of
+    // their size.
+    ASAN_UNPOISON_MEMORY_REGION(bytes.get(), size);
+    ASAN_POISON_MEMORY_REGION(bytes.get() + size, capacity - size);
+    return bytes.get(); // not zeroed: the decompression writes every byte used
 }
 
 std::string encode_cursor_entry(const cache_key& key, std::uint64_t content_hash,

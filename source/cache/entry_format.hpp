@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,11 +40,14 @@ struct cursor_entry {
 // stays, so that no entry costs fresh pages but a larger one than before.
 class decode_buffer {
 public:
-    // At least size bytes, of any value.
+    // At least size bytes, of any value; throws std::bad_alloc when they cannot be had.
     char* at_least(std::size_t size);
 
 private:
-    std::unique_ptr<char[]> bytes;
+    struct releaser {
+        void operator()(char* bytes) const { std::free(bytes); }
+    };
+    std::unique_ptr<char, releaser> bytes;
     std::size_t capacity = 0;
 };
 

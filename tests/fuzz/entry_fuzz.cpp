@@ -47,14 +47,14 @@ void cursor_entry(const std::string& blob, const search::entry_secret* secret) {
         content_hash = read_at<std::uint64_t>(blob, 40);
     }
     const search::content_source bytes = [] { return std::optional(content); };
-    search::decode_buffer storage;
+    static search::decode_buffer storage; // kept, as a search keeps one per thread
     search::cursor_entry entry;
     if (search::decode_cursor_entry(blob, key, content_hash, bytes, secret, nullptr, storage,
                                     entry) != search::fit::whole) {
         return;
     }
     const std::string again = search::encode_cursor_entry(key, content_hash, entry, secret);
-    search::decode_buffer storage_again;
+    static search::decode_buffer storage_again;
     search::cursor_entry decoded;
     if (search::decode_cursor_entry(again, key, content_hash, bytes, secret, nullptr, storage_again,
                                     decoded) != search::fit::whole ||

@@ -41,12 +41,17 @@ set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Named explicitly rather than found by dpkg-shlibdeps, so that the list does not depend on
 # the build machine's tools. The lower bounds are the newest symbol versions the binary needs
-# (GLIBC_2.34, GLIBCXX_3.4.29 and CXXABI_1.3.13 of GCC 11, GCC_3.0); fmt is named by the
-# major version that the build found. SQLite and xxHash hold the cursor cache (--cache), RE2 runs --regex,
-# libgit2 (named by the version found, as Debian names its package) reads the ignore rules of --gitignore.
+# (GLIBC_2.34, GLIBCXX_3.4.29 and CXXABI_1.3.13 of GCC 11, GCC_3.0). SQLite and xxHash hold
+# the cursor cache (--cache), RE2 runs --regex, libgit2 (named by the version found, as Debian
+# names its package) reads the ignore rules of --gitignore. fmt is taken as headers, and with
+# the static runtime the C++ runtime and RE2 are in the binary.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 string(REGEX MATCH "^[0-9]+\\.[0-9]+" pyrn_libgit2_series "${libgit2_VERSION}")
+set(pyrn_shared_runtime "libstdc++6 (>= 11), libgcc-s1 (>= 3.0), libre2-9, ")
+if(pyrn_static_runtime)
+    set(pyrn_shared_runtime "")
+endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6 (>= 2.34), libstdc++6 (>= 11), libgcc-s1 (>= 3.0), libclang1-19, libfmt${fmt_VERSION_MAJOR}, libsqlite3-0 (>= 3.37), libxxhash0 (>= 0.8), liblz4-1 (>= 1.9), libre2-9, libhiredis0.14, libsodium23, libgit2-${pyrn_libgit2_series}")
+    "libc6 (>= 2.34), ${pyrn_shared_runtime}libclang1-19, libsqlite3-0 (>= 3.37), libxxhash0 (>= 0.8), liblz4-1 (>= 1.9), libhiredis0.14, libsodium23, libgit2-${pyrn_libgit2_series}")
 
 include(CPack)

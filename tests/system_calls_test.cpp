@@ -167,4 +167,44 @@ TEST(warm_search, starts_no_more_workers_than_cores) {
     EXPECT_EQ(started, cores);
 }
 
+// A header among the walk's files is not looked at again by the checks of the entries that
+// include it: the walk's state stands for it.
+TEST(warm_search, takes_the_state_of_a_listed_header_once) {
+    temp_tree tree;
+    temp_tree cache;
+    tree.write("shared.h", "int shared_value();\n");
+    for (int i = 0; i < 2; ++i) {
+        tree.write("use" + std::to_string(i) + ".cpp", "#include \"shared.h\"\nint probe_" +
+                                                           std::to_string(i) +
+                                                           "() { return shared_value(); }\n");
+    }
+    for (int i = 0; i < 6; ++i) { // files the index rules out, so that it narrows the search
+        tree.write("other" + std::to_string(i) + ".cpp", "int other() { return 0; }\n");
+    }
+    testing_support::process_options inside;
+    inside.cwd = tree.path();
+    const std::vector<std::string> search{"--nc", "--cache", cache.path(), "-F", "probe_", "."};
+    const process_result filled = testing_support::run_pyrn(search, inside);
+    ASSERT_EQ(filled.status, 0) << filled.err;
+    const std::string log = cache.path("strace.log");
+    const process_result warm = traced_run(search, log, "newfstatat,stat,statx", inside);
+    if (warm.status != 0 && warm.err.find("strace") != std::string::npos) {
+        GTEST_SKIP() << "strace cannot trace here: " << warm.err;
+    }
+    ASSERT_EQ(warm.status, 0) << warm.err;
+    EXPECT_EQ(sorted_blocks(warm.out), sorted_blocks(filled.out));
+    int header_states = 0;
+    for (const auto& [path, calls] :
+         calls_by_path(testing_support::read_file(log),
+                       "(?:newfstatat|stat|statx)\\((?:AT_FDCWD(?:<[^>]*>)?, )?\"([^\"]*)\"")) {
+        const std::string name = "/shared.h";
+        if (path == "shared.h" ||
+            (path.size() > name.size() &&
+             path.compare(path.size() - name.size(), name.size(), name) == 0)) {
+            header_states += calls;
+        }
+    }
+    EXPECT_EQ(header_states, 1);
+}
+
 } // namespace

@@ -80,6 +80,10 @@ public:
                const file_records& records, const file_dependencies& dependencies,
                const timespec& parse_start);
 
+    // States of files that this run's walk took, which the checks of entries' dependencies
+    // take instead of their own (file_fingerprints::take_listed_states).
+    void take_listed_states(const listed_state* listed) { files.take_listed_states(listed); }
+
     // The index of the contents of files, beside the local tier when SQLite has what it needs.
     content_index* index() const { return contents.get(); }
 

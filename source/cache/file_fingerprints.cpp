@@ -29,9 +29,21 @@ const known_file& file_fingerprints::fingerprint_of(const std::string& path) {
     return found->second;
 }
 
+void file_fingerprints::take_listed_states(const listed_state* states) {
+    listed = states;
+}
+
 known_file file_fingerprints::take_fingerprint(const std::string& path, bool& fresh_hash) {
-    const std::int64_t tick_start = coarse_now_ns();
     known_file file;
+    // A state of the walk stands for the file only with the hash remembered for it: a hash
+    // taken now is taken with the state of its read.
+    if (listed != nullptr && database != nullptr && (*listed)(path, file.state) &&
+        file.state.exists && database->remembered_hash(path, file.state, file.hash)) {
+        file.hashed = true;
+        return file;
+    }
+    const std::int64_t tick_start = coarse_now_ns();
+    file = known_file{};
     bool regular = false;
     file.state = state_of(path.c_str(), regular);
     if (regular && database != nullptr && database->remembered_hash(path, file.state, file.hash)) {

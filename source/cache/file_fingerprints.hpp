@@ -6,6 +6,7 @@
 
 #include "cache/file_state.hpp"
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -15,6 +16,9 @@
 namespace search {
 
 class sqlite_store;
+
+// The state that this run's walk took of the file at an absolute path, when it took one.
+using listed_state = std::function<bool(const std::string& path, file_state& state)>;
 
 class file_fingerprints {
 public:
@@ -27,11 +31,15 @@ public:
 
     // The file's state and hash, taken once per run; the reference stays valid.
     const known_file& fingerprint_of(const std::string& path);
+    // From now on, a file whose state listed gives, and whose hash the database remembers for
+    // that state, costs no status query; none (nullptr) ends that.
+    void take_listed_states(const listed_state* listed);
 
 private:
     known_file take_fingerprint(const std::string& path, bool& fresh_hash);
 
     sqlite_store* database;
+    const listed_state* listed = nullptr;
     std::mutex lock;
     std::unordered_map<std::string, known_file> files;
     // The hashes of files whose state the database did not know, kept when the memo goes.

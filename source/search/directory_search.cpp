@@ -1,6 +1,7 @@
 #include "search/directory_search.hpp"
 
 #include "base/messages.hpp"
+#include "base/paths.hpp"
 #include "base/progress_line.hpp"
 #include "base/tree_walk.hpp"
 #include "base/walk_filter.hpp"
@@ -28,6 +29,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace search {
 
@@ -243,6 +245,7 @@ public:
                 const bool known = stated && !ruled_out && index->known_hash(slice.states[i], hash);
                 listing.ruled_out.push_back(ruled_out);
                 listing.known_hashes.push_back(known ? std::optional(hash) : std::nullopt);
+                listing.states.push_back(stated ? slice.states[i] : file_state{});
                 listing.files.push_back(std::move(slice.paths[i]));
             }
         }
@@ -310,7 +313,65 @@ tree_listing searcher::list_tree(const std::string& root, const entry_visit& on_
     }
 }
 
+namespace {
+
+// The listing's states by absolute, lexically normal path, made when first asked for: a search
+// that checks no entry's dependencies needs none.
+class states_by_path {
+public:
+    explicit states_by_path(const tree_listing& listing) : listing(listing) {}
+
+    bool find(const std::string& path, file_state& state) {
+        std::call_once(made, [this] {
+            for (std::size_t i = 0; i < listing.files.size(); ++i) {
+                if (listing.states[i].exists) {
+                    by_path.emplace(absolute_in("", listing.files[i]), listing.states[i]);
+                }
+            }
+        });
+        const auto found = by_path.find(absolute_in("", path));
+        if (found == by_path.end()) {
+            return false;
+        }
+        state = found->second;
+        return true;
+    }
+
+private:
+    const tree_listing& listing;
+    std::once_flag made;
+    std::unordered_map<std::string, file_state> by_path;
+};
+
+// Lends the cache the walk's states while the listing's files are searched.
+class listed_states_lent {
+public:
+    explicit listed_states_lent(const tree_listing& listing)
+        : states(listing), lookup([this](const std::string& path, file_state& state) {
+              return states.find(path, state);
+          }) {
+        if (searcher::cache) {
+            searcher::cache->take_listed_states(&lookup);
+        }
+    }
+    ~listed_states_lent() {
+        if (searcher::cache) {
+            searcher::cache->take_listed_states(nullptr);
+        }
+    }
+    listed_states_lent(const listed_states_lent&) = delete;
+    listed_states_lent& operator=(const listed_states_lent&) = delete;
+
+private:
+    states_by_path states;
+    const listed_state lookup;
+};
+
+} // namespace
+
 void searcher::search_files(const tree_listing& listing) {
+    // The headers among the listed files cost the entries' checks no status query.
+    const listed_states_lent lent(listing);
     file_poster poster;
     post_and_wait(*pool, [&] {
         for (std::size_t i = 0; i < listing.files.size(); ++i) {

@@ -4,6 +4,7 @@
 // this layer nothing reads them: each part is handed what it needs.
 
 #include "base/tree_walk.hpp"
+#include "cache/file_state.hpp"
 #include "core/search_types.hpp"
 #include "match/match_decision.hpp"
 #include "output/match_output.hpp"
@@ -59,6 +60,7 @@ struct tree_listing {
     std::vector<std::string> files;
     std::vector<char> ruled_out;
     std::vector<std::optional<std::uint64_t>> known_hashes;
+    std::vector<file_state> states; // as the walk took them; none taken is a state that !exists
 };
 
 class searcher {

@@ -237,6 +237,15 @@ public:
         close_slice();
         pool.wait_all();
         tree_listing listing;
+        std::size_t files = 0;
+        for (const file_slice& slice : slices) {
+            files += slice.paths.size();
+        }
+        // Grown once: each step of a vector's growth would cost fresh pages.
+        listing.files.reserve(files);
+        listing.ruled_out.reserve(files);
+        listing.known_hashes.reserve(files);
+        listing.states.reserve(files);
         for (file_slice& slice : slices) {
             for (std::size_t i = 0; i < slice.paths.size(); ++i) {
                 const bool stated = !slice.states.empty();

@@ -77,10 +77,6 @@ bool became_irregular(const char* path) {
     return stat(path, &info) == 0 && !S_ISREG(info.st_mode);
 }
 
-} // namespace
-
-namespace {
-
 // A file's bytes, read when first asked for. A file read is indexed for the next query, and
 // one that cannot be read is said, never passed over.
 class file_reading {

@@ -257,11 +257,7 @@ bool take_command(byte_reader& reader, compile_command& command) {
            reader.take_texts(command.arguments) && reader.take_text(command.language);
 }
 
-} // namespace
-
-namespace {
-
-// The size of a transparent huge page, and the steps the buffer grows in.
+// The size of a transparent huge page, and the steps the decode buffer grows in.
 constexpr std::size_t huge_page = 2 << 20;
 
 } // namespace

@@ -133,16 +133,18 @@ TEST(warm_run, with_a_compilation_database_reads_it_from_the_cache_until_it_chan
     EXPECT_EQ(run_in(project, arguments).out, turbo);
 }
 
-// A tree whose matches depend on a header two levels down, a header that is missing at first
-// and one that only -I finds.
+// A tree whose matches depend on a header two levels down, two headers that are missing at first
+// (one in a folder that is missing too) and one that only -I finds.
 void write_probe_tree(const temp_tree& tree) {
     tree.write("main.cpp",
                "#include \"level1.h\"\n#include \"generated.h\"\n#include \"option.h\"\n"
+               "#include \"gen/made.h\"\n"
                "int probe_base() { return 0; }\n"
                "#if LEVEL2_FLAG\nint probe_level2() { return 1; }\n#endif\n"
                "#ifdef STILL_THERE\nint probe_still() { return 1; }\n#endif\n"
                "#ifdef GENERATED_FLAG\nint probe_generated() { return 2; }\n#endif\n"
                "#ifdef OPTION_FLAG\nint probe_option() { return 3; }\n#endif\n"
+               "#ifdef MADE_FLAG\nint probe_made() { return 5; }\n#endif\n"
                "#if __cplusplus >= 202002L\nint probe_cpp20() { return 4; }\n#endif\n");
     tree.write("level1.h", "#include \"sub/level2.h\"\n");
     tree.write("sub/level2.h", "#define LEVEL2_FLAG 1\n#define STILL_THERE 1\n");
@@ -173,6 +175,9 @@ TEST(cache, follows_every_edit_of_files_and_arguments) {
         {"that header deleted", [&] { std::filesystem::remove(tree.path("sub/level2.h")); }, {}},
         {"a missing header created",
          [&] { tree.write("generated.h", "#define GENERATED_FLAG 1\n"); },
+         {}},
+        {"a missing header created with its folder",
+         [&] { tree.write("gen/made.h", "#define MADE_FLAG 1\n"); },
          {}},
         {"-I given", [] {}, {"-I", tree.path("opt")}},
         {"--std changed", [] {}, {"-I", tree.path("opt"), "--std", "c++20"}},

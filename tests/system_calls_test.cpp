@@ -207,4 +207,50 @@ TEST(warm_search, takes_the_state_of_a_listed_header_once) {
     EXPECT_EQ(header_states, 1);
 }
 
+// A missing include is looked for in every include folder; where its own folder is missing, one
+// status query of that folder stands for every header below it.
+TEST(warm_search, looks_for_headers_in_a_missing_folder_by_that_folder) {
+    temp_tree tree;
+    temp_tree cache;
+    for (int i = 0; i < 2; ++i) {
+        tree.write("use" + std::to_string(i) + ".cpp",
+                   "#include \"pyrn_gone/one.h\"\n#include \"pyrn_gone/two.h\"\nint probe_" +
+                       std::to_string(i) + "() { return 0; }\n");
+    }
+    testing_support::process_options inside;
+    inside.cwd = tree.path();
+    // One worker: two that meet on a folder may each look at it.
+    const std::vector<std::string> search{"--nc",       "-j", "1",      "--cache",
+                                          cache.path(), "-F", "probe_", "."};
+    const process_result filled = testing_support::run_pyrn(search, inside);
+    ASSERT_EQ(filled.status, 0) << filled.err;
+    const std::string log = cache.path("strace.log");
+    const process_result warm = traced_run(search, log, "newfstatat,stat,statx", inside);
+    if (warm.status != 0 && warm.err.find("strace") != std::string::npos) {
+        GTEST_SKIP() << "strace cannot trace here: " << warm.err;
+    }
+    ASSERT_EQ(warm.status, 0) << warm.err;
+    EXPECT_EQ(sorted_blocks(warm.out), sorted_blocks(filled.out));
+    std::map<std::string, int> folders; // status queries of each missing folder
+    int headers = 0;
+    for (const auto& [path, calls] :
+         calls_by_path(testing_support::read_file(log),
+                       "(?:newfstatat|stat|statx)\\((?:AT_FDCWD(?:<[^>]*>)?, )?\"([^\"]*)\"")) {
+        const std::size_t at = path.rfind("/pyrn_gone");
+        if (at == std::string::npos) {
+            continue;
+        }
+        if (path.size() == at + std::string("/pyrn_gone").size()) {
+            folders[path] += calls;
+        } else {
+            headers += calls;
+        }
+    }
+    EXPECT_EQ(headers, 0);
+    EXPECT_FALSE(folders.empty());
+    for (const auto& [folder, calls] : folders) {
+        EXPECT_EQ(calls, 1) << folder;
+    }
+}
+
 } // namespace

@@ -231,7 +231,7 @@ bool cursor_cache::still_valid(const cursor_entry& entry) {
         }
     }
     for (const std::string_view path : entry.absent) {
-        if (files.fingerprint_of(root.path_in_tree(path)).state.exists) {
+        if (files.exists(root.path_in_tree(path))) {
             return false;
         }
     }

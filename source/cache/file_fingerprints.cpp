@@ -2,6 +2,10 @@
 
 #include "cache/sqlite_store.hpp"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
 namespace search {
 
 file_fingerprints::~file_fingerprints() {
@@ -27,6 +31,53 @@ const known_file& file_fingerprints::fingerprint_of(const std::string& path) {
         fresh.emplace_back(path, file);
     }
     return found->second;
+}
+
+bool file_fingerprints::exists(const std::string& path) {
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        const auto found = files.find(path);
+        if (found != files.end()) {
+            return found->second.state.exists;
+        }
+    }
+    return !in_missing_folder(path) && fingerprint_of(path).state.exists;
+}
+
+// A missing include is looked for in every include folder, and most of those folders lack the
+// include's own folders: one status query of a folder answers for every path below it.
+bool file_fingerprints::in_missing_folder(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) {
+        return false;
+    }
+    std::string folder = path.substr(0, slash);
+    if (const std::optional<bool> known = known_missing(folder)) {
+        return *known;
+    }
+    struct stat info {};
+    const bool missing = stat(folder.c_str(), &info) == 0 ? !S_ISDIR(info.st_mode)
+                                                          : errno == ENOENT || errno == ENOTDIR;
+    const std::lock_guard<std::mutex> hold(lock);
+    folders_missing.emplace(std::move(folder), missing);
+    return missing;
+}
+
+// Whether the folder is missing, as far as this run knows: it is when a folder above it is.
+std::optional<bool> file_fingerprints::known_missing(const std::string& folder) {
+    std::string above = folder;
+    const std::lock_guard<std::mutex> hold(lock);
+    for (;;) {
+        const auto found = folders_missing.find(above);
+        if (found != folders_missing.end() && (found->second || above.size() == folder.size())) {
+            return found->second;
+        }
+        const std::size_t slash = above.rfind('/');
+        if (slash == std::string::npos || slash == 0) {
+            return std::nullopt;
+        }
+        above.resize(slash);
+    }
 }
 
 void file_fingerprints::take_listed_states(const listed_state* states) {

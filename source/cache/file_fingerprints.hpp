@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -31,17 +32,23 @@ public:
 
     // The file's state and hash, taken once per run; the reference stays valid.
     const known_file& fingerprint_of(const std::string& path);
+    // Whether anything is at path; in a folder found missing this run it costs no status query.
+    bool exists(const std::string& path);
     // From now on, a file whose state listed gives, and whose hash the database remembers for
     // that state, costs no status query; none (nullptr) ends that.
     void take_listed_states(const listed_state* listed);
 
 private:
     known_file take_fingerprint(const std::string& path, bool& fresh_hash);
+    bool in_missing_folder(const std::string& path);
+    std::optional<bool> known_missing(const std::string& folder);
 
     sqlite_store* database;
     const listed_state* listed = nullptr;
     std::mutex lock;
     std::unordered_map<std::string, known_file> files;
+    // Folders of missing includes' paths, and whether each is missing.
+    std::unordered_map<std::string, bool> folders_missing;
     // The hashes of files whose state the database did not know, kept when the memo goes.
     std::vector<std::pair<std::string, known_file>> fresh;
 };

@@ -1,3 +1,4 @@
+#include "base/paths.hpp"
 #include "output.hpp"
 #include "process.hpp"
 #include "temp_tree.hpp"
@@ -73,6 +74,20 @@ protected:
     }
     temp_tree tree;
 };
+
+// The walk's files and the includes are compared in this form: it must be the one
+// std::filesystem gives, whichever road makes it.
+TEST(paths, absolute_in_is_the_lexically_normal_path) {
+    const char* const paths[] = {"/a/b/c.h", "/a//b/./c.h", "/a/b/../c.h", "/a/b/.", "/a/b/",
+                                 "//a/b",    "/",           "/.",          "/./a",   "/a/..",
+                                 "b/c.h",    "./b/c.h",     ".",           "..",     "b/./../c",
+                                 "/a/.b/c",  "/a/..b/c",    "/a/b..",      "/a/b/.c"};
+    for (const char* const path : paths) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(search::absolute_in("/work/dir", path),
+                  (fs::path("/work/dir") / path).lexically_normal().native());
+    }
+}
 
 TEST_F(walk, default_filter_selects_the_ten_source_extensions) {
     const std::set<std::string> sources{

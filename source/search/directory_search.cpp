@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <xxhash.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -324,12 +325,29 @@ tree_listing searcher::list_tree(const std::string& root, const entry_visit& on_
 
 namespace {
 
-// The listing's states by absolute, lexically normal path, made when first asked for: a search
-// that checks no entry's dependencies needs none.
-class states_by_path {
+// Lends the cache the walk's states, by absolute, lexically normal path, while the listing's
+// files are searched. The map is made when first asked for: a search that checks no entry's
+// dependencies needs none, and a listing without states has none to lend.
+class listed_states_lent {
 public:
-    explicit states_by_path(const tree_listing& listing) : listing(listing) {}
+    explicit listed_states_lent(const tree_listing& listing)
+        : listing(listing),
+          lookup([this](const std::string& path, file_state& state) { return find(path, state); }) {
+        const bool stated = std::any_of(listing.states.begin(), listing.states.end(),
+                                        [](const file_state& state) { return state.exists; });
+        if (searcher::cache && stated) {
+            searcher::cache->take_listed_states(&lookup);
+        }
+    }
+    ~listed_states_lent() {
+        if (searcher::cache) {
+            searcher::cache->take_listed_states(nullptr);
+        }
+    }
+    listed_states_lent(const listed_states_lent&) = delete;
+    listed_states_lent& operator=(const listed_states_lent&) = delete;
 
+private:
     bool find(const std::string& path, file_state& state) {
         std::call_once(made, [this] {
             for (std::size_t i = 0; i < listing.files.size(); ++i) {
@@ -346,33 +364,9 @@ public:
         return true;
     }
 
-private:
     const tree_listing& listing;
     std::once_flag made;
     std::unordered_map<std::string, file_state> by_path;
-};
-
-// Lends the cache the walk's states while the listing's files are searched.
-class listed_states_lent {
-public:
-    explicit listed_states_lent(const tree_listing& listing)
-        : states(listing), lookup([this](const std::string& path, file_state& state) {
-              return states.find(path, state);
-          }) {
-        if (searcher::cache) {
-            searcher::cache->take_listed_states(&lookup);
-        }
-    }
-    ~listed_states_lent() {
-        if (searcher::cache) {
-            searcher::cache->take_listed_states(nullptr);
-        }
-    }
-    listed_states_lent(const listed_states_lent&) = delete;
-    listed_states_lent& operator=(const listed_states_lent&) = delete;
-
-private:
-    states_by_path states;
     const listed_state lookup;
 };
 

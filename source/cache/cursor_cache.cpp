@@ -198,6 +198,8 @@ void cursor_cache::store(const cache_key& key, std::uint64_t content_hash,
 
 namespace {
 
+// A dependency by a 128-bit hash of its stored path and its content's hash; an absence by that
+// of its path alone.
 std::pair<std::uint64_t, std::uint64_t> dependency_key(std::string_view stored,
                                                        std::uint64_t hash) {
     const XXH128_hash_t both = XXH3_128bits_withSeed(stored.data(), stored.size(), hash);
@@ -207,37 +209,46 @@ std::pair<std::uint64_t, std::uint64_t> dependency_key(std::string_view stored,
 } // namespace
 
 // The entry's files are checked in turn, up to the first that changed; those found unchanged
-// for an entry before are not checked again.
+// (and the absences found absent) for an entry before are not checked again. The buffers are
+// the thread's: an entry costs no allocation of its own.
 bool cursor_cache::still_valid(const cursor_entry& entry) {
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> keys;
-    keys.reserve(entry.included.size());
+    thread_local std::vector<std::pair<std::uint64_t, std::uint64_t>> keys;
+    thread_local std::vector<std::size_t> unknown; // of keys, by their place
+    keys.clear();
+    unknown.clear();
     for (const auto& [path, hash] : entry.included) {
         keys.push_back(dependency_key(path, hash));
     }
-    std::vector<std::size_t> unknown; // of the included files, by their place
+    for (const std::string_view path : entry.absent) {
+        keys.push_back(dependency_key(path, 0));
+    }
+    const auto known = [&](std::size_t i) {
+        return (i < entry.included.size() ? unchanged : found_absent).count(keys[i]) != 0;
+    };
     {
         const std::lock_guard<std::mutex> hold(unchanged_lock);
         for (std::size_t i = 0; i < keys.size(); ++i) {
-            if (unchanged.count(keys[i]) == 0) {
+            if (!known(i)) {
                 unknown.push_back(i);
             }
         }
     }
     for (const std::size_t i : unknown) {
-        const auto& [path, hash] = entry.included[i];
-        const known_file& file = files.fingerprint_of(root.path_in_tree(path));
-        if (!file.hashed || file.hash != hash) {
+        if (i < entry.included.size()) {
+            const auto& [path, hash] = entry.included[i];
+            const known_file& file = files.fingerprint_of(root.path_in_tree(path));
+            if (!file.hashed || file.hash != hash) {
+                return false;
+            }
+        } else if (files.exists(root.path_in_tree(entry.absent[i - entry.included.size()]))) {
             return false;
         }
     }
-    for (const std::string_view path : entry.absent) {
-        if (files.exists(root.path_in_tree(path))) {
-            return false;
+    if (!unknown.empty()) {
+        const std::lock_guard<std::mutex> hold(unchanged_lock);
+        for (const std::size_t i : unknown) {
+            (i < entry.included.size() ? unchanged : found_absent).insert(keys[i]);
         }
-    }
-    const std::lock_guard<std::mutex> hold(unchanged_lock);
-    for (const std::size_t i : unknown) {
-        unchanged.insert(keys[i]);
     }
     return true;
 }

@@ -109,9 +109,11 @@ private:
     remote_store* server = nullptr;  // the remote tier when there is one, told what it gave in vain
     mutable file_fingerprints files; // a memo, which finding the identity fills too
     // The dependencies (a stored path with its hash) that an entry's check found unchanged
-    // in this run, by a 128-bit hash of both: most entries share most of their headers.
+    // in this run, and the absences it found absent (a stored path), by a 128-bit hash: most
+    // entries share most of their headers and of their missing includes.
     std::mutex unchanged_lock;
     std::unordered_set<std::pair<std::uint64_t, std::uint64_t>, pair_hash> unchanged;
+    std::unordered_set<std::pair<std::uint64_t, std::uint64_t>, pair_hash> found_absent;
     std::unique_ptr<content_index> contents;
     tree_root root;
     std::optional<entry_secret> secret;

@@ -148,6 +148,10 @@ bool sqlite_store::take_format(std::string& reason) {
         reason = not_ours;
         return false;
     }
+    // Taken only by a database that is still empty. An entry is some 20 KB: in pages of 8 KB it
+    // spans half as many pages as in SQLite's 4 KB, which a search of hundreds of entries
+    // feels; 16 KB gained nothing more.
+    sqlite3_exec(database, "PRAGMA page_size = 8192", nullptr, nullptr, nullptr);
     write_transaction transaction(database);
     if (transaction.began() != SQLITE_OK) {
         reason = sqlite3_errmsg(database);

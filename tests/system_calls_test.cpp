@@ -1,6 +1,7 @@
 // The system calls of a warm search, as strace counts them: each file opened once and read with
 // one read, no seek, no status query by path but for a symbolic link, and no sleeping worker
 // that wakes up to look for work.
+#include "cache_runs.hpp"
 #include "output.hpp"
 #include "process.hpp"
 #include "temp_tree.hpp"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -167,6 +169,26 @@ TEST(warm_search, starts_no_more_workers_than_cores) {
     EXPECT_EQ(started, cores);
 }
 
+// The status queries by path of a warm search in tree: the search is run once to fill the
+// cache, then again under strace, and must print the same. Nothing when strace cannot trace.
+std::optional<std::map<std::string, int>> warm_states(const temp_tree& tree, const temp_tree& cache,
+                                                      const std::vector<std::string>& search) {
+    testing_support::settle(); // files of the parse's own tick are not kept
+    testing_support::process_options inside;
+    inside.cwd = tree.path();
+    const process_result filled = testing_support::run_pyrn(search, inside);
+    EXPECT_EQ(filled.status, 0) << filled.err;
+    const std::string log = cache.path("strace.log");
+    const process_result warm = traced_run(search, log, "newfstatat,stat,statx", inside);
+    if (warm.status != 0 && warm.err.find("strace") != std::string::npos) {
+        return std::nullopt;
+    }
+    EXPECT_EQ(warm.status, 0) << warm.err;
+    EXPECT_EQ(sorted_blocks(warm.out), sorted_blocks(filled.out));
+    return calls_by_path(testing_support::read_file(log),
+                         "(?:newfstatat|stat|statx)\\((?:AT_FDCWD(?:<[^>]*>)?, )?\"([^\"]*)\"");
+}
+
 // A header among the walk's files is not looked at again by the checks of the entries that
 // include it: the walk's state stands for it.
 TEST(warm_search, takes_the_state_of_a_listed_header_once) {
@@ -181,22 +203,13 @@ TEST(warm_search, takes_the_state_of_a_listed_header_once) {
     for (int i = 0; i < 6; ++i) { // files the index rules out, so that it narrows the search
         tree.write("other" + std::to_string(i) + ".cpp", "int other() { return 0; }\n");
     }
-    testing_support::process_options inside;
-    inside.cwd = tree.path();
-    const std::vector<std::string> search{"--nc", "--cache", cache.path(), "-F", "probe_", "."};
-    const process_result filled = testing_support::run_pyrn(search, inside);
-    ASSERT_EQ(filled.status, 0) << filled.err;
-    const std::string log = cache.path("strace.log");
-    const process_result warm = traced_run(search, log, "newfstatat,stat,statx", inside);
-    if (warm.status != 0 && warm.err.find("strace") != std::string::npos) {
-        GTEST_SKIP() << "strace cannot trace here: " << warm.err;
+    const auto states =
+        warm_states(tree, cache, {"--nc", "--cache", cache.path(), "-F", "probe_", "."});
+    if (!states) {
+        GTEST_SKIP() << "strace cannot trace here";
     }
-    ASSERT_EQ(warm.status, 0) << warm.err;
-    EXPECT_EQ(sorted_blocks(warm.out), sorted_blocks(filled.out));
     int header_states = 0;
-    for (const auto& [path, calls] :
-         calls_by_path(testing_support::read_file(log),
-                       "(?:newfstatat|stat|statx)\\((?:AT_FDCWD(?:<[^>]*>)?, )?\"([^\"]*)\"")) {
+    for (const auto& [path, calls] : *states) {
         const std::string name = "/shared.h";
         if (path == "shared.h" ||
             (path.size() > name.size() &&
@@ -217,25 +230,15 @@ TEST(warm_search, looks_for_headers_in_a_missing_folder_by_that_folder) {
                    "#include \"pyrn_gone/one.h\"\n#include \"pyrn_gone/two.h\"\nint probe_" +
                        std::to_string(i) + "() { return 0; }\n");
     }
-    testing_support::process_options inside;
-    inside.cwd = tree.path();
     // One worker: two that meet on a folder may each look at it.
-    const std::vector<std::string> search{"--nc",       "-j", "1",      "--cache",
-                                          cache.path(), "-F", "probe_", "."};
-    const process_result filled = testing_support::run_pyrn(search, inside);
-    ASSERT_EQ(filled.status, 0) << filled.err;
-    const std::string log = cache.path("strace.log");
-    const process_result warm = traced_run(search, log, "newfstatat,stat,statx", inside);
-    if (warm.status != 0 && warm.err.find("strace") != std::string::npos) {
-        GTEST_SKIP() << "strace cannot trace here: " << warm.err;
+    const auto states =
+        warm_states(tree, cache, {"--nc", "-j", "1", "--cache", cache.path(), "-F", "probe_", "."});
+    if (!states) {
+        GTEST_SKIP() << "strace cannot trace here";
     }
-    ASSERT_EQ(warm.status, 0) << warm.err;
-    EXPECT_EQ(sorted_blocks(warm.out), sorted_blocks(filled.out));
     std::map<std::string, int> folders; // status queries of each missing folder
     int headers = 0;
-    for (const auto& [path, calls] :
-         calls_by_path(testing_support::read_file(log),
-                       "(?:newfstatat|stat|statx)\\((?:AT_FDCWD(?:<[^>]*>)?, )?\"([^\"]*)\"")) {
+    for (const auto& [path, calls] : *states) {
         const std::size_t at = path.rfind("/pyrn_gone");
         if (at == std::string::npos) {
             continue;

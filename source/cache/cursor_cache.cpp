@@ -222,13 +222,14 @@ bool cursor_cache::still_valid(const cursor_entry& entry) {
     for (const std::string_view path : entry.absent) {
         keys.push_back(dependency_key(path, 0));
     }
-    const auto known = [&](std::size_t i) {
-        return (i < entry.included.size() ? unchanged : found_absent).count(keys[i]) != 0;
+    // The set that holds the i-th key once it was checked.
+    const auto checked = [&](std::size_t i) -> auto& {
+        return i < entry.included.size() ? unchanged : found_absent;
     };
     {
         const std::lock_guard<std::mutex> hold(unchanged_lock);
         for (std::size_t i = 0; i < keys.size(); ++i) {
-            if (!known(i)) {
+            if (checked(i).count(keys[i]) == 0) {
                 unknown.push_back(i);
             }
         }
@@ -247,7 +248,7 @@ bool cursor_cache::still_valid(const cursor_entry& entry) {
     if (!unknown.empty()) {
         const std::lock_guard<std::mutex> hold(unchanged_lock);
         for (const std::size_t i : unknown) {
-            (i < entry.included.size() ? unchanged : found_absent).insert(keys[i]);
+            checked(i).insert(keys[i]);
         }
     }
     return true;
